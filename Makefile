@@ -1,0 +1,52 @@
+# `make run`  installs what is missing, builds, and runs the main program.
+# `make test` installs what is missing, builds, runs every test, then the same suite under
+#             AddressSanitizer and UndefinedBehaviorSanitizer.
+# `make bench`, `make fuzz` build and run the benchmarks and the fuzz targets.
+JOBS     ?= $(shell nproc)
+BUILD    ?= build
+ASAN     ?= build-asan
+BENCHDIR ?= build-bench
+FUZZDIR  ?= build-fuzz
+FUZZ_SECONDS ?= 60
+CTEST_ARGS ?=
+
+.PHONY: all deps build run test test-plain test-asan bench fuzz clean
+
+all: build
+
+deps:
+	@bash scripts/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+run: build
+	@bash scripts/run.sh $(BUILD)
+
+test: deps test-plain test-asan
+
+test-plain: $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+test-asan:
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON
+	cmake --build $(ASAN) -j $(JOBS)
+	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+bench: deps
+	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DORVANTA_BENCH=ON
+	cmake --build $(BENCHDIR) -j $(JOBS)
+	@bash scripts/run-bench.sh $(BENCHDIR)
+
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_FUZZ=ON
+	cmake --build $(FUZZDIR) -j $(JOBS)
+	@bash scripts/run-fuzz.sh $(FUZZDIR) $(FUZZ_SECONDS)
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) $(FUZZDIR)

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// File and directory helpers with the original platform's habits: listings sorted by name
+// without regard to case, wildcard patterns (`*`, `?`) without regard to case, and names
+// resolved without regard to case on case-sensitive file systems.
+namespace platform {
+
+struct DirEntry {
+    std::string name;          // file name only
+    bool isDirectory = false;
+    std::uintmax_t size = 0;   // 0 for directories
+};
+
+// True when `name` matches `pattern` (`*` any run, `?` one byte), ASCII case ignored.
+bool WildcardMatch(std::string_view pattern, std::string_view name);
+
+// Entries of `dir` (not "." or "..") whose names match `pattern`, sorted by name without
+// regard to case. An unreadable or missing directory lists nothing.
+std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern = "*");
+
+// Resolves the relative path `rel` ('/'-separated) below `root`, matching every component
+// against the existing entries without regard to case; components that do not exist are
+// kept as given. Refuses (nullopt) an empty component that is not at the end, a "." or ".."
+// component, an absolute path, a backslash or a NUL byte, so the result never leaves root.
+std::optional<std::filesystem::path> ResolveBelow(const std::filesystem::path& root, std::string_view rel);
+
+// Creation time (UTC seconds): the birth time where the file system records it, else the
+// modification time. False when the file cannot be examined.
+bool GetCreationTime(const std::filesystem::path& file, time_t* utcSeconds);
+
+// Free bytes for an unprivileged user on the file system holding `path`; 0 when unknown.
+std::uintmax_t FreeDiskSpace(const std::filesystem::path& path);
+
+}  // namespace platform
