@@ -16,7 +16,8 @@ struct ProcessInfo {
 std::vector<ProcessInfo> ListProcesses();
 
 // Starts a program with its arguments (argv[0] is `program`), detached from the caller's
-// standard input. Returns the child's pid, or -1 when it could not be started.
+// standard input, in a session of its own. The child is reaped in the background, so callers
+// must not wait for it. Returns the child's pid, or -1 when it could not be started.
 pid_t SpawnProgram(const std::string& program, const std::vector<std::string>& args);
 
 // Opens a web page or a document with the desktop's handler (xdg-open). False when no
