@@ -1,9 +1,9 @@
 #pragma once
 
 // Listener base for components that report one line per event (the debug window derives
-// from it). Holders of a null listener write nothing.
+// from it). Holders of a null listener write nothing. The base listener discards the line.
 class CDebug {
 public:
     virtual ~CDebug() = default;
-    virtual void DebugMesg(const char* mesg);
+    virtual void DebugMesg(char* mesg);
 };

@@ -4,9 +4,14 @@
 
 // Henry Spencer's classic regular expressions over bytes, matched in linear time.
 // Dialect: alternation `|`, grouping `( )`, `*` `+` `?`, `.` (any byte, newline included),
-// `[...]` with ranges and leading `^` for negation, `^` and `$` anchored at the ends of the
-// text, `\c` for a literal c. Patterns the classic syntax rejects (a leading `*`, `a**`,
-// unbalanced parentheses or brackets) do not compile.
+// `[...]` with ranges and leading `^` for negation (a `]` or `-` first in the brackets is
+// literal, a backslash in brackets is literal), `^` and `$` anchored at the ends of the text,
+// `\c` for a literal c. Every other byte, those of 0x80 and above included, matches itself;
+// matching is case-sensitive. Patterns the classic syntax rejects do not compile: `*`, `+`
+// or `?` following nothing (a leading `*`, `(*a)`, `a|*b`), a repeated repetition (`a**`,
+// `a+?`), `*` or `+` applied to something that can match empty (`(a*)*`, `^*`), unbalanced
+// parentheses or brackets, a reversed range (`[z-a]`), a trailing backslash and more than
+// nine groups.
 class CRegExp {
 public:
     CRegExp();
@@ -14,14 +19,15 @@ public:
     CRegExp(const CRegExp&) = delete;
     CRegExp& operator=(const CRegExp&) = delete;
 
-    // Compiles the pattern; returns this object, or null when the pattern does not compile
-    // (the object then matches nothing).
+    // Compiles the pattern, replacing any earlier one; returns this object, or null when the
+    // pattern does not compile (the object then matches nothing).
     CRegExp* RegComp(const char* pattern);
 
-    // Position of the first match in the text, or -1.
+    // Offset of the first (leftmost) match in the text, or -1 when there is none or nothing
+    // is compiled.
     int RegFind(const char* text);
 
-    // Length of the last match found by RegFind.
+    // Length of the match found by the last RegFind; 0 after a failed one.
     int GetFindLen() const;
 
 private:

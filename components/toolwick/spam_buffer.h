@@ -2,7 +2,8 @@
 
 #include <string>
 
-// A growable text buffer: empty on construction, always terminated.
+// A growable text buffer: empty on construction, always terminated. Size() counts the bytes
+// held, without the terminator.
 class CSpamBuffer {
 public:
     void Append(const char* text);

@@ -1,0 +1,3 @@
+#include "components/toolwick/debug.h"
+
+void CDebug::DebugMesg(char*) {}

@@ -1,0 +1,53 @@
+#include "components/toolwick/reg_exp.h"
+
+#include <cstring>
+#include <re2/re2.h>
+
+#include "components/toolwick/spencer_syntax.h"
+
+struct CRegExp::Impl {
+    std::unique_ptr<re2::RE2> re;
+};
+
+CRegExp::CRegExp() : m_impl(std::make_unique<Impl>()) {}
+
+CRegExp::~CRegExp() = default;
+
+CRegExp* CRegExp::RegComp(const char* pattern)
+{
+    m_impl->re.reset();
+    m_findLen = 0;
+
+    std::optional<std::string> translated = toolwick::TranslateSpencer(pattern);
+    if (!translated)
+        return nullptr;
+
+    // Latin-1: every byte of text and pattern is one character, so CP949 words match CP949
+    // text byte for byte. Leftmost-first semantics give the match a backtracking matcher
+    // would report, without its exponential worst case.
+    re2::RE2::Options options;
+    options.set_encoding(re2::RE2::Options::EncodingLatin1);
+    options.set_case_sensitive(true);
+    options.set_dot_nl(true);
+    options.set_log_errors(false);
+    auto re = std::make_unique<re2::RE2>(*translated, options);
+    if (!re->ok())
+        return nullptr;
+    m_impl->re = std::move(re);
+    return this;
+}
+
+int CRegExp::RegFind(const char* text)
+{
+    m_findLen = 0;
+    if (!text || !m_impl->re)
+        return -1;
+    re2::StringPiece input(text, strlen(text));
+    re2::StringPiece match;
+    if (!m_impl->re->Match(input, 0, input.size(), re2::RE2::UNANCHORED, &match, 1))
+        return -1;
+    m_findLen = static_cast<int>(match.size());
+    return static_cast<int>(match.data() - text);
+}
+
+int CRegExp::GetFindLen() const { return m_findLen; }
