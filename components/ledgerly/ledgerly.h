@@ -1,0 +1,4 @@
+// Ledgerly: the updater's fixed texts (update address).
+#pragma once
+
+#include "components/ledgerly/common_data.h"
