@@ -1,0 +1,57 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/window.h"
+
+class CPop3Proxy;
+
+// The frame of the main program: single instance, directories, settings, the long-lived
+// objects and the servers, and the main window's messages.
+namespace orvanta {
+
+// Window messages of the main window.
+constexpr platform::UINT kMsgQuitRequest = 1006;                   // from the updater/uninstaller
+constexpr platform::UINT kMsgTray = platform::WM_USER + 100;       // 1124, tray callback
+constexpr platform::UINT kMsgImap = platform::WM_USER + 1000;      // 2024, WM_IMAPMESG
+constexpr platform::UINT kMsgIgnored = platform::WM_USER + 2000;   // 3024
+constexpr platform::LPARAM kTrayLeftDown = 513;
+constexpr platform::LPARAM kTrayRightDown = 516;
+constexpr platform::UINT kTimerHide = 200;
+constexpr platform::UINT kTimerBusy = 100;
+
+struct Options {
+    bool headless = false;
+    std::string home;                 // --home, else $ORVANTA_HOME, else the executable's dir
+    std::vector<std::string> args;    // the remaining arguments ("/start")
+    bool sendQuit = false;            // --send-quit: ask the running copy to quit
+    bool setPorts = false;            // --ports POP3,SMTP,IMAP: store these ports first
+    int ports[3] = {0, 0, 0};
+    std::string error;                // a bad command line
+};
+
+Options ParseOptions(int argc, char** argv);
+
+class Application {
+public:
+    Application();
+    ~Application();
+
+    // Runs the program to its end; returns the exit code.
+    int Run(const Options& options);
+
+    CPop3Proxy* Pop3Proxy() { return pop3_.get(); }
+
+private:
+    platform::LRESULT WindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
+                                 platform::LPARAM lParam);
+    void Quit();
+
+    platform::HWND window_ = nullptr;
+    bool started_ = false;
+    std::unique_ptr<CPop3Proxy> pop3_;
+};
+
+}  // namespace orvanta

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string_view>
+
+// The program's event log. Texts arrive as CP949 bytes (the system's code page); in headless
+// mode each becomes one time-stamped UTF-8 line on standard output, otherwise they are
+// dropped until a listener (the debug window) is installed.
+namespace orvanta {
+
+void SetLogToStdout(bool on);
+// Logs one CP949 text.
+void LogText(std::string_view cp949);
+// Logs one line that is already UTF-8 (the program's own English start-up lines).
+void LogUtf8(std::string_view utf8);
+
+}  // namespace orvanta

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <string>
+
+// The program's directories. The program directory is the executable's directory, or the
+// home given with --home / $ORVANTA_HOME; it is held without a trailing slash. The data
+// directory ("user/") and the scratch directory ("temp/") end in a slash, so names are
+// appended with "%s/name" like everywhere else in the system.
+namespace orvanta {
+
+struct AppPaths {
+    std::string programDirectory;   // no trailing slash
+    std::string dataDirectory;      // programDirectory + "/user/"
+    std::string storeDirectory;     // the same text, the copy given to the mail store and IMAP server
+    std::string scratchDirectory;   // programDirectory + "/temp/"
+};
+
+// Builds the paths; `home` empty means the executable's own directory.
+AppPaths MakeAppPaths(const std::string& home);
+// Creates the data and scratch directories; an existing one is no error and a failure is
+// not reported (the components that use them report their own errors).
+void CreateAppDirectories(const AppPaths& paths);
+
+// Directory of the running executable.
+std::string ExecutableDirectory();
+
+// The process-wide paths, set once at start.
+const AppPaths& Paths();
+void SetPaths(const AppPaths& paths);
+
+}  // namespace orvanta

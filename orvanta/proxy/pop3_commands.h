@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "orvanta/proxy/proxy_mesg.h"
+
+// The text side of a POP3 proxy session: the log-in line that names the real server, and the
+// client commands the proxy answers itself or renumbers before relaying them.
+namespace pop3proxy {
+
+// Words of a line split at spaces; a line of 500 bytes or more, or an empty one, has none.
+std::vector<std::string> SplitWords(std::string_view line, char separator = ' ');
+
+// Case-insensitive "starts with".
+bool StartsWithNoCase(std::string_view line, std::string_view prefix);
+
+// The first client line: "USER name#server[#port]".
+struct LoginTarget {
+    std::string user;
+    std::string server;
+    int port = 110;
+};
+
+// Longest user name and server name the proxy accepts (they are held in 100-byte fields).
+constexpr size_t kMaxLoginPiece = 99;
+
+// False when the line is not USER, names no server, or a piece is too long: the session then
+// closes without a reply.
+bool ParseLoginLine(std::string_view line, LoginTarget* target);
+
+// What the command loop does with one complete client line.
+struct CommandAction {
+    enum Kind {
+        Forward,   // send `text` to the server
+        Pass,      // send `text` to the server; a PASS reply is now pending
+        Quit,      // send `text` to the server and end the command loop
+        Reply,     // answer the client with `replyLines` (each gets CR LF)
+    };
+    Kind kind = Forward;
+    std::string text;
+    std::vector<std::string> replyLines;
+};
+
+CommandAction TranslateCommand(std::string_view line, const ProxyMesgList& list);
+
+}  // namespace pop3proxy

@@ -1,0 +1,298 @@
+#include "orvanta/proxy/pop3_proxy.h"
+
+#include <chrono>
+#include <cstring>
+#include <sys/socket.h>
+#include <vector>
+
+#include "common/client_socket.h"
+#include "fetchling/fetchling.h"
+#include "orvanta/core/texts.h"
+#include "orvanta/proxy/pop3_commands.h"
+
+using orvanta::text::Id;
+namespace text = orvanta::text;
+
+namespace {
+
+constexpr const char* kGreeting = "+OK Orvanta POP3-Proxy Server ready.";
+constexpr int kFirstLineSize = 1000;   // first line, server greeting, USER reply: 999 bytes
+constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a read
+// Relayed lines are gathered and sent in one write per reply (or per this many bytes),
+// instead of two writes for every line of a long message.
+constexpr size_t kRelayFlushBytes = 64 * 1024;
+
+}  // namespace
+
+CPop3Proxy::CPop3Proxy(platform::HWND mainWindow, CDebug* debugListener)
+    : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(ExamineWithoutJudging) {}
+
+CPop3Proxy::~CPop3Proxy() { Terminate(); }
+
+void CPop3Proxy::SetDataDirectory(const std::string& directory) { dataDirectory_ = directory; }
+
+void CPop3Proxy::SetExaminer(Examiner examiner) { examiner_ = std::move(examiner); }
+
+int CPop3Proxy::ServerNumber(int n) const {
+    std::lock_guard guard(listLock_);
+    return ::ServerNumber(list_, n);
+}
+
+ProxyMesgList CPop3Proxy::LocalList() const {
+    std::lock_guard guard(listLock_);
+    return list_;
+}
+
+void CPop3Proxy::SendToClient(const char* data, size_t length) {
+    std::lock_guard guard(clientWriteLock_);
+    if (client_ && length > 0) client_->Write(data, static_cast<int>(length));
+}
+
+void CPop3Proxy::SendLineToClient(const std::string& line) {
+    std::string out = line + "\r\n";
+    SendToClient(out.data(), out.size());
+}
+
+void CPop3Proxy::WaitForExamination() {
+    std::unique_lock guard(stateLock_);
+    stateChanged_.wait(guard, [this] { return !examining_; });
+}
+
+void CPop3Proxy::CloseServer() {
+    std::lock_guard guard(stateLock_);
+    if (!serverOpen_) return;
+    serverOpen_ = false;
+    pop3_->Close();
+    pop3_->Pop3UnInit();
+}
+
+bool CPop3Proxy::WaitRelay(int ms) {
+    std::unique_lock guard(stateLock_);
+    return stateChanged_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return relayDone_; });
+}
+
+void CPop3Proxy::JoinRelay() {
+    if (relay_.joinable()) relay_.join();
+}
+
+void CPop3Proxy::AbortSession() {
+    std::lock_guard guard(stateLock_);
+    if (clientSocket_ >= 0) ::shutdown(clientSocket_, SHUT_RDWR);
+    if (serverOpen_) pop3_->ShutdownConnection();
+}
+
+void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
+    {
+        std::lock_guard guard(listLock_);
+        list_.clear();
+    }
+    {
+        std::lock_guard guard(stateLock_);
+        client_ = &client;
+        clientSocket_ = clientSocket;
+    }
+    passPending_.store(false);
+    SendLineToClient(kGreeting);
+
+    std::vector<char> line(kLineSize);
+    pop3proxy::LoginTarget target;
+    int n = client.ReadLine(line.data(), kFirstLineSize);
+    bool haveTarget = n >= 0 && client.LastLineEnded() && pop3proxy::ParseLoginLine(line.data(), &target);
+
+    if (haveTarget) {
+        pop3_->Pop3Init();
+        {
+            std::lock_guard guard(stateLock_);
+            serverOpen_ = true;
+        }
+        account_ = std::make_shared<CPop3Account>(dataDirectory_.c_str(), target.server.c_str(), target.server.c_str(),
+                                                  target.user.c_str(), "", target.port);
+        if (pop3_->Connect(account_.get()) == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
+            std::string user = "USER " + target.user;
+            pop3_->SendLine(user.c_str());
+            if (pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
+                SendLineToClient(line.data());
+                bool started = false;
+                {
+                    std::lock_guard guard(stateLock_);
+                    relayDone_ = false;
+                }
+                try {
+                    relay_ = std::thread(&CPop3Proxy::RelayThread, this);
+                    started = true;
+                } catch (const std::system_error&) {
+                    std::lock_guard guard(stateLock_);
+                    relayDone_ = true;
+                }
+                if (started) {
+                    CommandLoop(client);
+                    // The server answers QUIT and then closes, which ends the relay thread
+                    // after it has passed the answer on: deletions are committed and the
+                    // client gets its reply.
+                    WaitRelay(10000);
+                }
+            }
+        }
+    }
+
+    // Cut whatever is left: a relay thread still running gets failed reads at once.
+    AbortSession();
+    if (relay_.joinable()) {
+        if (!WaitRelay(10000)) AbortSession();
+        JoinRelay();
+    }
+    CloseServer();
+    {
+        std::lock_guard guard(clientWriteLock_);
+        std::lock_guard state(stateLock_);
+        client.Close();
+        client_ = nullptr;
+        clientSocket_ = -1;
+    }
+    account_.reset();
+    Log(text::Get(Id::ConnectionClosed));
+}
+
+void CPop3Proxy::CommandLoop(CClientSocket& client) {
+    std::vector<char> buffer(kLineSize);
+    bool quitSent = false;
+    for (;;) {
+        int n = client.ReadLine(buffer.data(), kLineSize);
+        if (n < 0) break;
+        std::string line(buffer.data(), static_cast<size_t>(n));
+        bool ended = client.LastLineEnded();
+        WaitForExamination();
+
+        if (!ended) {
+            // A line longer than one read: pass it on exactly as the client sent it, its
+            // first piece unexamined as a command, up to its real end.
+            std::string whole = line;
+            while (!ended) {
+                n = client.ReadLine(buffer.data(), kLineSize);
+                if (n < 0) break;
+                whole.append(buffer.data(), static_cast<size_t>(n));
+                ended = client.LastLineEnded();
+            }
+            if (!ended) break;
+            pop3_->SendLine(whole.data());
+            continue;
+        }
+
+        ProxyMesgList snapshot;
+        {
+            std::lock_guard guard(listLock_);
+            snapshot = list_;
+        }
+        pop3proxy::CommandAction action = pop3proxy::TranslateCommand(line, snapshot);
+        switch (action.kind) {
+        case pop3proxy::CommandAction::Reply: {
+            std::string out;
+            for (const std::string& reply : action.replyLines) out += reply + "\r\n";
+            SendToClient(out.data(), out.size());
+            break;
+        }
+        case pop3proxy::CommandAction::Pass:
+            passPending_.store(true);
+            pop3_->SendLine(action.text.data());
+            break;
+        case pop3proxy::CommandAction::Quit:
+            pop3_->SendLine(action.text.data());
+            quitSent = true;
+            break;
+        case pop3proxy::CommandAction::Forward:
+            pop3_->SendLine(action.text.data());
+            break;
+        }
+        if (quitSent) break;
+    }
+    if (!quitSent) {
+        WaitForExamination();
+        pop3_->SendLine(const_cast<char*>("QUIT"));
+    }
+}
+
+void CPop3Proxy::RelayThread() {
+    std::vector<char> buffer(kLineSize);
+    std::string out;
+    bool atLineStart = true;
+    bool flushAtEnd = false;     // the line being relayed is a status line or a listing's end
+    bool swallowing = false;     // the rest of the server's "+OK" to PASS, not forwarded
+    auto flush = [&] {
+        SendToClient(out.data(), out.size());
+        out.clear();
+    };
+
+    for (;;) {
+        int n = pop3_->ReadLine(buffer.data(), kLineSize);
+        if (n < 0) break;
+        bool ended = pop3_->LastLineEnded();
+        const char* piece = buffer.data();
+
+        if (atLineStart) {
+            swallowing = false;
+            if (passPending_.load() && pop3proxy::StartsWithNoCase(std::string_view(piece, n), "+OK")) {
+                flush();
+                {
+                    std::lock_guard guard(stateLock_);
+                    examining_ = true;
+                }
+                ProxyMesgList list;
+                int result = examiner_ ? examiner_(*pop3_, list) : 0;
+                {
+                    std::lock_guard guard(listLock_);
+                    list_ = std::move(list);
+                }
+                if (CPop3Account* account = pop3_->GetAccount()) account->SaveHistoryFile();
+                passPending_.store(false);
+                SendLineToClient(result == 1 ? "+OK" : "-ERR");
+                {
+                    std::lock_guard guard(stateLock_);
+                    examining_ = false;
+                }
+                stateChanged_.notify_all();
+                swallowing = !ended;
+                atLineStart = ended;
+                continue;
+            }
+            flushAtEnd = n == 0 ? false : (piece[0] == '+' || piece[0] == '-' || (n == 1 && piece[0] == '.'));
+        }
+        if (!swallowing) {
+            out.append(piece, static_cast<size_t>(n));
+            if (ended) out.append("\r\n");
+            if ((ended && flushAtEnd) || out.size() >= kRelayFlushBytes || !pop3_->HasBufferedData()) flush();
+        }
+        atLineStart = ended;
+    }
+    flush();
+    CloseServer();
+    {
+        std::lock_guard guard(stateLock_);
+        // Wakes the session thread's read; the session closes the connection itself.
+        if (clientSocket_ >= 0) ::shutdown(clientSocket_, SHUT_RDWR);
+        relayDone_ = true;
+        examining_ = false;
+    }
+    stateChanged_.notify_all();
+}
+
+int ExamineWithoutJudging(CPop3Client& client, ProxyMesgList& list) {
+    CPop3TranCommand* command = client.GetPop3Command();
+    CPop3Account* account = client.GetAccount();
+    if (!command || !account) return 0;
+    if (!command->List()) return 0;
+    command->Uidl();
+
+    account->LoadHistoryFile();
+    CPop3Mesg* mesgs = command->GetMesgList();
+    std::vector<std::string> uids;
+    mesgs->GetUIDList(&uids);
+    account->RemoveUidList(uids);
+
+    mesgs->Reset();
+    while (mesgs->GetNextMesg()) {
+        const char* uid = mesgs->GetMesgUID();
+        list.push_back(MakeProxyMesg(mesgs->GetMesgID(), static_cast<int>(mesgs->GetMesgOctet()), uid));
+        if (uid && *uid && !account->IsExistUID(const_cast<char*>(uid))) account->AddHistory(const_cast<char*>(uid));
+    }
+    return 1;
+}
