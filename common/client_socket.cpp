@@ -1,0 +1,272 @@
+#include "common/client_socket.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netdb.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+namespace {
+
+// Room beyond the capacity so the buffer can always be terminated after the filled bytes.
+constexpr int kSlack = 100;
+
+bool ResolveIPv4(const char* host, in_addr* out)
+{
+    if (inet_pton(AF_INET, host, out) == 1)
+        return true;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host, nullptr, &hints, &found) != 0 || !found)
+        return false;
+    *out = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+} // namespace
+
+CClientSocket::CClientSocket(int capacity)
+    : m_nCapacity(std::max(capacity, 2)), m_pBuffer(new char[m_nCapacity + kSlack])
+{
+    m_pBuffer[0] = '\0';
+}
+
+CClientSocket::CClientSocket(int socket, const sockaddr_in& peer, int capacity)
+    : CClientSocket(capacity)
+{
+    m_hSocket = socket;
+    m_Peer = peer;
+    m_bConnected = socket >= 0;
+}
+
+CClientSocket::~CClientSocket()
+{
+    // A connection still open when its owner goes away would leak the handle.
+    Close();
+    delete[] m_pBuffer;
+}
+
+int CClientSocket::Connect(const char* host, int port)
+{
+    Close();
+    m_nReadPos = m_nFilled = 0;
+    m_pBuffer[0] = '\0';
+    m_bLastLineEnded = false;
+    if (host) {
+        size_t n = strnlen(host, sizeof m_szHost - 1);
+        memcpy(m_szHost, host, n);
+        m_szHost[n] = '\0';
+    } else {
+        m_szHost[0] = '\0';
+    }
+    m_nPort = port;
+
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (s < 0)
+        return -10;
+
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (!host || !*host || port < 0 || port > 65535 || !ResolveIPv4(host, &addr.sin_addr)) {
+        ::close(s);
+        return -20;
+    }
+    int rc;
+    do {
+        rc = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    } while (rc < 0 && errno == EINTR);
+    if (rc < 0) {
+        ::close(s);
+        return -20;
+    }
+    m_hSocket = s;
+    m_Peer = addr;
+    m_bConnected = true;
+    return 1;
+}
+
+int CClientSocket::Receive()
+{
+    if (m_nReadPos >= m_nCapacity - 1 || m_nFilled >= m_nCapacity) {
+        int unread = m_nFilled - m_nReadPos;
+        memmove(m_pBuffer, m_pBuffer + m_nReadPos, static_cast<size_t>(unread));
+        m_nReadPos = 0;
+        m_nFilled = unread;
+        m_pBuffer[m_nFilled] = '\0';
+    }
+    if (m_hSocket < 0)
+        return -1;
+    ssize_t got;
+    do {
+        got = ::recv(m_hSocket, m_pBuffer + m_nFilled, static_cast<size_t>(m_nCapacity - m_nFilled), 0);
+    } while (got < 0 && errno == EINTR);
+    if (got <= 0)
+        return got == 0 ? 0 : -1;
+    m_nFilled += static_cast<int>(got);
+    m_pBuffer[m_nFilled] = '\0';
+    return static_cast<int>(got);
+}
+
+int CClientSocket::ReadLine(char* dest, int size)
+{
+    if (!dest || size < 1)
+        return -1;
+    for (;;) {
+        char* start = m_pBuffer + m_nReadPos;
+        int unread = m_nFilled - m_nReadPos;
+        char* lf = static_cast<char*>(memchr(start, '\n', static_cast<size_t>(unread)));
+        int content;
+        if (lf) {
+            // The line ends at the last byte before the LF that is not a CR.
+            char* end = lf;
+            while (end > start && end[-1] == '\r')
+                --end;
+            content = static_cast<int>(end - start);
+        } else if (m_nReadPos == 0 && m_nFilled >= m_nCapacity) {
+            // A full buffer without a line end is handed out as it is. CRs at its very end stay
+            // behind while there is other text: they may belong to a CR LF still on its way,
+            // and handing them out now would turn "x\r\n" into "x\r" + "\r\n" in a relay.
+            content = unread;
+            while (content > 0 && start[content - 1] == '\r')
+                --content;
+            if (content == 0)
+                content = unread;
+        } else {
+            if (Receive() <= 0) {
+                m_nReadPos = m_nFilled = 0;
+                m_pBuffer[0] = '\0';
+                m_bLastLineEnded = false;
+                dest[0] = '\0';
+                return -1;
+            }
+            continue;
+        }
+
+        int copy = std::min(content, size - 1);
+        memcpy(dest, start, static_cast<size_t>(copy));
+        dest[copy] = '\0';
+        if (lf && copy == content) {
+            m_nReadPos = static_cast<int>(lf - m_pBuffer) + 1;
+            m_bLastLineEnded = true;
+        } else {
+            m_nReadPos += copy;
+            m_bLastLineEnded = false;
+        }
+        return copy;
+    }
+}
+
+int CClientSocket::ReadBuffered(char* dest, int size)
+{
+    if (!dest || size < 1)
+        return 0;
+    int n = std::min(size, m_nFilled - m_nReadPos);
+    memcpy(dest, m_pBuffer + m_nReadPos, static_cast<size_t>(n));
+    m_nReadPos += n;
+    if (m_nReadPos == m_nFilled) {
+        m_nReadPos = m_nFilled = 0;
+        m_pBuffer[0] = '\0';
+    }
+    return n;
+}
+
+int CClientSocket::ReadBytes(char* dest, int size)
+{
+    if (!dest || size < 1)
+        return -1;
+    // Bytes the line reader already received must not be skipped.
+    int n = ReadBuffered(dest, size);
+    if (n > 0)
+        return n;
+    if (m_hSocket < 0)
+        return -1;
+    ssize_t got;
+    do {
+        got = ::recv(m_hSocket, dest, static_cast<size_t>(size), 0);
+    } while (got < 0 && errno == EINTR);
+    return static_cast<int>(got);
+}
+
+bool CClientSocket::SendAll(const char* first, int firstLength, const char* second, int secondLength)
+{
+    std::lock_guard guard(m_SendLock);
+    if (m_hSocket < 0)
+        return false;
+    iovec parts[2];
+    int count = 0;
+    if (firstLength > 0)
+        parts[count++] = {const_cast<char*>(first), static_cast<size_t>(firstLength)};
+    if (secondLength > 0)
+        parts[count++] = {const_cast<char*>(second), static_cast<size_t>(secondLength)};
+    iovec* next = parts;
+    while (count > 0) {
+        msghdr msg{};
+        msg.msg_iov = next;
+        msg.msg_iovlen = static_cast<size_t>(count);
+        // MSG_NOSIGNAL: a peer that went away gives an error here, not SIGPIPE for the process.
+        ssize_t sent = ::sendmsg(m_hSocket, &msg, MSG_NOSIGNAL);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        size_t left = static_cast<size_t>(sent);
+        while (count > 0 && left >= next->iov_len) {
+            left -= next->iov_len;
+            ++next;
+            --count;
+        }
+        if (count > 0) {
+            next->iov_base = static_cast<char*>(next->iov_base) + left;
+            next->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+bool CClientSocket::SendLine(const char* text, int length)
+{
+    return SendAll(text, text ? length : 0, "\r\n", 2);
+}
+
+bool CClientSocket::Write(const char* text, int length)
+{
+    if (!text || length <= 0)
+        return true;
+    return SendAll(text, length, nullptr, 0);
+}
+
+void CClientSocket::Close()
+{
+    std::lock_guard guard(m_SendLock);
+    if (!m_bConnected)
+        return;
+    int s = m_hSocket.exchange(-1);
+    m_bConnected = false;
+    if (s >= 0) {
+        ::shutdown(s, SHUT_RDWR);
+        ::close(s);
+    }
+}
+
+void CClientSocket::Shutdown()
+{
+    int s = m_hSocket.load();
+    if (s >= 0)
+        ::shutdown(s, SHUT_RDWR);
+}
+
+bool CClientSocket::IsLocalPeer() const
+{
+    char text[INET_ADDRSTRLEN] = {};
+    if (!inet_ntop(AF_INET, &m_Peer.sin_addr, text, sizeof text))
+        return false;
+    return strcmp(text, "127.0.0.1") == 0;
+}

@@ -1,0 +1,88 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <netinet/in.h>
+
+// A line-buffered TCP connection over IPv4. The receive buffer has a fixed capacity chosen
+// per connection; ReadLine hands out one line at a time without its line end, in pieces when
+// the line is longer than the caller's buffer. After each ReadLine, LastLineEnded() tells
+// whether the text returned finished a line (its line end was consumed) or was only a piece
+// of it, so a relay can pass long lines on exactly as they came.
+//
+// One thread reads at a time. Sends are serialised by a lock of their own, so two threads
+// may write to the same connection without interleaving inside one SendLine or Write.
+class CClientSocket {
+public:
+    // An unconnected socket whose receive buffer takes `capacity` bytes per fill.
+    explicit CClientSocket(int capacity);
+    // Wraps an accepted connection; it counts as connected.
+    CClientSocket(int socket, const sockaddr_in& peer, int capacity);
+    ~CClientSocket();
+
+    CClientSocket(const CClientSocket&) = delete;
+    CClientSocket& operator=(const CClientSocket&) = delete;
+
+    // 1 when connected; -10 when no socket could be created; -20 when the host could not be
+    // resolved or the connection was refused. A socket still open from before is closed first.
+    int Connect(const char* host, int port);
+
+    // The next line (or the next piece of a long line) into dest, at most size - 1 bytes and
+    // terminated; trailing CRs before the LF are dropped, CRs inside the line stay. Returns
+    // the number of bytes copied, or -1 when the peer closed the connection or the receive
+    // failed (bytes of an unfinished line are then dropped).
+    int ReadLine(char* dest, int size);
+
+    // True when the text the last ReadLine returned ended its line; false for a piece cut to
+    // the caller's size or to the receive buffer, whose rest comes with the next call.
+    bool LastLineEnded() const { return m_bLastLineEnded; }
+
+    // Raw bytes: first whatever the line reader already holds, otherwise one receive straight
+    // into dest. Returns the number of bytes, 0 when the peer closed, -1 on error.
+    int ReadBytes(char* dest, int size);
+
+    // Copies up to `size` bytes the line reader holds without receiving; 0 when it holds none.
+    int ReadBuffered(char* dest, int size);
+    // Number of received bytes not yet handed out.
+    int Pending() const { return m_nFilled - m_nReadPos; }
+
+    // Sends `length` bytes when length > 0, then "\r\n". False when the send failed.
+    bool SendLine(const char* text, int length);
+    // Sends `length` bytes when length > 0, nothing else. False when the send failed.
+    bool Write(const char* text, int length);
+
+    // Shuts the connection down in both directions and closes it (when connected).
+    void Close();
+    // Shuts the connection down without closing the handle: wakes a thread blocked in a
+    // receive on it; that thread then sees -1 and calls Close().
+    void Shutdown();
+
+    // True when the peer's address is 127.0.0.1.
+    bool IsLocalPeer() const;
+
+    bool IsConnected() const { return m_bConnected; }
+    int GetSocket() const { return m_hSocket; }
+    const char* GetHost() const { return m_szHost; }
+    int GetPort() const { return m_nPort; }
+    int GetCapacity() const { return m_nCapacity; }
+
+private:
+    // One receive appended to the buffer: bytes received, 0 for an orderly close, -1 on error.
+    int Receive();
+    bool SendAll(const char* first, int firstLength, const char* second, int secondLength);
+
+    int m_nCapacity;
+    char* m_pBuffer;        // capacity + 100 bytes, terminated after the filled bytes
+    int m_nReadPos = 0;     // read position <= filled length <= capacity
+    int m_nFilled = 0;
+    bool m_bLastLineEnded = false;
+
+    // Atomic so that Shutdown() from another thread sees the current handle.
+    std::atomic<int> m_hSocket{-1};
+    sockaddr_in m_Peer{};
+    std::atomic<bool> m_bConnected{false};
+    char m_szHost[100] = {};
+    int m_nPort = 0;
+
+    std::mutex m_SendLock;
+};
