@@ -1,0 +1,652 @@
+#include "harborage/mail_store.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <strings.h>
+#include <unistd.h>
+#include <unordered_set>
+
+#include "components/toolwick/spam_util.h"
+#include "harborage/store_files.h"
+#include "platform/files.h"
+
+namespace {
+
+// Created when the library is loaded; guards every CIMAPMail operation in the process.
+std::recursive_mutex g_StoreLock;
+
+using Guard = std::lock_guard<std::recursive_mutex>;
+
+constexpr const char* kIndexName = "mail.qlt";
+constexpr const char* kIndexTemp = "mail.qlt.new";
+constexpr const char* kMessagePattern = "mesg????????.msg";
+constexpr long kMaxFileNumber = 99999999;  // what eight digits can hold
+
+unsigned char PackFlags(const MAILINFO& m)
+{
+    return static_cast<unsigned char>((m.seen ? 0x20 : 0) | (m.answered ? 0x10 : 0) | (m.flagged ? 0x08 : 0) |
+                                      (m.deleted ? 0x04 : 0) | (m.draft ? 0x02 : 0) | (m.recent ? 0x01 : 0));
+}
+
+void UnpackFlags(unsigned char b, MAILINFO& m)
+{
+    m.seen = b & 0x20;
+    m.answered = b & 0x10;
+    m.flagged = b & 0x08;
+    m.deleted = b & 0x04;
+    m.draft = b & 0x02;
+    m.recent = b & 0x01;
+}
+
+// A decimal number of `n` bytes as the original atol read it: leading digits only.
+long ParseNumber(const char* p, size_t n)
+{
+    char buf[16];
+    n = std::min(n, sizeof buf - 1);
+    std::memcpy(buf, p, n);
+    buf[n] = '\0';
+    return std::strtol(buf, nullptr, 10);
+}
+
+void FormatCounter(long value, char out[CIMAPMail::kHeaderSize])
+{
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%06ld", std::clamp(value, 0L, CIMAPMail::kMaxUid));
+    std::memcpy(out, buf, CIMAPMail::kHeaderSize);
+}
+
+void FormatRecord(const MAILINFO& m, char out[CIMAPMail::kRecordSize])
+{
+    FormatCounter(m.uid, out);
+    std::memset(out + 6, 0, 16);
+    std::memcpy(out + 6, m.name, strnlen(m.name, 16));
+    out[22] = static_cast<char>(PackFlags(m));
+}
+
+std::string LowerAscii(const char* s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+bool ReadWholeFile(FILE* f, std::string& out)
+{
+    if (std::fseek(f, 0, SEEK_END) != 0)
+        return false;
+    long size = std::ftell(f);
+    if (size < 0 || std::fseek(f, 0, SEEK_SET) != 0)
+        return false;
+    out.resize(static_cast<size_t>(size));
+    out.resize(std::fread(out.data(), 1, out.size(), f));
+    return true;
+}
+
+// Where the next record goes: after the last complete record, over any short tail, so a
+// damaged tail never shifts the records that follow it.
+long AppendOffset(FILE* f)
+{
+    if (std::fseek(f, 0, SEEK_END) != 0)
+        return -1;
+    long size = std::ftell(f);
+    if (size < CIMAPMail::kHeaderSize)
+        return -1;
+    return CIMAPMail::kHeaderSize + (size - CIMAPMail::kHeaderSize) / CIMAPMail::kRecordSize * CIMAPMail::kRecordSize;
+}
+
+bool WriteAt(FILE* f, long offset, const char* data, size_t size)
+{
+    return std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(data, 1, size, f) == size;
+}
+
+}  // namespace
+
+std::recursive_mutex& CIMAPMail::StoreLock() { return g_StoreLock; }
+
+CIMAPMail::CIMAPMail(const char* rootPath)
+{
+    CSpamUtil::STRNCPY(m_RootPath, rootPath ? rootPath : "", kRootSize);
+}
+
+CIMAPMail::~CIMAPMail() = default;
+
+std::string CIMAPMail::FolderFile(const char* name) const
+{
+    if (!HasFolder() || name == nullptr || *name == '\0')
+        return {};
+    // Only plain file names: nothing reaches another directory.
+    if (std::strchr(name, '/') || std::strchr(name, '\\') || !std::strcmp(name, ".") || !std::strcmp(name, ".."))
+        return {};
+    return m_FolderPath + "/" + name;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rescan
+
+void CIMAPMail::FolderMailInit(const char* folder)
+{
+    Guard guard(g_StoreLock);
+    m_MailList.clear();
+    m_RecordOffset.clear();
+    m_FolderName = folder ? folder : "";
+    m_FolderPath = harborage::ResolveFolder(m_RootPath, m_FolderName);
+    if (HasFolder())
+        Rescan();
+}
+
+void CIMAPMail::Rescan()
+{
+    const std::string index = IndexPath();
+    std::vector<std::string> files;
+    GetMailFileList(m_FolderPath.c_str(), files);
+    if (!LoadMailList(index.c_str()))
+        SaveFID(index.c_str(), 0);
+
+    std::unordered_set<std::string> listed;
+    listed.reserve(files.size() * 2);
+    for (const std::string& f : files)
+        listed.insert(LowerAscii(f.c_str()));
+
+    // Keep the entries whose file is there, each file and each UID once.
+    long counter = LoadFID(index.c_str());
+    std::unordered_set<std::string> kept;
+    std::unordered_set<int> uids;
+    kept.reserve(m_MailList.size() * 2);
+    uids.reserve(m_MailList.size() * 2);
+    MailInfoList entries;
+    entries.reserve(m_MailList.size());
+    std::vector<MAILINFO*> needUid;
+    for (auto& e : m_MailList) {
+        std::string key = LowerAscii(e->name);
+        if (!listed.count(key) || !kept.insert(key).second)
+            continue;
+        counter = std::max<long>(counter, e->uid);
+        if (!uids.insert(e->uid).second)
+            needUid.push_back(e.get());
+        entries.push_back(std::move(e));
+    }
+    // A damaged index may repeat a UID: the later record gets a fresh one.
+    for (MAILINFO* e : needUid) {
+        if (counter >= kMaxUid)
+            break;
+        e->uid = static_cast<int>(++counter);
+    }
+    // Files the index does not know: new \Recent messages with the next UIDs.
+    for (const std::string& f : files) {
+        if (kept.count(LowerAscii(f.c_str())) || counter >= kMaxUid)
+            continue;
+        auto e = std::make_unique<MAILINFO>();
+        std::memset(e.get(), 0, sizeof(MAILINFO));
+        e->uid = static_cast<int>(++counter);
+        CSpamUtil::STRNCPY(e->name, f.c_str(), sizeof e->name);
+        e->recent = true;
+        entries.push_back(std::move(e));
+    }
+    m_MailList = std::move(entries);
+    for (size_t i = 0; i < m_MailList.size(); ++i)
+        m_MailList[i]->seq = static_cast<int>(i + 1);
+    SaveInitMailList(counter);
+}
+
+bool CIMAPMail::LoadMailList(const char* indexPath)
+{
+    Guard guard(g_StoreLock);
+    FILE* f = indexPath ? std::fopen(indexPath, "rb") : nullptr;
+    if (f == nullptr)
+        return false;
+    std::string data;
+    bool read = ReadWholeFile(f, data);
+    std::fclose(f);
+    if (!read || data.size() < static_cast<size_t>(kHeaderSize))
+        return false;
+
+    for (size_t pos = kHeaderSize; pos + kRecordSize <= data.size(); pos += kRecordSize) {
+        const char* rec = data.data() + pos;
+        long uid = ParseNumber(rec, 6);
+        if (uid <= 0)
+            continue;  // a deleted slot (or a damaged UID)
+        auto e = std::make_unique<MAILINFO>();
+        std::memset(e.get(), 0, sizeof(MAILINFO));
+        e->seq = static_cast<int>(m_MailList.size() + 1);
+        e->uid = static_cast<int>(uid);
+        std::memcpy(e->name, rec + 6, 16);
+        e->name[16] = '\0';
+        UnpackFlags(static_cast<unsigned char>(rec[22]), *e);
+        m_MailList.push_back(std::move(e));
+    }
+    return true;
+}
+
+bool CIMAPMail::SaveInitMailList(long counter)
+{
+    Guard guard(g_StoreLock);
+    if (!HasFolder())
+        return false;
+    std::string data(kHeaderSize + kRecordSize * m_MailList.size(), '\0');
+    FormatCounter(counter, data.data());
+    for (size_t i = 0; i < m_MailList.size(); ++i)
+        FormatRecord(*m_MailList[i], data.data() + kHeaderSize + kRecordSize * i);
+
+    // Written beside the index and moved over it, so a failed write never loses the index.
+    const std::string temp = m_FolderPath + "/" + kIndexTemp;
+    FILE* f = std::fopen(temp.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok || std::rename(temp.c_str(), IndexPath().c_str()) != 0) {
+        unlink(temp.c_str());
+        return false;
+    }
+    m_RecordOffset.clear();
+    m_RecordOffset.reserve(m_MailList.size() * 2);
+    for (size_t i = 0; i < m_MailList.size(); ++i)
+        m_RecordOffset.emplace(m_MailList[i]->uid, static_cast<long>(kHeaderSize + kRecordSize * i));
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The list
+
+MAILINFO* CIMAPMail::InsertMailInfo(MailInfoList& list, const char* name, bool seen, bool answered, bool flagged,
+                                    bool deleted, bool draft, bool recent)
+{
+    Guard guard(g_StoreLock);
+    long uid = IncFID();
+    if (uid <= 0)
+        return nullptr;
+    auto e = std::make_unique<MAILINFO>();
+    std::memset(e.get(), 0, sizeof(MAILINFO));
+    e->seq = static_cast<int>(list.size() + 1);
+    e->uid = static_cast<int>(uid);
+    CSpamUtil::STRNCPY(e->name, name ? name : "", sizeof e->name);
+    e->seen = seen;
+    e->answered = answered;
+    e->flagged = flagged;
+    e->deleted = deleted;
+    e->draft = draft;
+    e->recent = recent;
+    list.push_back(std::move(e));
+    return list.back().get();
+}
+
+void CIMAPMail::RemoveMailInfo(MailInfoList& list, const char* name)
+{
+    Guard guard(g_StoreLock);
+    if (name == nullptr)
+        return;
+    auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return strcasecmp(e->name, name) == 0; });
+    if (it == list.end())
+        return;
+    it = list.erase(it);
+    for (; it != list.end(); ++it)
+        --(*it)->seq;
+}
+
+MAILINFO* CIMAPMail::GetMailInfo(int seq)
+{
+    Guard guard(g_StoreLock);
+    if (seq < 1 || seq > static_cast<int>(m_MailList.size()))
+        return nullptr;
+    return m_MailList[seq - 1].get();
+}
+
+int CIMAPMail::Size()
+{
+    Guard guard(g_StoreLock);
+    return static_cast<int>(m_MailList.size());
+}
+
+int CIMAPMail::GetMessageCount() { return Size(); }
+
+int CIMAPMail::GetRecentCount()
+{
+    Guard guard(g_StoreLock);
+    return static_cast<int>(std::count_if(m_MailList.begin(), m_MailList.end(), [](const auto& e) { return e->recent; }));
+}
+
+int CIMAPMail::GetUnseenCount(int& firstUnseen)
+{
+    Guard guard(g_StoreLock);
+    int count = 0;
+    for (const auto& e : m_MailList) {
+        if (e->seen)
+            continue;
+        if (count++ == 0)
+            firstUnseen = e->seq;
+    }
+    return count;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Index records
+
+bool CIMAPMail::FindMailInfo(FILE* index, long uid)
+{
+    Guard guard(g_StoreLock);
+    if (index == nullptr || std::fseek(index, kHeaderSize, SEEK_SET) != 0)
+        return false;
+    char buf[6];
+    for (;;) {
+        if (std::fread(buf, 1, 6, index) != 6)
+            return false;
+        if (ParseNumber(buf, 6) == uid)
+            return std::fseek(index, -6, SEEK_CUR) == 0;
+        if (std::fseek(index, kRecordSize - 6, SEEK_CUR) != 0)
+            return false;
+    }
+}
+
+void CIMAPMail::RebuildOffsets(FILE* index)
+{
+    m_RecordOffset.clear();
+    std::string data;
+    if (!ReadWholeFile(index, data))
+        return;
+    for (size_t pos = kHeaderSize; pos + kRecordSize <= data.size(); pos += kRecordSize) {
+        long uid = ParseNumber(data.data() + pos, 6);
+        if (uid > 0)
+            m_RecordOffset.emplace(static_cast<int>(uid), static_cast<long>(pos));  // first record wins
+    }
+}
+
+// The offset of the record with this UID. The remembered offset is checked against the file
+// first (another object may have rewritten the index since); only when it is stale is the
+// index read again, once, for all records.
+long CIMAPMail::FindRecordOffset(FILE* index, int uid)
+{
+    if (uid <= 0)
+        return -1;
+    auto it = m_RecordOffset.find(uid);
+    if (it != m_RecordOffset.end()) {
+        char buf[6];
+        if (std::fseek(index, it->second, SEEK_SET) == 0 && std::fread(buf, 1, 6, index) == 6 &&
+            ParseNumber(buf, 6) == uid)
+            return it->second;
+    }
+    RebuildOffsets(index);
+    it = m_RecordOffset.find(uid);
+    return it == m_RecordOffset.end() ? -1 : it->second;
+}
+
+bool CIMAPMail::SaveInsertMailInfo(const MAILINFO* info)
+{
+    Guard guard(g_StoreLock);
+    if (info == nullptr || !HasFolder())
+        return false;
+    const std::string index = IndexPath();
+    FILE* f = std::fopen(index.c_str(), "r+b");
+    if (f == nullptr)
+        f = std::fopen(index.c_str(), "w+b");
+    if (f == nullptr)
+        return false;
+    long offset = AppendOffset(f);
+    bool ok = true;
+    if (offset < 0) {
+        // No header to append to: start the index with this UID as its counter.
+        char header[kHeaderSize];
+        FormatCounter(info->uid, header);
+        ok = WriteAt(f, 0, header, kHeaderSize);
+        offset = kHeaderSize;
+    }
+    char rec[kRecordSize];
+    FormatRecord(*info, rec);
+    ok = ok && WriteAt(f, offset, rec, kRecordSize);
+    ok = std::fclose(f) == 0 && ok;
+    if (ok)
+        m_RecordOffset[info->uid] = offset;
+    return ok;
+}
+
+bool CIMAPMail::SaveUpdateMailInfo(const MAILINFO* info)
+{
+    Guard guard(g_StoreLock);
+    if (info == nullptr || !HasFolder())
+        return false;
+    FILE* f = std::fopen(IndexPath().c_str(), "r+b");
+    if (f == nullptr)
+        return false;
+    long offset = FindRecordOffset(f, info->uid);
+    if (offset < 0) {
+        offset = AppendOffset(f);
+        if (offset < 0) {
+            std::fclose(f);
+            return SaveInsertMailInfo(info);
+        }
+    }
+    char rec[kRecordSize];
+    FormatRecord(*info, rec);
+    bool ok = WriteAt(f, offset, rec, kRecordSize);
+    ok = std::fclose(f) == 0 && ok;
+    if (ok)
+        m_RecordOffset[info->uid] = offset;
+    return ok;
+}
+
+bool CIMAPMail::SaveDeleteMailInfo(const MAILINFO* info)
+{
+    Guard guard(g_StoreLock);
+    if (info == nullptr || !HasFolder())
+        return false;
+    FILE* f = std::fopen(IndexPath().c_str(), "r+b");
+    if (f == nullptr)
+        return false;
+    long offset = FindRecordOffset(f, info->uid);
+    bool ok = false;
+    if (offset >= 0) {
+        char slot[kRecordSize];
+        std::memset(slot, '0', sizeof slot);
+        ok = WriteAt(f, offset, slot, kRecordSize);
+        m_RecordOffset.erase(info->uid);
+    }
+    ok = std::fclose(f) == 0 && ok;
+    return ok;
+}
+
+long CIMAPMail::LoadFID(const char* indexPath)
+{
+    Guard guard(g_StoreLock);
+    FILE* f = indexPath ? std::fopen(indexPath, "rb") : nullptr;
+    if (f == nullptr)
+        return 0;
+    char buf[kHeaderSize];
+    size_t n = std::fread(buf, 1, kHeaderSize, f);
+    std::fclose(f);
+    return n == static_cast<size_t>(kHeaderSize) ? ParseNumber(buf, kHeaderSize) : 0;
+}
+
+bool CIMAPMail::SaveFID(const char* indexPath, long value)
+{
+    Guard guard(g_StoreLock);
+    if (indexPath == nullptr)
+        return false;
+    FILE* f = std::fopen(indexPath, "r+b");
+    if (f == nullptr)
+        f = std::fopen(indexPath, "w+b");
+    if (f == nullptr)
+        return false;
+    char buf[kHeaderSize];
+    FormatCounter(value, buf);
+    bool ok = WriteAt(f, 0, buf, kHeaderSize);
+    return std::fclose(f) == 0 && ok;
+}
+
+long CIMAPMail::IncFID()
+{
+    Guard guard(g_StoreLock);
+    if (!HasFolder())
+        return 0;
+    const std::string index = IndexPath();
+    long next = LoadFID(index.c_str()) + 1;
+    // Six digits hold no more UIDs; a counter that could not be stored would repeat one.
+    if (next > kMaxUid || next < 1 || !SaveFID(index.c_str(), next))
+        return 0;
+    return next;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Message files
+
+FILE* CIMAPMail::OpenMailFile(const char* name)
+{
+    std::string path;
+    {
+        Guard guard(g_StoreLock);
+        path = FolderFile(name);
+    }
+    return path.empty() ? nullptr : std::fopen(path.c_str(), "rb");
+}
+
+void CIMAPMail::CloseMailFile(FILE* file)
+{
+    if (file != nullptr)
+        std::fclose(file);
+}
+
+unsigned long CIMAPMail::GetFileSize(const char* name)
+{
+    Guard guard(g_StoreLock);
+    FILE* f = OpenMailFile(name);
+    if (f == nullptr)
+        return 0;
+    long size = -1;
+    if (std::fseek(f, 0, SEEK_END) == 0)
+        size = std::ftell(f);
+    std::fclose(f);
+    return size < 0 ? 0 : static_cast<unsigned long>(size);
+}
+
+int CIMAPMail::GetFileDate(const char* name, time_t& utcTime)
+{
+    Guard guard(g_StoreLock);
+    std::string path = FolderFile(name);
+    time_t t = 0;
+    if (path.empty() || !platform::GetCreationTime(path, &t))
+        return 0;
+    utcTime = t;
+    return 1;
+}
+
+char* CIMAPMail::LoadMailHeader(const char* name)
+{
+    Guard guard(g_StoreLock);
+    FILE* f = OpenMailFile(name);
+    if (f == nullptr)
+        return nullptr;
+
+    // Search for the first CRLF CRLF in 100-byte reads; the match may span two reads.
+    static const char kBlank[] = "\r\n\r\n";
+    long length = 0, total = 0;
+    int matched = 0;
+    char piece[100];
+    size_t n;
+    while (length == 0 && (n = std::fread(piece, 1, sizeof piece, f)) > 0) {
+        for (size_t i = 0; i < n; ++i) {
+            char c = piece[i];
+            matched = c == kBlank[matched] ? matched + 1 : (c == '\r' ? 1 : 0);
+            if (matched == 4) {
+                length = total + static_cast<long>(i) + 1;
+                break;
+            }
+        }
+        total += static_cast<long>(n);
+    }
+    if (length == 0)
+        length = total;  // no blank line: the whole file is the header
+
+    char* header = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+    size_t got = 0;
+    if (header != nullptr && std::fseek(f, 0, SEEK_SET) == 0)
+        got = std::fread(header, 1, static_cast<size_t>(length), f);
+    if (header != nullptr)
+        header[got] = '\0';
+    std::fclose(f);
+    return header;
+}
+
+bool CIMAPMail::GetMailFileList(const char* directory, std::vector<std::string>& files)
+{
+    Guard guard(g_StoreLock);
+    std::error_code ec;
+    if (directory == nullptr || !std::filesystem::is_directory(directory, ec))
+        return false;
+    for (const platform::DirEntry& e : platform::ListDirectory(directory, kMessagePattern))
+        if (!e.isDirectory)
+            files.push_back(e.name);
+    return true;
+}
+
+bool CIMAPMail::GetMailFileName(const char* directory, char* name)
+{
+    Guard guard(g_StoreLock);
+    std::vector<std::string> files;
+    GetMailFileList(directory, files);
+    long largest = 0;
+    for (const std::string& f : files)
+        largest = std::max(largest, ParseNumber(f.c_str() + 4, 8));
+    if (largest >= kMaxFileNumber)
+        return false;  // a ninth digit would fall outside the scan pattern
+    // 8 digits at most (checked above); the buffer bound is only for the compiler's sake.
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "mesg%08ld.msg", largest + 1);
+    std::memcpy(name, buf, 17);
+    return true;
+}
+
+int CIMAPMail::CopyMailFile(int seq, const char* folder)
+{
+    Guard guard(g_StoreLock);
+    MAILINFO* info = GetMailInfo(seq);
+    if (info == nullptr || folder == nullptr)
+        return 0;
+    std::string source = FolderFile(info->name);
+    std::string target = harborage::ResolveFolder(m_RootPath, folder);
+    if (source.empty() || !harborage::IsPlainDirectory(target))
+        return 0;
+    char name[20];
+    if (!GetMailFileName(target.c_str(), name))
+        return 0;
+    return harborage::CopyFileNoReplace(source, target + "/" + name) ? 1 : 0;
+}
+
+int CIMAPMail::DeleteMailFile(int seq)
+{
+    Guard guard(g_StoreLock);
+    MAILINFO* info = GetMailInfo(seq);
+    if (info == nullptr)
+        return 0;
+    std::string path = FolderFile(info->name);
+    if (path.empty() || unlink(path.c_str()) != 0)
+        return 0;
+    std::string name = info->name;
+    SaveDeleteMailInfo(info);
+    RemoveMailInfo(m_MailList, name.c_str());
+    return 1;
+}
+
+int CIMAPMail::AddTempMailMesg(const char* folder, const char* tempPath, bool seen, bool answered, bool flagged,
+                               bool deleted, bool draft, bool recent, const char*, const char*)
+{
+    Guard guard(g_StoreLock);
+    if (folder == nullptr || tempPath == nullptr)
+        return 0;
+    std::string target = harborage::ResolveFolder(m_RootPath, folder);
+    if (!harborage::IsPlainDirectory(target))
+        return 0;
+    // The new record belongs in the target folder's own index: bind to it if the caller has
+    // not (a record in another folder's index would list a file that is not there).
+    if (target != m_FolderPath)
+        FolderMailInit(folder);
+
+    char name[20];
+    if (!GetMailFileName(target.c_str(), name))
+        return 0;
+    if (!harborage::MoveFileNoReplace(tempPath, target + "/" + name))
+        return 0;
+    if (MAILINFO* info = InsertMailInfo(m_MailList, name, seen, answered, flagged, deleted, draft, recent))
+        SaveInsertMailInfo(info);
+    return 1;
+}
