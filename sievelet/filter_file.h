@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Reading and writing the filter files ("private.flt", "online.flt", "pass.flt"): big-endian
+// numbers and length-prefixed texts, no padding. The reader never trusts the file: every
+// read is checked against the end, and texts are cut to the caller's field.
+namespace sievelet {
+
+// Reads the whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& out);
+
+class FilterFileReader {
+public:
+    explicit FilterFileReader(const std::vector<unsigned char>& data) : m_data(data) {}
+
+    bool AtEnd() const { return m_pos >= m_data.size(); }
+    bool ReadU32(uint32_t& value);
+    bool ReadInt32(int32_t& value);
+    bool ReadByte(uint8_t& value);
+    // One length byte, then that many bytes; the text lands in field (fieldSize bytes,
+    // always terminated, cut to fieldSize - 1). False when the file ends inside the text.
+    bool ReadText(char* field, size_t fieldSize);
+
+private:
+    const std::vector<unsigned char>& m_data;
+    size_t m_pos = 0;
+};
+
+class FilterFileWriter {
+public:
+    void PutU32(uint32_t value);
+    void PutInt32(int32_t value) { PutU32(static_cast<uint32_t>(value)); }
+    void PutByte(uint8_t value) { m_data.push_back(value); }
+    // The text of a fixed field (read up to its terminator or the field's end), at most
+    // 255 bytes, after its length byte.
+    void PutText(const char* field, size_t fieldSize);
+
+    // Replaces the file with the bytes collected: written beside it and renamed over it,
+    // so a failed write leaves the old file whole. False when the file cannot be created.
+    bool WriteTo(const std::string& path) const;
+
+private:
+    std::vector<unsigned char> m_data;
+};
+
+// Lower-cases 'A'-'Z' in place; every other byte (CP949 included) is kept.
+void LowerAscii(char* text);
+
+// The next FID after a load: the header's value, but never at or below a FID already in
+// use and never below 1, so a damaged header cannot make a later add reuse an identifier.
+int32_t NextFidAfterLoad(uint32_t header, bool anyRecord, int32_t maxFid);
+
+}  // namespace sievelet

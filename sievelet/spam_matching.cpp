@@ -1,0 +1,268 @@
+// CSpamFilter: the three matching passes and the built-in judgements.
+#include <cstring>
+
+#include "components/toolwick/reg_exp.h"
+#include "components/toolwick/spam_util.h"
+#include "parsewick/parsewick.h"
+#include "sievelet/spam_filter.h"
+#include "sievelet/text_match.h"
+
+namespace {
+
+constexpr size_t kSubjectSize = 10240;  // subjects are examined up to 10239 bytes
+constexpr long kFolderSize = 256;
+
+// A rule caught the message: count it and hand its folder and action to the caller.
+void RuleHit(SPAM_FILTER* rule, char* folder, int* action)
+{
+    if (rule->hit < INT32_MAX)
+        ++rule->hit;
+    if (folder)
+        CSpamUtil::STRNCPY(folder, rule->folder, kFolderSize);
+    if (action)
+        *action = rule->action;
+}
+
+// Everything but the class bits.
+void CopyRule(SPAM_FILTER& result, const SPAM_FILTER& rule)
+{
+    result.fid = rule.fid;
+    result.sign = rule.sign;
+    result.level = rule.level;
+    result.property = rule.property;
+    result.match = rule.match;
+    result.action = rule.action;
+    result.hit = rule.hit;
+    std::memcpy(result.word, rule.word, sizeof result.word);
+    std::memcpy(result.description, rule.description, sizeof result.description);
+    std::memcpy(result.folder, rule.folder, sizeof result.folder);
+    result.word[sizeof result.word - 1] = '\0';
+    result.description[sizeof result.description - 1] = '\0';
+    result.folder[sizeof result.folder - 1] = '\0';
+}
+
+bool Contains(const char* text, const char* word)
+{
+    return text && std::strstr(text, word) != nullptr;
+}
+
+// The rule's word, terminated within its field even if a caller wrote past it.
+const char* WordOf(SPAM_FILTER* rule, char (&buffer)[SPAM_WORD_SIZE])
+{
+    if (memchr(rule->word, '\0', sizeof rule->word))
+        return rule->word;
+    CSpamUtil::STRNCPY(buffer, rule->word, sizeof buffer);
+    return buffer;
+}
+
+}  // namespace
+
+CRegExp* CSpamFilter::CompiledWord(const char* word)
+{
+    auto it = m_regex.find(std::string_view(word));
+    if (it != m_regex.end())
+        return it->second.get();
+    // Words of edited or deleted rules linger; start afresh before the cache outgrows the list.
+    if (m_regex.size() > 2 * m_filters.size() + 64)
+        m_regex.clear();
+    auto compiled = std::make_unique<CRegExp>();
+    if (!compiled->RegComp(word))
+        compiled.reset();
+    CRegExp* result = compiled.get();
+    m_regex.emplace(std::string(word), std::move(compiled));
+    return result;
+}
+
+bool CSpamFilter::CheckFrom(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule,
+                            char* folder, int* action)
+{
+    if (!header || !rule)
+        return false;
+    char buffer[SPAM_WORD_SIZE];
+    const char* word = WordOf(rule, buffer);
+    // Sender rules are substring rules whatever their match kind.
+    if (Contains(header->GetFromMail(), word) || Contains(header->GetFromName(), word) ||
+        Contains(header->GetReturnPathMail(), word) ||
+        Contains(header->GetReturnPathName(), word) || Contains(header->GetSenderMail(), word) ||
+        Contains(header->GetSenderName(), word)) {
+        RuleHit(rule, folder, action);
+        return true;
+    }
+    return false;
+}
+
+bool CSpamFilter::CheckTo(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule,
+                          char* folder, int* action)
+{
+    if (!header || !rule)
+        return false;
+    char buffer[SPAM_WORD_SIZE];
+    const char* word = WordOf(rule, buffer);
+    if (Contains(header->GetToMail(), word) || Contains(header->GetToName(), word)) {
+        RuleHit(rule, folder, action);
+        return true;
+    }
+    return false;
+}
+
+bool CSpamFilter::CheckString(SPAM_FILTER& /*result*/, const char* text, SPAM_FILTER* rule,
+                              char* folder, int* action)
+{
+    if (!text)
+        return false;
+    return CheckText(text, std::strlen(text), rule, folder, action);
+}
+
+bool CSpamFilter::CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder,
+                            int* action)
+{
+    if (!text || length == 0 || !rule)
+        return false;
+    char buffer[SPAM_WORD_SIZE];
+    const char* word = WordOf(rule, buffer);
+    if (!word[0])
+        return false;
+    bool hit;
+    if (rule->match == SPAM_MATCH_REGEXP) {
+        CRegExp* re = CompiledWord(word);
+        hit = re && re->RegFind(text) != -1;
+    } else {
+        hit = memmem(text, length, word, std::strlen(word)) != nullptr;
+    }
+    if (hit)
+        RuleHit(rule, folder, action);
+    return hit;
+}
+
+bool CSpamFilter::CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* /*folder*/,
+                               int* /*action*/)
+{
+    // The built-in rule; FID, class, sign and level keep what the caller's record held.
+    CSpamUtil::STRNCPY(result.word, "-", sizeof result.word);
+    CSpamUtil::STRNCPY(result.folder, "INBOX", sizeof result.folder);
+    result.hit = 1;
+    result.property = SPAM_PROPERTY_SENDER;
+    result.match = 0;
+    result.action = SPAM_ACTION_STORE;
+    if (!header)
+        return false;
+
+    const char* judgement = nullptr;
+    const char* subject = header->GetSubject();
+    if (!header->GetFromMail()[0])
+        judgement = "No Sender";
+    else if (!header->GetToMail()[0])
+        judgement = "No Receiver";
+    else if (!subject[0] || std::strcmp(subject, " ") == 0)
+        judgement = "No Subject";
+    if (!judgement)
+        return false;
+    CSpamUtil::STRNCPY(result.description, judgement, sizeof result.description);
+    return true;
+}
+
+bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder,
+                                  int* action, int level, bool senderSwitch, bool subjectSwitch,
+                                  bool /*bodySwitch*/, bool entireSwitch)
+{
+    if (!header)
+        return false;
+    char subject[kSubjectSize];
+    size_t subjectLength = sievelet::LowerCopy(subject, sizeof subject, header->GetSubject());
+
+    // Whole-message rules see only the first raw header line here; the content pass gives
+    // them the whole text.
+    m_scratch.clear();
+    if (entireSwitch) {
+        auto* source = header->GetHeaderSrc();
+        if (source && !source->empty()) {
+            m_scratch.assign(source->front().data(), source->front().size());
+            for (char& c : m_scratch)
+                c = sievelet::LowerByte(c);
+        }
+    }
+
+    for (SPAM_FILTER& rule : m_filters) {
+        if (rule.level > level)
+            continue;
+        bool hit = false;
+        switch (rule.property) {
+        case SPAM_PROPERTY_SENDER:
+            hit = senderSwitch && CheckFrom(result, header, &rule, folder, action);
+            break;
+        case SPAM_PROPERTY_RECEIVER:
+            hit = senderSwitch && CheckTo(result, header, &rule, folder, action);
+            break;
+        case SPAM_PROPERTY_SUBJECT:
+            hit = (subjectSwitch || entireSwitch) &&
+                  CheckText(subject, subjectLength, &rule, folder, action);
+            break;
+        case SPAM_PROPERTY_ENTIRE:
+            hit = entireSwitch &&
+                  (CheckText(m_scratch.c_str(), m_scratch.size(), &rule, folder, action) ||
+                   CheckString(result, header->GetFromName(), &rule, folder, action) ||
+                   CheckString(result, header->GetReturnPathName(), &rule, folder, action) ||
+                   CheckString(result, header->GetSenderName(), &rule, folder, action) ||
+                   CheckString(result, header->GetToName(), &rule, folder, action) ||
+                   CheckString(result, header->GetSubject(), &rule, folder, action));
+            break;
+        default:
+            break;  // body, subject+body and file-name rules belong to the other passes
+        }
+        if (hit) {
+            CopyRule(result, rule);
+            return true;
+        }
+    }
+    return CheckSpecial(result, header, folder, action);
+}
+
+bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, char* folder,
+                                         int* action, int level, bool /*subjectSwitch*/,
+                                         bool bodySwitch, bool entireSwitch)
+{
+    if (!text || !text[0])
+        return false;
+    size_t length = std::strlen(text);
+    for (SPAM_FILTER& rule : m_filters) {
+        if (rule.level > level)
+            continue;
+        bool applies = false;
+        switch (rule.property) {
+        case SPAM_PROPERTY_CONTENT:
+            applies = bodySwitch || entireSwitch;
+            break;
+        case SPAM_PROPERTY_SUBJECT_CONTENT:
+            applies = bodySwitch;
+            break;
+        case SPAM_PROPERTY_ENTIRE:
+            applies = entireSwitch;
+            break;
+        default:
+            break;
+        }
+        if (applies && CheckText(text, length, &rule, folder, action)) {
+            CopyRule(result, rule);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CSpamFilter::DoFileFiltering(SPAM_FILTER& result, const char* fileName, char* folder,
+                                  int* action)
+{
+    if (!fileName || !fileName[0])
+        return false;
+    for (SPAM_FILTER& rule : m_filters) {
+        if (rule.property != SPAM_PROPERTY_FILENAME)
+            continue;
+        char buffer[SPAM_WORD_SIZE];
+        if (sievelet::EqualsNoCase(WordOf(&rule, buffer), fileName)) {
+            RuleHit(&rule, folder, action);
+            CopyRule(result, rule);
+            return true;
+        }
+    }
+    return false;
+}
