@@ -7,17 +7,22 @@
 // Stand-in for windows and window messages. A window belongs to the thread that created it;
 // that thread runs a message loop which dispatches the window's messages to its procedure.
 //   SendMessage   runs the procedure on the owning thread and waits for its result; called
-//                 on the owning thread itself it runs the procedure directly.
-//   PostMessage   queues the message and returns.
-//   SetTimer      posts WM_TIMER (wParam = timer id) every `ms` milliseconds until KillTimer.
+//                 on the owning thread itself it runs the procedure directly. While a thread
+//                 waits in SendMessage it still handles messages sent to its own windows, so
+//                 two threads sending to each other do not dead-lock.
+//   PostMessage   queues the message and returns. Posting WM_QUIT ends the owner's loop
+//                 with wParam as its exit code once the message is reached.
+//   SetTimer      posts WM_TIMER (wParam = timer id) every `ms` milliseconds until KillTimer;
+//                 at most one WM_TIMER per timer waits in the queue.
 // A window created with a title is registered per user as a Unix socket under
 // $XDG_RUNTIME_DIR/orvanta/ (else /tmp/orvanta-$UID/), so FindWindow(title) from another
 // process returns a handle to which SendMessage and PostMessage deliver (numeric wParam and
-// lParam only; pointers cannot cross processes).
-// The loop is pluggable: the headless loop here, the GUI's own later (SetMessagePump).
+// lParam only; pointers cannot cross processes). Titles compare without regard to ASCII case.
+// The loop is pluggable: RunMessageLoop here for headless use; a GUI loop installs a wake-up
+// hook and calls ProcessPendingMessages.
 namespace platform {
 
-using HWND = struct Window*;
+using HWND = struct Window*;   // opaque: never dereferenced, never reused within a process
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -33,34 +38,55 @@ using WindowProc = std::function<LRESULT(HWND, UINT, WPARAM, LPARAM)>;
 
 // Creates a window owned by the calling thread. A non-empty title registers it for
 // FindWindow; creation fails (null) when a live window of that title already exists in any
-// process of this user.
+// process of this user (a socket left behind by a process that died is taken over), or when
+// the per-user directory cannot be made safe. An empty title gives a private window.
 HWND CreateWindow(const std::string& title, WindowProc proc);
-// Unregisters the title, kills the window's timers and drops queued messages.
+// Unregisters the title, kills the window's timers, drops queued messages and releases
+// every thread waiting in SendMessage to it (with result 0). Any thread may call it for a
+// window of this process; a remote handle is only forgotten. The windows still alive when
+// their owning thread ends are destroyed then.
 void DestroyWindow(HWND window);
+// A window of this process that was not destroyed, or a remote window whose process still
+// listens.
 bool IsWindow(HWND window);
 
 // Finds a top-level window by title: in this process, or in another process of this user
 // (a remote handle). Null when there is none.
 HWND FindWindow(const std::string& title);
 
+// Returns the procedure's result; 0 when the window does not exist (or is destroyed while
+// the caller waits). To a remote window it waits at most kRemoteSendTimeoutMs.
 LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// Like SendMessage with a limit on the wait (milliseconds, 0 = none for a local window).
+// False when the window does not exist, the peer died or the time ran out; the message may
+// still be handled later in that last case.
+bool SendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs,
+                        LRESULT* result);
+constexpr unsigned kRemoteSendTimeoutMs = 5000;
+// False when the window does not exist or the peer cannot be reached.
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
+// Starts (or restarts) timer `id` of a local window; returns id, or 0 on failure (no such
+// window, a remote window, id 0 or milliseconds 0).
 UINT SetTimer(HWND window, UINT id, UINT milliseconds);
 bool KillTimer(HWND window, UINT id);
 
-// Runs the calling thread's message loop until PostQuitMessage is called on this thread;
-// returns the exit code given to it.
+// Runs the calling thread's message loop until PostQuitMessage is called on this thread or
+// a posted WM_QUIT is reached; returns the exit code. Messages posted before the quit
+// request are dispatched first; timers are not.
 int RunMessageLoop();
-// Asks the calling thread's loop (or, from another thread, the loop of `thread` windows'
-// owner through PostMessage(window, WM_QUIT, code, 0)) to end.
+// Asks the calling thread's loop to end with `exitCode`. (From another thread, post WM_QUIT
+// to one of the loop's windows instead.)
 void PostQuitMessage(int exitCode);
 
-// Dispatches every message already queued for the calling thread's windows, without
-// waiting. Lets another event loop (the GUI's) drive the windows.
-void ProcessPendingMessages();
-// Called (from any thread) whenever a message is queued for a window of `ownerThread`s loop;
-// a GUI loop installs one to wake itself up. Null restores the built-in wake-up.
+// Dispatches the messages sent to the calling thread's windows and those posted to them
+// before the call, without waiting. Lets another event loop (the GUI's) drive the windows.
+// Returns false when a quit request was reached (its code in *exitCode); the event loop
+// should then end.
+bool ProcessPendingMessages(int* exitCode = nullptr);
+// Installs, for the calling thread, a function called (from any thread, without locks held)
+// whenever a message is queued for one of its windows or one of their timers is due; a GUI
+// loop makes it schedule ProcessPendingMessages on itself. An empty function removes it.
 void SetWakeupHook(std::function<void()> hook);
 
 }  // namespace platform
