@@ -9,6 +9,18 @@ struct CRegExp::Impl {
     std::unique_ptr<re2::RE2> re;
 };
 
+namespace {
+
+bool HasHighByte(const char* text)
+{
+    for (; *text; ++text)
+        if (static_cast<unsigned char>(*text) >= 0x80)
+            return true;
+    return false;
+}
+
+}  // namespace
+
 CRegExp::CRegExp() : m_impl(std::make_unique<Impl>()) {}
 
 CRegExp::~CRegExp() = default;
@@ -21,6 +33,14 @@ CRegExp* CRegExp::RegComp(const char* pattern)
     std::optional<std::string> translated = toolwick::TranslateSpencer(pattern);
     if (!translated)
         return nullptr;
+
+    // RE2 (at least up to 2022-06) drops the Latin-1 flag from the common leading text it
+    // factors out of alternatives ("\xb1\xa4\xb0\xed|\xb1\xa4\xc1\xd6"), and then looks
+    // for that text in its UTF-8 form before searching, so an unanchored search misses every
+    // match. An empty group in front keeps that text from being the pattern's required
+    // prefix; it costs nothing else, so only patterns that can hit the fault get it.
+    if (strchr(pattern, '|') && HasHighByte(pattern))
+        translated->insert(0, "()");
 
     // Latin-1: every byte of text and pattern is one character, so CP949 words match CP949
     // text byte for byte. Leftmost-first semantics give the match a backtracking matcher

@@ -202,6 +202,18 @@ TEST(RegExpBytes, Cp949WordsMatchCp949Text)
     EXPECT_EQ(Find("\xEA\xB4\x91\xEA\xB3\xA0", text), Match(-1, 0));
 }
 
+TEST(RegExpBytes, KoreanAlternativesSharingTheirFirstSyllable)
+{
+    // "광고|광주" (ad | Gwangju) against "무료 광주 광고": the common leading syllable of the
+    // alternatives must still be searched for as CP949 bytes.
+    const std::string text = "\xB9\xAB\xB7\xE1 \xB1\xA4\xC1\xD6 \xB1\xA4\xB0\xED";
+    EXPECT_EQ(Find("\xB1\xA4\xB0\xED|\xB1\xA4\xC1\xD6", text), Match(5, 4));
+    EXPECT_EQ(Find("(\xB1\xA4\xB0\xED|\xB1\xA4\xC1\xD6)", text), Match(5, 4));
+    EXPECT_EQ(Find("\xB1\xA4|\xB1\xA4", text), Match(5, 2));
+    EXPECT_EQ(Find("^(\xB9\xAB|\xB9\xAC)", text), Match(0, 2));
+    EXPECT_EQ(Find("^(\xB1\xA4|\xB1\xA5)", text), Match(-1, 0));
+}
+
 TEST(RegExpBytes, NegatedSetOfEveryByteMatchesNothing)
 {
     std::string all = "[^";
