@@ -1,0 +1,160 @@
+#include "fetchling/pop3_account.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <strings.h>
+#include <system_error>
+#include <unordered_set>
+
+#include "components/toolwick/spam_util.h"
+
+namespace {
+
+std::string CutUid(const char* uid)
+{
+    return std::string(uid, strnlen(uid, CPop3Account::kUidSize - 1));
+}
+
+bool UnsafeInFileName(unsigned char c)
+{
+    return c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '%';
+}
+
+} // namespace
+
+CPop3Account::CPop3Account(const char* directory, const char* name, const char* server, const char* user,
+                           const char* password, int port)
+    : m_nPort(port)
+{
+    CSpamUtil::STRNCPY(m_szDirectory, directory, sizeof m_szDirectory);
+    CSpamUtil::STRNCPY(m_szName, name, sizeof m_szName);
+    CSpamUtil::STRNCPY(m_szServer, server, sizeof m_szServer);
+    CSpamUtil::STRNCPY(m_szUser, user, sizeof m_szUser);
+    CSpamUtil::STRNCPY(m_szPassword, password, sizeof m_szPassword);
+    m_bDirectoryCut = directory && strlen(directory) >= sizeof m_szDirectory;
+}
+
+std::string CPop3Account::EncodeFileNamePart(const char* text)
+{
+    std::string out;
+    if (!text)
+        return out;
+    for (const char* p = text; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (UnsafeInFileName(c)) {
+            char hex[4];
+            snprintf(hex, sizeof hex, "%%%02X", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+std::string CPop3Account::GetHistoryFilePath() const
+{
+    if (m_bDirectoryCut)
+        return std::string();
+    return std::string(m_szDirectory) + "/" + EncodeFileNamePart(m_szName) + "." + EncodeFileNamePart(m_szUser) +
+           ".his";
+}
+
+bool CPop3Account::LoadHistoryFile()
+{
+    std::string path = GetHistoryFilePath();
+    if (path.empty())
+        return false;
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    m_History.clear();
+    char record[kUidSize];
+    while (in.read(record, kUidSize) && in.gcount() == kUidSize)
+        m_History.push_back(CutUid(record));
+    return true;
+}
+
+bool CPop3Account::SaveHistoryFile()
+{
+    std::string path = GetHistoryFilePath();
+    if (path.empty())
+        return false;
+    // Written beside the file and renamed over it, so an interrupted save leaves the previous
+    // history rather than a truncated one.
+    std::string temp = path + ".tmp";
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out)
+            return false;
+        char record[kUidSize];
+        for (const std::string& uid : m_History) {
+            memset(record, 0, sizeof record);
+            memcpy(record, uid.data(), std::min(uid.size(), sizeof record - 1));
+            out.write(record, sizeof record);
+        }
+        out.flush();
+        if (!out) {
+            out.close();
+            std::remove(temp.c_str());
+            return false;
+        }
+    }
+    std::error_code ec;
+    std::filesystem::rename(temp, path, ec);
+    if (ec) {
+        std::filesystem::remove(temp, ec);
+        return false;
+    }
+    return true;
+}
+
+bool CPop3Account::IsExistUID(const char* uid) const
+{
+    if (!uid)
+        return false;
+    std::string wanted = CutUid(uid);
+    return std::any_of(m_History.begin(), m_History.end(),
+                       [&](const std::string& entry) { return strcasecmp(entry.c_str(), wanted.c_str()) == 0; });
+}
+
+void CPop3Account::AddHistory(const char* uid)
+{
+    if (uid)
+        m_History.push_back(CutUid(uid));
+}
+
+void CPop3Account::RemoveHistory(const char* uid)
+{
+    if (!uid)
+        return;
+    std::string wanted = CutUid(uid);
+    auto it = std::find(m_History.begin(), m_History.end(), wanted);
+    if (it != m_History.end())
+        m_History.erase(it);
+}
+
+void CPop3Account::GetUidList(std::vector<std::string>& uids) const
+{
+    uids.insert(uids.end(), m_History.begin(), m_History.end());
+}
+
+void CPop3Account::RemoveUidList(std::vector<std::string>& current)
+{
+    std::unordered_set<std::string> keep;
+    for (const std::string& uid : current)
+        keep.insert(uid.substr(0, kUidSize - 1));
+    std::erase_if(m_History, [&](const std::string& entry) { return keep.find(entry) == keep.end(); });
+}
+
+bool CPop3Account::RemoveHistoryFile(const char* directory, const char* name)
+{
+    if (!directory || !name)
+        return false;
+    std::string path = std::string(directory) + "/" + EncodeFileNamePart(name) + ".his";
+    std::error_code ec;
+    return std::filesystem::remove(path, ec);
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+
+class CClientSocket;
+class CDebug;
+class CPop3Account;
+class CPop3TranCommand;
+
+// A connection to a real POP3 server for one account. Connect() does not read the greeting;
+// the caller reads it (ReadLine) and either logs in itself or calls Login().
+//
+// One thread uses the object at a time; only ShutdownConnection() may be called from another
+// thread, to wake a reader blocked on the server.
+class CPop3Client {
+public:
+    static constexpr int kBufferCapacity = 50000;
+
+    explicit CPop3Client(CDebug* debug);
+    CPop3Client();
+    ~CPop3Client();
+
+    CPop3Client(const CPop3Client&) = delete;
+    CPop3Client& operator=(const CPop3Client&) = delete;
+
+    // No effect; callers pair them around a connection.
+    void Pop3Init() {}
+    void Pop3UnInit() {}
+
+    // 1 when connected, -10 when the socket could not be created or the server could not be
+    // reached, 0 (and nothing changes) when already connected.
+    int Connect(CPop3Account* account);
+    bool IsConnect() const { return m_bConnect; }
+
+    // One line from the server without its line end (see CClientSocket::ReadLine); -1 when
+    // the connection ended.
+    int ReadLine(char* dest, int size);
+    // Whether the last ReadLine returned the end of a line or only a piece of a longer one.
+    bool LastLineEnded() const;
+    // Raw bytes from the server.
+    int Read(char* dest, long size);
+    // Sends the text and "\r\n".
+    void SendLine(const char* text);
+    // Received bytes not yet read.
+    int Pending() const;
+
+    void Close() { CloseSocket(); }
+    void CloseSocket();
+    // QUIT, then Close().
+    void QuitClose();
+    // Shuts the connection down without closing it; safe from another thread.
+    void ShutdownConnection();
+
+    // USER/PASS exchange after the greeting: 1, or 0 / -20 / -30 (see CPop3TranCommand).
+    int Login();
+
+    void SetID(const char* id);
+    void SetPwd(const char* pwd);
+    char* getID() { return m_szID; }
+    char* getPwd() { return m_szPwd; }
+
+    CPop3TranCommand* GetPop3Command() { return m_pCommand.get(); }
+    CPop3Account* GetAccount() { return m_pAccount; }
+    CClientSocket* GetConnection() { return m_pSocket.get(); }
+
+    // Takes one report text; reports are not shown anywhere.
+    void DebugMesg(const char* mesg);
+
+private:
+    CDebug* m_pDebug = nullptr;          // not owned, not called
+    CPop3Account* m_pAccount = nullptr;  // not owned
+    std::unique_ptr<CClientSocket> m_pSocket;
+    char m_szServer[100] = {};
+    int m_nPort = 0;
+    char m_szID[100] = {};               // 99 characters: full e-mail addresses fit
+    char m_szPwd[100] = {};
+    std::unique_ptr<CPop3TranCommand> m_pCommand;
+    std::atomic<bool> m_bConnect{false};
+};
