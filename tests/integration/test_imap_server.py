@@ -166,6 +166,18 @@ class ImapServerTest(unittest.TestCase):
         with self.assertRaises(EOFError):
             c.line()
 
+    def test_local_only(self):
+        # 127.0.0.2 is this machine too, but only 127.0.0.1 counts as local.
+        def greeting(port):
+            s = socket.create_connection(("127.0.0.1", port), timeout=10, source_address=("127.0.0.2", 0))
+            try:
+                return s.recv(100)
+            finally:
+                s.close()
+        self.assertEqual(greeting(self.host.port), b"")
+        anyone = self.start("--any-peer")
+        self.assertTrue(greeting(anyone.port).startswith(b"* OK localhost"))
+
     def test_twenty_sessions_then_the_next_is_closed(self):
         clients = [Raw(self.host.port) for _ in range(20)]
         for c in clients:
