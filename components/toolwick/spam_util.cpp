@@ -98,7 +98,9 @@ long CSpamUtil::GetFileLine(char* line, long size, FILE* file, long pos, long en
         line[0] = '\0';
     if (!file || pos < 0 || pos >= end)
         return -1;
-    if (fseek(file, pos, SEEK_SET) != 0)
+    // Callers usually continue where the last line ended; seeking anyway would make stdio
+    // drop and re-read its buffer for every line.
+    if (ftell(file) != pos && fseek(file, pos, SEEK_SET) != 0)
         return -1;
 
     long len = 0;       // bytes stored in `line`
