@@ -3,6 +3,7 @@
 // The update service address shared by Almanac and Ledgerly. Header-only, so that Ledgerly
 // does not have to load Almanac.
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -46,9 +47,8 @@ inline std::string UpdateURL()
         std::string url = NormalizeUpdateURL(env);
         if (!url.empty())
             return url;
-        static bool reported = false;
-        if (!reported) {
-            reported = true;
+        static std::atomic_flag reported = ATOMIC_FLAG_INIT;
+        if (!reported.test_and_set()) {
             std::fprintf(stderr,
                          "ORVANTA_UPDATE_URL is not an absolute http URL of at most %zu bytes; "
                          "using %s\n",
