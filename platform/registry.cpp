@@ -459,6 +459,8 @@ std::string RegistryDatabasePath() {
   return base + "/orvanta/registry.db";
 }
 
+bool RegNamesEqual(std::string_view a, std::string_view b) { return Fold(a) == Fold(b); }
+
 LONG RegCreateKeyEx(HKEY parent, const char* subKey, HKEY* result, DWORD* disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // Stand-in for the current user's registry, kept in one SQLite database per user:
 // $ORVANTA_REGISTRY, else $XDG_CONFIG_HOME/orvanta/registry.db (~/.config/... without it).
@@ -75,6 +76,10 @@ LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* typ
 
 // The database file that HKEY_CURRENT_USER currently stands for (from the environment).
 std::string RegistryDatabasePath();
+
+// True when the registry takes two key or value names for the same name: ASCII letters
+// compare without regard to case, the second byte of a CP949 pair exactly.
+bool RegNamesEqual(std::string_view a, std::string_view b);
 
 // The Win32 forms, for code written against them; the reserved, class, option, access and
 // security arguments are accepted and ignored (every handle can read and write).

@@ -311,6 +311,10 @@ TEST_F(RegistryTest, Cp949TextsRoundTripByteForByte) {
   EXPECT_EQ(GetString(key, "aBC"), settings);
   EXPECT_EQ(ValueNames(key), (std::vector<std::string>{settings, gak, gat, "Abc"}));
 
+  EXPECT_TRUE(RegNamesEqual("Pop3 Backup", "POP3 BACKUP"));
+  EXPECT_FALSE(RegNamesEqual(gak, gat));
+  EXPECT_FALSE(RegNamesEqual("a", "ab"));
+
   HKEY software = Create("Software");
   RegCloseKey(Create(gat.c_str(), software));
   open_.pop_back();
