@@ -34,11 +34,12 @@ CRegExp* CRegExp::RegComp(const char* pattern)
     if (!translated)
         return nullptr;
 
-    // RE2 (at least up to 2022-06) drops the Latin-1 flag from the common leading text it
-    // factors out of alternatives ("\xb1\xa4\xb0\xed|\xb1\xa4\xc1\xd6"), and then looks
-    // for that text in its UTF-8 form before searching, so an unanchored search misses every
+    // RE2 2022-06 (Debian 12's) drops the Latin-1 flag from the common leading text it
+    // factors out of alternatives ("\xb1\xa4\xb0\xed|\xb1\xa4\xc1\xd6") and then looks for
+    // that text in its UTF-8 form before searching, so an unanchored search misses every
     // match. An empty group in front keeps that text from being the pattern's required
-    // prefix; it costs nothing else, so only patterns that can hit the fault get it.
+    // prefix; the price is only that search shortcut, so only patterns that can hit the fault
+    // (an alternation and a byte above 0x7F) get it.
     if (strchr(pattern, '|') && HasHighByte(pattern))
         translated->insert(0, "()");
 
