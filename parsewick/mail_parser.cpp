@@ -30,9 +30,17 @@ bool IsBoundaryLine(const char* line, const std::string& boundary)
 {
     if (line[0] != '-' || line[1] != '-' || line[2] == '\0')
         return false;
-    // A prefix comparison: the closing "--boundary--" counts, and so does a longer boundary
-    // that begins with this one.
-    return strncmp(line + 2, boundary.c_str(), boundary.size()) == 0;
+    if (strncmp(line + 2, boundary.c_str(), boundary.size()) != 0)
+        return false;
+    // After the boundary only the closing "--" and blanks may follow. A longer boundary that
+    // merely begins with this one (a nested part's "----=_Part_1AA" inside "----=_Part_1")
+    // belongs to that part: splitting there would tear the nested part apart.
+    const char* rest = line + 2 + boundary.size();
+    if (rest[0] == '-' && rest[1] == '-')
+        rest += 2;
+    while (*rest == ' ' || *rest == '\t')
+        ++rest;
+    return *rest == '\0';
 }
 
 void CopyRange(char* dst, const char* src, int from, int to)
