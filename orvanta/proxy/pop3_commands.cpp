@@ -34,6 +34,11 @@ bool ParseLoginLine(std::string_view line, LoginTarget* target) {
     return true;
 }
 
+bool IsCapaLine(std::string_view line) {
+    std::vector<std::string> words = SplitWords(line);
+    return words.size() == 1 && strcasecmp(words[0].c_str(), "CAPA") == 0;
+}
+
 CommandAction TranslateCommand(std::string_view line, const ProxyMesgList& list) {
     CommandAction action;
     action.text = std::string(line);

@@ -30,6 +30,12 @@ constexpr size_t kMaxLoginPiece = 99;
 // closes without a reply.
 bool ParseLoginLine(std::string_view line, LoginTarget* target);
 
+// A client may ask for the capabilities (CAPA) before its log-in line; the proxy answers
+// with what it relays (no SASL, so clients log in with USER and PASS).
+constexpr int kMaxCapaBeforeLogin = 3;
+inline constexpr const char* kCapaReply = "+OK Capability list follows\r\nUSER\r\nTOP\r\nUIDL\r\n.\r\n";
+bool IsCapaLine(std::string_view line);
+
 // What the command loop does with one complete client line.
 struct CommandAction {
     enum Kind {

@@ -96,8 +96,19 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
 
     std::vector<char> line(kLineSize);
     pop3proxy::LoginTarget target;
-    int n = client.ReadLine(line.data(), kFirstLineSize);
-    bool haveTarget = n >= 0 && client.LastLineEnded() && pop3proxy::ParseLoginLine(line.data(), &target);
+    bool haveTarget = false;
+    // Mail clients (curl, Thunderbird) ask for the capabilities before they log in; the
+    // answer lists what the proxy relays, and the log-in line is the next one.
+    for (int asked = 0; asked <= pop3proxy::kMaxCapaBeforeLogin; ++asked) {
+        int n = client.ReadLine(line.data(), kFirstLineSize);
+        if (n < 0 || !client.LastLineEnded()) break;
+        if (asked < pop3proxy::kMaxCapaBeforeLogin && pop3proxy::IsCapaLine(line.data())) {
+            SendToClient(pop3proxy::kCapaReply, std::strlen(pop3proxy::kCapaReply));
+            continue;
+        }
+        haveTarget = pop3proxy::ParseLoginLine(line.data(), &target);
+        break;
+    }
 
     if (haveTarget) {
         pop3_->Pop3Init();
@@ -207,7 +218,7 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
     }
     if (!quitSent) {
         WaitForExamination();
-        pop3_->SendLine(const_cast<char*>("QUIT"));
+        pop3_->SendLine("QUIT");
     }
 }
 
@@ -215,7 +226,6 @@ void CPop3Proxy::RelayThread() {
     std::vector<char> buffer(kLineSize);
     std::string out;
     bool atLineStart = true;
-    bool flushAtEnd = false;     // the line being relayed is a status line or a listing's end
     bool swallowing = false;     // the rest of the server's "+OK" to PASS, not forwarded
     auto flush = [&] {
         SendToClient(out.data(), out.size());
@@ -254,12 +264,13 @@ void CPop3Proxy::RelayThread() {
                 atLineStart = ended;
                 continue;
             }
-            flushAtEnd = n == 0 ? false : (piece[0] == '+' || piece[0] == '-' || (n == 1 && piece[0] == '.'));
         }
         if (!swallowing) {
             out.append(piece, static_cast<size_t>(n));
             if (ended) out.append("\r\n");
-            if ((ended && flushAtEnd) || out.size() >= kRelayFlushBytes || !pop3_->HasBufferedData()) flush();
+            // Send before the next read could wait for the server, so nothing the client
+            // needs is held back.
+            if (out.size() >= kRelayFlushBytes || pop3_->Pending() == 0) flush();
         }
         atLineStart = ended;
     }
@@ -292,7 +303,7 @@ int ExamineWithoutJudging(CPop3Client& client, ProxyMesgList& list) {
     while (mesgs->GetNextMesg()) {
         const char* uid = mesgs->GetMesgUID();
         list.push_back(MakeProxyMesg(mesgs->GetMesgID(), static_cast<int>(mesgs->GetMesgOctet()), uid));
-        if (uid && *uid && !account->IsExistUID(const_cast<char*>(uid))) account->AddHistory(const_cast<char*>(uid));
+        if (uid && *uid && !account->IsExistUID(uid)) account->AddHistory(uid);
     }
     return 1;
 }

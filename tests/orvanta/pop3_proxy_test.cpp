@@ -97,6 +97,7 @@ TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply) {
         client.Close();
     }
     EXPECT_TRUE(proxy.IsRunning());
+    for (int i = 0; i < 100 && proxy.IsServing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(proxy.IsServing());
 }
 

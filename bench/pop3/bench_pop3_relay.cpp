@@ -1,0 +1,262 @@
+// bench_pop3_relay: how much the POP3 proxy adds to fetching mail.
+// Starts a throwaway Dovecot (pop3 only) on a loopback port with two mailboxes: one message of
+// 20 MB, and 1,000 small messages. Then fetches them with a plain POP3 client, once straight
+// from Dovecot and once through an in-process CPop3Proxy, alternating, best of three runs
+// each, and prints both times and their ratio. Target: the proxy adds at most 10%.
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <grp.h>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "orvanta/proxy/pop3_proxy.h"
+
+extern char** environ;
+namespace fs = std::filesystem;
+
+namespace {
+
+int FreePort() {
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    int port = ntohs(a.sin_port);
+    ::close(s);
+    return port;
+}
+
+[[noreturn]] void Fail(const std::string& why) {
+    std::fprintf(stderr, "bench_pop3_relay: %s\n", why.c_str());
+    std::exit(1);
+}
+
+// A minimal blocking POP3 client that reads replies in bulk.
+class Client {
+public:
+    Client(int port) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<uint16_t>(port));
+        for (int i = 0; i < 100; ++i) {
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            ::close(fd_);
+            fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        }
+        Fail("cannot connect to port " + std::to_string(port));
+    }
+    ~Client() { ::close(fd_); }
+    void Send(const std::string& line) {
+        std::string out = line + "\r\n";
+        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) Fail("send");
+    }
+    // One status line.
+    std::string Line() {
+        for (;;) {
+            size_t p = buf_.find("\r\n");
+            if (p != std::string::npos) {
+                std::string line = buf_.substr(0, p);
+                buf_.erase(0, p + 2);
+                return line;
+            }
+            Fill();
+        }
+    }
+    // A multi-line reply after its status line: bytes up to and including "\r\n.\r\n".
+    size_t Body() {
+        size_t total = 0;
+        for (;;) {
+            size_t p = buf_.find("\r\n.\r\n");
+            if (p != std::string::npos) {
+                total += p + 5;
+                buf_.erase(0, p + 5);
+                return total;
+            }
+            if (buf_.size() > 8) {   // keep a tail that may hold part of the terminator
+                total += buf_.size() - 8;
+                buf_.erase(0, buf_.size() - 8);
+            }
+            Fill();
+        }
+    }
+
+private:
+    void Fill() {
+        char chunk[65536];
+        ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n <= 0) Fail("connection closed");
+        buf_.append(chunk, static_cast<size_t>(n));
+    }
+    int fd_;
+    std::string buf_;
+};
+
+// Logs in as `user` (through the proxy the name carries the server) and returns the client.
+void Login(Client& c, const std::string& user) {
+    std::string greeting = c.Line();
+    if (greeting.rfind("+OK", 0) != 0) Fail("greeting: " + greeting);
+    c.Send("USER " + user);
+    if (c.Line().rfind("+OK", 0) != 0) Fail("USER refused");
+    c.Send("PASS secret");
+    std::string pass = c.Line();
+    if (pass.rfind("+OK", 0) != 0) Fail("PASS refused: " + pass);
+}
+
+// Seconds to fetch messages first..last and the number of bytes received.
+double Fetch(int port, const std::string& user, int first, int last, size_t* bytes) {
+    auto t0 = std::chrono::steady_clock::now();
+    Client c(port);
+    Login(c, user);
+    *bytes = 0;
+    for (int n = first; n <= last; ++n) {
+        c.Send("RETR " + std::to_string(n));
+        std::string status = c.Line();
+        if (status.rfind("+OK", 0) != 0) Fail("RETR " + std::to_string(n) + ": " + status);
+        *bytes += c.Body();
+    }
+    c.Send("QUIT");
+    c.Line();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+struct Dovecot {
+    fs::path dir;
+    int port = 0;
+    pid_t pid = -1;
+
+    void Start() {
+        char tmpl[] = "/tmp/bench-pop3-XXXXXX";
+        if (!mkdtemp(tmpl)) Fail("mkdtemp");
+        dir = tmpl;
+        fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+        port = FreePort();
+        bool root = geteuid() == 0;
+        std::string mailUser = root ? "nobody" : getpwuid(geteuid())->pw_name;
+        std::string mailGroup = root ? "nogroup" : getgrgid(getegid())->gr_name;
+        std::string login = root ? "dovenull" : mailUser;
+        std::string internal = root ? "dovecot" : mailUser;
+        fs::create_directories(dir / "run");
+        std::ofstream conf(dir / "dovecot.conf");
+        conf << "protocols = pop3\nlisten = 127.0.0.1\nbase_dir = " << (dir / "run").string()
+             << "\nstate_dir = " << (dir / "run").string() << "\nlog_path = " << (dir / "dovecot.log").string()
+             << "\nssl = no\ndisable_plaintext_auth = no\nauth_mechanisms = plain\n"
+             << "default_internal_user = " << internal << "\ndefault_login_user = " << login
+             << "\ndefault_internal_group = " << mailGroup << "\nfirst_valid_uid = 0\n"
+             << "mail_location = maildir:" << (dir / "mail").string() << "/%u/Maildir\n"
+             << "passdb {\n  driver = passwd-file\n  args = scheme=PLAIN username_format=%u "
+             << (dir / "passwd").string() << "\n}\n"
+             << "userdb {\n  driver = static\n  args = uid=" << mailUser << " gid=" << mailGroup
+             << " home=" << (dir / "mail").string() << "/%u\n}\n"
+             << "service pop3-login {\n  chroot =\n  inet_listener pop3 {\n    port = " << port << "\n  }\n}\n"
+             << "service anvil {\n  chroot =\n}\n";
+        conf.close();
+        std::ofstream(dir / "passwd") << "big:{PLAIN}secret\nsmall:{PLAIN}secret\n";
+
+        // The big message: 20 MB of 76-byte lines.
+        fs::create_directories(dir / "mail/big/Maildir/cur");
+        fs::create_directories(dir / "mail/big/Maildir/new");
+        fs::create_directories(dir / "mail/big/Maildir/tmp");
+        {
+            std::ofstream m(dir / "mail/big/Maildir/new/1.big", std::ios::binary);
+            m << "From: a@example.org\r\nTo: big@example.org\r\nSubject: big\r\n\r\n";
+            std::string line(76, 'A');
+            for (size_t i = 0; i < 76; ++i) line[i] = static_cast<char>('A' + i % 26);
+            line += "\r\n";
+            for (size_t written = 0; written < 20u * 1024 * 1024; written += line.size()) m << line;
+        }
+        fs::create_directories(dir / "mail/small/Maildir/cur");
+        fs::create_directories(dir / "mail/small/Maildir/new");
+        fs::create_directories(dir / "mail/small/Maildir/tmp");
+        for (int i = 0; i < 1000; ++i) {
+            std::ofstream m(dir / ("mail/small/Maildir/new/" + std::to_string(1000000 + i) + ".small"),
+                            std::ios::binary);
+            m << "From: a@example.org\r\nTo: small@example.org\r\nSubject: small " << i << "\r\n\r\n";
+            for (int l = 0; l < 25; ++l) m << "Line " << l << " of a small message, some text to carry.\r\n";
+        }
+        if (root) {
+            std::string cmd = "chown -R " + mailUser + ":" + mailGroup + " '" + (dir / "mail").string() + "'";
+            if (std::system(cmd.c_str()) != 0) Fail("chown");
+        }
+
+        std::string confPath = (dir / "dovecot.conf").string();
+        const char* argv[] = {"dovecot", "-F", "-c", confPath.c_str(), nullptr};
+        if (posix_spawnp(&pid, "dovecot", nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            Fail("cannot start dovecot");
+    }
+
+    void Stop() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        }
+        std::error_code ec;
+        fs::remove_all(dir, ec);
+    }
+};
+
+}  // namespace
+
+int main() {
+    std::signal(SIGPIPE, SIG_IGN);
+    Dovecot dovecot;
+    dovecot.Start();
+
+    fs::path data = dovecot.dir / "orvanta-user";
+    fs::create_directories(data);
+    CPop3Proxy proxy(nullptr);
+    proxy.SetDataDirectory(data.string() + "/");
+    int proxyPort = FreePort();
+    if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
+
+    std::string via = "#127.0.0.1#" + std::to_string(dovecot.port);
+    struct Case {
+        const char* name;
+        const char* user;
+        int last;
+    } cases[] = {{"RETR of one 20 MB message", "big", 1}, {"RETR of 1,000 small messages", "small", 1000}};
+
+    // One warm-up fetch each, so both paths start with Dovecot's indexes built.
+    size_t bytes = 0;
+    for (const Case& c : cases) Fetch(dovecot.port, c.user, 1, c.last, &bytes);
+
+    int worst = 0;
+    for (const Case& c : cases) {
+        double direct = 1e9, proxied = 1e9;
+        size_t directBytes = 0, proxyBytes = 0;
+        for (int run = 0; run < 3; ++run) {
+            direct = std::min(direct, Fetch(dovecot.port, c.user, 1, c.last, &directBytes));
+            proxied = std::min(proxied, Fetch(proxyPort, std::string(c.user) + via, 1, c.last, &proxyBytes));
+        }
+        if (directBytes != proxyBytes) Fail("byte counts differ for " + std::string(c.name));
+        double ratio = proxied / direct;
+        std::printf("%-32s direct %8.1f ms   through the proxy %8.1f ms   ratio %.3f  (%zu bytes)\n", c.name,
+                    direct * 1000, proxied * 1000, ratio, directBytes);
+        if (ratio > 1.10) worst = 1;
+    }
+    std::printf("target: the proxy adds at most 10%% (ratio <= 1.10): %s\n", worst ? "MISSED" : "met");
+
+    proxy.Terminate();
+    dovecot.Stop();
+    return 0;
+}

@@ -1,0 +1,183 @@
+"""The main program as a process: headless start on its own home and ports, single instance,
+the quit request 1006 from another process, "/start" with Auto_Start 0, settings written on
+quit. Also holds the launcher the POP3 proxy tests share."""
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+BIN = os.path.join(os.environ.get("ORVANTA_BINARY_DIR", "build"), "bin")
+OPTION_KEY = r"HKCU\Software\Pellix Technology\Orvanta\OPTION"
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+class Orvanta:
+    """orvanta --headless with its own home, registry and runtime directory."""
+
+    def __init__(self, root=None):
+        self.own_root = root is None
+        self.root = root or tempfile.mkdtemp(prefix="orvanta-it-")
+        self.home = os.path.join(self.root, "home")
+        self.registry = os.path.join(self.root, "registry.db")
+        self.runtime = os.path.join(self.root, "run")
+        os.makedirs(self.runtime, mode=0o700, exist_ok=True)
+        self.pop3_port = free_port()
+        self.smtp_port = free_port()
+        self.imap_port = free_port()
+        self.env = dict(os.environ, ORVANTA_REGISTRY=self.registry, XDG_RUNTIME_DIR=self.runtime)
+        self.env.pop("ORVANTA_HOME", None)
+        self.env.pop("DISPLAY", None)
+        self.env.pop("WAYLAND_DISPLAY", None)
+        self.proc = None
+        self.lines = []
+        self.lock = threading.Lock()
+
+    def run(self, *args, timeout=20):
+        """Runs a short-lived orvanta (or orvanta-reg) to its end."""
+        return subprocess.run(list(args), env=self.env, capture_output=True, timeout=timeout)
+
+    def reg(self, *args):
+        return self.run(os.path.join(BIN, "orvanta-reg"), *args)
+
+    def set_dword(self, name, value):
+        r = self.reg("add", OPTION_KEY, "/v", name, "/t", "REG_DWORD", "/d", str(value), "/f")
+        assert r.returncode == 0, r.stderr
+
+    def query(self, name):
+        r = self.reg("query", OPTION_KEY, "/v", name)
+        return r.stdout.decode(errors="replace") if r.returncode == 0 else None
+
+    def args(self, *extra):
+        return [os.path.join(BIN, "orvanta"), "--headless", "--home", self.home,
+                "--ports", "%d,%d,%d" % (self.pop3_port, self.smtp_port, self.imap_port), *extra]
+
+    def start(self, *extra, wait_for="POP3 proxy listening on port"):
+        self.proc = subprocess.Popen(self.args(*extra), env=self.env, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        threading.Thread(target=self._read, daemon=True).start()
+        if wait_for:
+            self.wait_line(wait_for)
+        return self
+
+    def _read(self):
+        for raw in self.proc.stdout:
+            with self.lock:
+                self.lines.append(raw.decode("utf-8", errors="replace").rstrip("\n"))
+
+    def wait_line(self, text, timeout=15):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            with self.lock:
+                if any(text in l for l in self.lines):
+                    return
+            if self.proc.poll() is not None:
+                time.sleep(0.2)
+                with self.lock:
+                    if any(text in l for l in self.lines):
+                        return
+                raise AssertionError("orvanta ended (%s) before %r:\n%s" % (self.proc.returncode, text, self.output()))
+            time.sleep(0.05)
+        raise AssertionError("no %r from orvanta:\n%s" % (text, self.output()))
+
+    def output(self):
+        with self.lock:
+            return "\n".join(self.lines)
+
+    def stop(self):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(15)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait(5)
+        if self.proc and self.proc.stdout:
+            self.proc.stdout.close()
+        if self.own_root:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+
+class InstanceTests(unittest.TestCase):
+    def setUp(self):
+        self.o = Orvanta()
+
+    def tearDown(self):
+        self.o.stop()
+
+    def test_headless_start_lays_out_the_home_and_listens(self):
+        self.o.start()
+        self.assertTrue(os.path.isdir(os.path.join(self.o.home, "user")))
+        self.assertTrue(os.path.isdir(os.path.join(self.o.home, "temp")))
+        with socket.create_connection(("127.0.0.1", self.o.pop3_port), timeout=5) as s:
+            self.assertEqual(s.recv(100), b"+OK Orvanta POP3-Proxy Server ready.\r\n")
+        r = self.o.reg("query", r"HKCU\Software\Pellix Technology\Orvanta\INFO")
+        self.assertIn(b"Orvanta Zidevoz", r.stdout)
+        self.assertIn(os.path.abspath(self.o.home).encode(), r.stdout)
+        # The Korean event texts reach the terminal as UTF-8.
+        self.assertIn("서버를 실행했습니다.", self.o.output())
+
+    def test_second_start_asks_the_first_to_show_itself_and_ends(self):
+        self.o.start()
+        r = self.o.run(*self.o.args())
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"already running", r.stdout)
+        self.o.wait_line("Asked to show the main window")
+        self.assertIsNone(self.o.proc.poll())
+
+    def test_quit_request_saves_the_settings_and_ends(self):
+        self.o.start()
+        # Changed behind the running program's back: the save on quit writes its own value.
+        self.o.set_dword("Auto_Pass", 2)
+        self.assertIn("0x2", self.o.query("Auto_Pass"))
+        r = self.o.run(os.path.join(BIN, "orvanta"), "--send-quit")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.o.proc.wait(15)
+        self.assertEqual(self.o.proc.returncode, 0)
+        self.assertIn("Quit requested", self.o.output())
+        self.assertIn("Del_DAY", self.o.query("Del_DAY") or "")
+        self.assertIn("SELECT_WARN", self.o.query("SELECT_WARN") or "")
+        self.assertIn("0x0", self.o.query("Auto_Pass"))
+        # Nothing is left to receive the request.
+        r = self.o.run(os.path.join(BIN, "orvanta"), "--send-quit")
+        self.assertEqual(r.returncode, 1)
+
+    def test_logon_start_with_auto_start_off_ends_at_once(self):
+        self.o.set_dword("Auto_Start", 0)
+        r = self.o.run(*self.o.args("/START"))
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"Auto_Start is 0", r.stdout)
+        self.assertNotIn(b"listening on port", r.stdout)
+        # Any other argument starts normally.
+        self.o.start("/other")
+
+    def test_logon_start_with_auto_start_on_runs(self):
+        self.o.set_dword("Auto_Start", 1)
+        self.o.start("/start")
+        self.assertIsNone(self.o.proc.poll())
+
+    def test_port_in_use_gives_the_pop3_message(self):
+        holder = socket.socket()
+        holder.bind(("0.0.0.0", self.o.pop3_port))
+        holder.listen(1)
+        try:
+            self.o.start(wait_for="cannot listen on port %d" % self.o.pop3_port)
+            self.o.wait_line("Pop3 Proxy 서버를 실행할 수 없었습니다.")
+            self.assertIsNone(self.o.proc.poll())
+        finally:
+            holder.close()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
