@@ -262,6 +262,20 @@ TEST_F(RegToolTest, ImportDeletesAndRefusesBrokenFiles) {
   EXPECT_TRUE(KeyExists("Software\\A\\B"));
   EXPECT_FALSE(KeyExists("Software\\C"));
 
+  // Names with a line break cannot go into the file: the rest is exported, the run fails.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software\\Bad\nName", &key), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueEx(key, "line\nbreak", REG_SZ, reinterpret_cast<const unsigned char*>("x"), 2),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  const Result partial = Run({"export", "-"});
+  EXPECT_EQ(partial.code, 1);
+  EXPECT_NE(partial.err.find("left out the key \"Bad\nName\" below HKEY_CURRENT_USER\\Software"),
+            std::string::npos)
+      << partial.err;
+  EXPECT_NE(partial.err.find("export: 1 name(s) left out"), std::string::npos);
+  EXPECT_NE(partial.out.find("\"new\"=dword:0000000a"), std::string::npos);
+
   const Result missing = Run({"import", (dir_ / "nope.reg").string()});
   EXPECT_EQ(missing.code, 1);
   EXPECT_NE(missing.err.find("cannot read"), std::string::npos);

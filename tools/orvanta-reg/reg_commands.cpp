@@ -442,7 +442,8 @@ int Delete(const std::vector<std::string>& args, std::ostream& out) {
   return kExitOk;
 }
 
-void ExportTree(RegFileWriter& writer, HKEY key, const std::string& path, std::ostream& err) {
+// Writes key and everything below it; *leftOut counts the names the format cannot carry.
+void ExportTree(RegFileWriter& writer, HKEY key, const std::string& path, std::ostream& err, int* leftOut) {
   const auto values = ReadValues(key);
   // The root gets a section only when it holds values of its own.
   if (!path.empty() || !values.empty()) writer.Section(path);
@@ -450,6 +451,7 @@ void ExportTree(RegFileWriter& writer, HKEY key, const std::string& path, std::o
     if (!RegFileWriter::Representable(v.name)) {
       err << "orvanta-reg: export: left out the value \"" << v.name << "\" of " << FullKeyName(path)
           << ": a line break in a name cannot be written\n";
+      ++*leftOut;
       continue;
     }
     if (v.type == platform::REG_SZ) {
@@ -462,11 +464,12 @@ void ExportTree(RegFileWriter& writer, HKEY key, const std::string& path, std::o
     if (!RegFileWriter::Representable(sub)) {
       err << "orvanta-reg: export: left out the key \"" << sub << "\" below " << FullKeyName(path)
           << ": a line break in a name cannot be written\n";
+      ++*leftOut;
       continue;
     }
     Key child;
     if (platform::RegOpenKeyEx(key, sub.c_str(), child.out()) != platform::ERROR_SUCCESS) continue;  // gone meanwhile
-    ExportTree(writer, child.get(), path.empty() ? sub : path + "\\" + sub, err);
+    ExportTree(writer, child.get(), path.empty() ? sub : path + "\\" + sub, err, leftOut);
   }
 }
 
@@ -481,17 +484,20 @@ int Export(const std::vector<std::string>& args, std::ostream& out, std::ostream
   OpenExisting(path, &key);
   path = StoredPath(path);
   RegFileWriter writer(o.utf16);
-  ExportTree(writer, key.get(), path, err);
+  int leftOut = 0;
+  ExportTree(writer, key.get(), path, err, &leftOut);
   const std::string bytes = writer.Finish();
   if (file == "-") {
     out << bytes;
-    return kExitOk;
+  } else {
+    std::ofstream f(file, std::ios::binary | std::ios::trunc);
+    f << bytes;
+    f.close();
+    if (!f) throw Failure{"export: cannot write " + file};
   }
-  std::ofstream f(file, std::ios::binary | std::ios::trunc);
-  f << bytes;
-  f.close();
-  if (!f) throw Failure{"export: cannot write " + file};
-  out << kDone;
+  // The rest is written, but an incomplete export must not pass for a complete one.
+  if (leftOut > 0) throw Failure{"export: " + std::to_string(leftOut) + " name(s) left out, see above"};
+  if (file != "-") out << kDone;
   return kExitOk;
 }
 
