@@ -2,6 +2,10 @@
 
 #include <chrono>
 #include <cstring>
+#include <cerrno>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <vector>
 
@@ -21,6 +25,7 @@ constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a r
 // Relayed lines are gathered and sent in one write per reply (or per this many bytes),
 // instead of two writes for every line of a long message.
 constexpr size_t kRelayFlushBytes = 64 * 1024;
+constexpr size_t kRelayBufferSize = 64 * 1024;
 
 }  // namespace
 
@@ -119,6 +124,10 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         account_ = std::make_shared<CPop3Account>(dataDirectory_.c_str(), target.server.c_str(), target.server.c_str(),
                                                   target.user.c_str(), "", target.port);
         if (pop3_->Connect(account_.get()) == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
+            // Commands and replies are small and answered at once: no Nagle delay on them.
+            int on = 1;
+            if (CClientSocket* server = pop3_->GetConnection())
+                ::setsockopt(server->GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             std::string user = "USER " + target.user;
             pop3_->SendLine(user.c_str());
             if (pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
@@ -189,12 +198,11 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             continue;
         }
 
-        ProxyMesgList snapshot;
+        pop3proxy::CommandAction action;
         {
             std::lock_guard guard(listLock_);
-            snapshot = list_;
+            action = pop3proxy::TranslateCommand(line, list_);
         }
-        pop3proxy::CommandAction action = pop3proxy::TranslateCommand(line, snapshot);
         switch (action.kind) {
         case pop3proxy::CommandAction::Reply: {
             std::string out;
@@ -223,16 +231,35 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
 }
 
 void CPop3Proxy::RelayThread() {
-    std::vector<char> buffer(kLineSize);
+    std::vector<char> buffer(kRelayBufferSize);
     std::string out;
     bool atLineStart = true;
     bool swallowing = false;     // the rest of the server's "+OK" to PASS, not forwarded
+    CClientSocket* server = pop3_->GetConnection();
+    int serverSocket = server ? server->GetSocket() : -1;
     auto flush = [&] {
         SendToClient(out.data(), out.size());
         out.clear();
     };
 
     for (;;) {
+        // Outside the log-in the server's bytes go to the client exactly as they came, a
+        // whole receive at a time. The wait for them comes first, so a PASS sent meanwhile
+        // is seen before its reply is read, and the reply is then read line by line.
+        if (!passPending_.load() && serverSocket >= 0 && server->Pending() == 0) {
+            pollfd p{serverSocket, POLLIN, 0};
+            if (::poll(&p, 1, -1) < 0 && errno == EINTR) continue;
+        }
+        if (!passPending_.load() && atLineStart) {
+            int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
+            if (n <= 0) break;
+            SendToClient(buffer.data(), static_cast<size_t>(n));
+            // A receive that ended inside a line: its rest goes through the line reader, so a
+            // PASS reply is only ever looked for at the start of a line.
+            atLineStart = buffer[static_cast<size_t>(n) - 1] == '\n';
+            continue;
+        }
+
         int n = pop3_->ReadLine(buffer.data(), kLineSize);
         if (n < 0) break;
         bool ended = pop3_->LastLineEnded();

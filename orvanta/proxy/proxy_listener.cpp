@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +49,8 @@ std::unique_ptr<CClientSocket> CProxyListener::Accept(int* acceptedSocket) {
             if ((errno == EINTR || errno == ECONNABORTED) && listening_.load()) continue;
             return nullptr;
         }
+        int on = 1;
+        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);   // replies go out whole, at once
         if (acceptedSocket) *acceptedSocket = c;
         return std::make_unique<CClientSocket>(c, peer, kClientCapacity);
     }
