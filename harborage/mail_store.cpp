@@ -150,8 +150,11 @@ void CIMAPMail::Rescan()
     for (const std::string& f : files)
         listed.insert(LowerAscii(f.c_str()));
 
-    // Keep the entries whose file is there, each file and each UID once.
+    // Keep the entries whose file is there, each file and each UID once. The counter never
+    // falls below a UID the index has held, even if its header was damaged.
     long counter = LoadFID(index.c_str());
+    for (const auto& e : m_MailList)
+        counter = std::max<long>(counter, e->uid);
     std::unordered_set<std::string> kept;
     std::unordered_set<int> uids;
     kept.reserve(m_MailList.size() * 2);
@@ -163,7 +166,6 @@ void CIMAPMail::Rescan()
         std::string key = LowerAscii(e->name);
         if (!listed.count(key) || !kept.insert(key).second)
             continue;
-        counter = std::max<long>(counter, e->uid);
         if (!uids.insert(e->uid).second)
             needUid.push_back(e.get());
         entries.push_back(std::move(e));
