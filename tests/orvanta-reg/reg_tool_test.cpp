@@ -326,6 +326,14 @@ TEST_F(RegToolTest, BadArgumentsAndMissingThings) {
     EXPECT_EQ(r.code, c.code) << shown << "\n" << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << shown << "\n" << r.err;
   }
+  // An unusable database file is named in the message.
+  WriteFile(dir_ / "junk.db", "not a database");
+  UseRegistry("junk.db");
+  const Result junk = Run({"query", "HKCU"});
+  EXPECT_EQ(junk.code, 1);
+  EXPECT_EQ(junk.err, "orvanta-reg: cannot open or write the registry database " + (dir_ / "junk.db").string() + "\n");
+  UseRegistry("registry.db");
+
   // Nothing above changed the key.
   EXPECT_EQ(GetString("Software\\K", "v"), "x");
   EXPECT_FALSE(KeyExists("K"));

@@ -374,6 +374,29 @@ TEST_F(RegistryTest, HandlesAndDatabaseFiles) {
   }
 }
 
+TEST_F(RegistryTest, AFileThatIsNoDatabaseIsReportedAndLeftAlone) {
+  const fs::path junk = dir_ / "junk.db";
+  const std::string bytes(5000, 'j');
+  {
+    FILE* f = fopen(junk.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    fwrite(bytes.data(), 1, bytes.size(), f);
+    fclose(f);
+  }
+  setenv("ORVANTA_REGISTRY", junk.c_str(), 1);
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", &key), ERROR_CANTOPEN);
+  EXPECT_EQ(key, nullptr);
+  char name[8];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyEx(HKEY_CURRENT_USER, 0, name, &size), ERROR_CANTOPEN);
+  EXPECT_EQ(fs::file_size(junk), bytes.size());
+
+  // A folder that cannot be made: also ERROR_CANTOPEN, not a crash.
+  setenv("ORVANTA_REGISTRY", (junk / "below a file" / "r.db").c_str(), 1);
+  EXPECT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, "Software", &key), ERROR_CANTOPEN);
+}
+
 TEST_F(RegistryTest, Win32ShapedCallsWork) {
   HKEY key = nullptr;
   DWORD disposition = 0;
