@@ -376,7 +376,6 @@ void CIMAPMessageCommand::Store(const char* tag, bool uid, const char* set, cons
     bool add = lower == "+flags" || lower == "+flags.silent";
     bool remove = lower == "-flags" || lower == "-flags.silent";
     bool silent = lower == "flags.silent" || lower == "+flags.silent" || lower == "-flags.silent";
-    bool unflags = (remove && req.flagged) || (replace && !req.flagged);
 
     CIMAPMail* mail = CurrentList();
     int count = mail ? mail->GetMessageCount() : 0;
@@ -386,6 +385,7 @@ void CIMAPMessageCommand::Store(const char* tag, bool uid, const char* set, cons
         if (!info || !MatchesRange(ranges, uid, seq, info->uid))
             continue;
         any = true;
+        const bool hadFlagged = info->flagged;
         bool* flags[6] = {&info->seen, &info->answered, &info->flagged, &info->deleted, &info->draft, &info->recent};
         const bool wanted[6] = {req.seen, req.answered, req.flagged, req.deleted, req.draft, req.recent};
         for (int i = 0; i < 6; ++i) {
@@ -400,8 +400,9 @@ void CIMAPMessageCommand::Store(const char* tag, bool uid, const char* set, cons
         if (!silent)
             m_pSession->SendLine("* " + std::to_string(seq) + " FETCH (FLAGS (" + FlagText(*info) + ") UID " +
                                  std::to_string(info->uid) + ")");
-        if (unflags) {
-            // The user says this message is no spam: let the main program learn its sender.
+        // Only a message that loses its \Flagged mark is the user saying "no spam"; marking
+        // spam as read must not put its sender on the pass list.
+        if (hadFlagged && !info->flagged) {
             CMailHeader header;
             if (LoadTopHeader(mail, info->name, &header)) {
                 std::string file = info->name;

@@ -216,7 +216,7 @@ bool CIMAPServer::CloseSocket()
     for (auto& slot : m_Sessions) {
         if (slot) {
             slot->Shutdown();
-            slot->Join();
+            slot->JoinServingMessages();
             slot.reset();
         }
     }

@@ -8,6 +8,7 @@
 #include "components/toolwick/toolwick.h"
 #include "harborage/imap_server.h"
 #include "harborage/imap_texts.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ bool CIMAPSession::Start()
         m_Thread = std::thread([this] { Run(); });
     } catch (const std::system_error&) {
         m_bActive = false;
+        m_bFinished = true;
         return false;
     }
     return true;
@@ -64,6 +66,19 @@ void CIMAPSession::Shutdown()
     m_bActive = false;
     if (m_pConnection)
         m_pConnection->Shutdown();
+}
+
+void CIMAPSession::JoinServingMessages()
+{
+    if (m_Thread.joinable() && m_Thread.get_id() != std::this_thread::get_id()) {
+        while (!m_bFinished) {
+            int exitCode = 0;
+            if (!platform::ProcessPendingMessages(&exitCode))
+                platform::PostQuitMessage(exitCode);  // keep the quit for the caller's own loop
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    Join();
 }
 
 void CIMAPSession::Join()
@@ -152,6 +167,7 @@ void CIMAPSession::Run()
     }
     m_pConnection->Close();
     m_bActive = false;
+    m_bFinished = true;
 }
 
 void CIMAPSession::Dispatch(char tokens[][kTokenSize], int count, bool* logout)

@@ -42,6 +42,9 @@ public:
     bool IsActive() const { return m_bActive; }
     void Shutdown();              // wakes the thread out of its read; the thread closes the socket
     void Join();                  // waits for the thread to end
+    // Waits for the thread to end while serving the calling thread's window messages: a
+    // session may be waiting in SendMessage for the very thread that stops the server.
+    void JoinServingMessages();
 
     // Replies. Nothing is sent once the session is no longer active.
     void SendOK(const char* tag, const char* text);   // "%s OK %s completed."
@@ -67,6 +70,7 @@ private:
     void Dispatch(char tokens[][kTokenSize], int count, bool* logout);
 
     std::atomic<bool> m_bActive{false};
+    std::atomic<bool> m_bFinished{false};
     std::unique_ptr<CClientSocket> m_pConnection;
     std::thread m_Thread;
     CIMAPServer* m_pServer;

@@ -263,14 +263,21 @@ class ImapServerTest(unittest.TestCase):
         c = self.login()
         c.cmd("t0", "SELECT INBOX")
         self.host.notifications(0.2)
+        # Taking \Flagged off a message that never had it tells nothing about its sender.
         untagged, tagged = c.cmd("t1", "STORE 2 -FLAGS (\\Flagged)")
         self.assertEqual(untagged, [b"* 2 FETCH (FLAGS (\\Recent ) UID 2)"])
         self.assertEqual(tagged, b"t1 OK STORE completed.")
+        self.assertEqual(self.host.notifications(0.3), [])
+        c.cmd("t1b", "STORE 2:3 +FLAGS.SILENT (\\Flagged)")
+        self.assertEqual(c.cmd("t1c", "STORE 2 -FLAGS (\\Flagged)")[0], [b"* 2 FETCH (FLAGS (\\Recent ) UID 2)"])
         self.assertEqual(self.host.notifications(), [b"NOTIFY SPAM|PASS|mesg00000002.msg|user2@example.com"])
         self.assertEqual(c.cmd("t2", "STORE 1 +FLAGS.SILENT (\\Seen)"), ([], b"t2 OK STORE completed."))
         self.assertEqual(self.host.notifications(0.3), [])
+        # Replacing the flags of a flagged message by \Seen alone also takes \Flagged away.
         c.cmd("t3", "STORE 3 FLAGS.SILENT (\\Seen)")
         self.assertEqual(self.host.notifications(), [b"NOTIFY SPAM|PASS|mesg00000003.msg|user3@example.com"])
+        c.cmd("t3b", "STORE 3 FLAGS.SILENT (\\Seen)")
+        self.assertEqual(self.host.notifications(0.3), [])
         self.assertEqual(c.cmd("t4", "STORE 9 +FLAGS (\\Seen)")[1], b"t4 BAD No Exist UID")
         self.assertEqual(c.cmd("t5", "STORE 1 +FLAGS \\Seen")[1], b"t5 BAD flag parsing error")
 
@@ -284,6 +291,29 @@ class ImapServerTest(unittest.TestCase):
         untagged, _ = c.cmd("t10", "SELECT Keep")
         self.assertIn(b"* 2 EXISTS", untagged)
         self.assertIn(b"* 2 RECENT", untagged)
+
+    def test_missing_message_file_still_gives_a_whole_response(self):
+        self.drop("INBOX", 2)
+        c = self.login()
+        c.cmd("g0", "SELECT INBOX")
+        os.remove(os.path.join(self.root, "INBOX", "mesg00000001.msg"))
+        untagged, tagged = c.cmd("g1", "FETCH 1:2 (UID RFC822.SIZE ENVELOPE BODY.PEEK[HEADER] RFC822)")
+        self.assertEqual(tagged, b"g1 OK FETCH completed.")
+        self.assertEqual(len(untagged), 2)
+        self.assertTrue(untagged[0].startswith(b"* 1 FETCH (UID 1 RFC822.SIZE 0 ENVELOPE (NIL NIL"), untagged[0])
+        self.assertTrue(untagged[0].endswith(b"RFC822 {0}\r\n )"), untagged[0])
+        self.assertTrue(untagged[1].startswith(b"* 2 FETCH (UID 2 "))
+
+    def test_curl_reads_the_store(self):
+        self.drop("INBOX", 2)
+        url = f"imap://127.0.0.1:{self.host.port}/INBOX"
+        listing = subprocess.run(["curl", "-s", "--max-time", "20", "-u", "kim:pw", f"imap://127.0.0.1:{self.host.port}/"],
+                                 capture_output=True, check=True).stdout
+        self.assertIn(b'* LIST () "/" "INBOX"', listing)
+        body = subprocess.run(["curl", "-s", "--max-time", "20", "-u", "kim:pw", url + "/;UID=2"],
+                              capture_output=True, check=True).stdout
+        with open(os.path.join(self.root, "INBOX", "mesg00000002.msg"), "rb") as f:
+            self.assertEqual(body, f.read())
 
     def test_folders(self):
         c = self.login()
