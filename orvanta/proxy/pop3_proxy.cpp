@@ -235,6 +235,7 @@ void CPop3Proxy::RelayThread() {
     std::string out;
     bool atLineStart = true;
     bool swallowing = false;     // the rest of the server's "+OK" to PASS, not forwarded
+    bool cutAfterCRPending = false;   // the last raw receive ended with a CR
     CClientSocket* server = pop3_->GetConnection();
     int serverSocket = server ? server->GetSocket() : -1;
     auto flush = [&] {
@@ -251,18 +252,22 @@ void CPop3Proxy::RelayThread() {
             if (::poll(&p, 1, -1) < 0 && errno == EINTR) continue;
         }
         if (!passPending_.load() && atLineStart) {
+            flush();   // what the line reader gathered goes first
             int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
             if (n <= 0) break;
             SendToClient(buffer.data(), static_cast<size_t>(n));
             // A receive that ended inside a line: its rest goes through the line reader, so a
             // PASS reply is only ever looked for at the start of a line.
             atLineStart = buffer[static_cast<size_t>(n) - 1] == '\n';
+            cutAfterCRPending = buffer[static_cast<size_t>(n) - 1] == '\r';
             continue;
         }
 
         int n = pop3_->ReadLine(buffer.data(), kLineSize);
         if (n < 0) break;
         bool ended = pop3_->LastLineEnded();
+        bool cutAfterCR = cutAfterCRPending;
+        cutAfterCRPending = false;
         const char* piece = buffer.data();
 
         if (atLineStart) {
@@ -294,7 +299,8 @@ void CPop3Proxy::RelayThread() {
         }
         if (!swallowing) {
             out.append(piece, static_cast<size_t>(n));
-            if (ended) out.append("\r\n");
+            // A receive that stopped between CR and LF already passed the CR on.
+            if (ended) out.append(cutAfterCR && n == 0 ? "\n" : "\r\n");
             // Send before the next read could wait for the server, so nothing the client
             // needs is held back.
             if (out.size() >= kRelayFlushBytes || pop3_->Pending() == 0) flush();
