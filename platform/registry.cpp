@@ -294,7 +294,9 @@ struct RegKey {
 namespace {
 
 // The open databases, one per file, and the live key handles. Never destroyed: a handle
-// may still be used by code that runs while the process shuts down.
+// may still be used by code that runs while the process shuts down. At exit the
+// connections are closed (folding the write-ahead log into the file); a later use opens
+// its connection again.
 class Registry {
  public:
   static Registry& Get() {
