@@ -46,7 +46,10 @@ class Orvanta:
 
     def run(self, *args, timeout=20):
         """Runs a short-lived orvanta (or orvanta-reg) to its end."""
-        return subprocess.run(list(args), env=self.env, capture_output=True, timeout=timeout)
+        r = subprocess.run(list(args), env=self.env, capture_output=True, timeout=timeout)
+        both = r.stdout + r.stderr
+        assert b"Sanitizer" not in both and b"runtime error:" not in both, both.decode(errors="replace")
+        return r
 
     def reg(self, *args):
         return self.run(os.path.join(BIN, "orvanta-reg"), *args)
@@ -96,6 +99,8 @@ class Orvanta:
             return "\n".join(self.lines)
 
     def stop(self):
+        """Ends the program like a quit request (SIGTERM) and checks that it ended cleanly."""
+        problems = []
         if self.proc and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGTERM)
             try:
@@ -103,10 +108,21 @@ class Orvanta:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait(5)
-        if self.proc and self.proc.stdout:
-            self.proc.stdout.close()
+                problems.append("orvanta did not end on SIGTERM")
+        if self.proc:
+            time.sleep(0.1)   # let the reader take the last lines
+            if self.proc.returncode not in (0, None):
+                problems.append("orvanta exited with %s" % self.proc.returncode)
+            if self.proc.stdout:
+                self.proc.stdout.close()
+        out = self.output()
+        for marker in ("Sanitizer", "runtime error:"):
+            if marker in out:
+                problems.append("sanitizer report")
         if self.own_root:
             shutil.rmtree(self.root, ignore_errors=True)
+        if problems:
+            raise AssertionError("; ".join(problems) + ":\n" + out)
 
 
 class InstanceTests(unittest.TestCase):
