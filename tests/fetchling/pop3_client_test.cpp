@@ -56,10 +56,11 @@ protected:
         return n < 0 ? std::string("<closed>") : std::string(buf, static_cast<size_t>(n));
     }
 
+    // Declared first so it outlives the server thread that plays it (joined by ~server).
+    Script script;
     LoopbackServer server;
     std::unique_ptr<CPop3Account> account;
     CPop3Client client;
-    Script script;
 };
 
 } // namespace
