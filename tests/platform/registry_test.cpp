@@ -514,4 +514,53 @@ TEST_F(RegistryTest, TwoProcessesWritingAtOnceLoseNothing) {
   EXPECT_EQ(GetString(key, "before"), "parent");
 }
 
+// Several processes that find no database yet and all create it at the same moment.
+TEST_F(RegistryTest, ProcessesCreatingTheDatabaseAtOnce) {
+  ASSERT_FALSE(fs::exists(dbPath_));
+  constexpr int kProcesses = 4, kEach = 50;
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      close(gate[1]);
+      char c;
+      if (read(gate[0], &c, 1) != 0) _exit(3);  // returns 0 once the parent closes its end
+      int failures = 0;
+      for (int i = 0; i < kEach; ++i) {
+        HKEY k = nullptr;
+        const std::string path = "Software\\P" + std::to_string(p);
+        if (RegCreateKeyEx(HKEY_CURRENT_USER, path.c_str(), &k) != ERROR_SUCCESS) {
+          ++failures;
+          continue;
+        }
+        const DWORD v = static_cast<DWORD>(i);
+        if (RegSetValueEx(k, ("v" + std::to_string(i)).c_str(), REG_DWORD,
+                          reinterpret_cast<const unsigned char*>(&v), 4) != ERROR_SUCCESS) {
+          ++failures;
+        }
+        RegCloseKey(k);
+      }
+      _exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  close(gate[0]);
+  close(gate[1]);
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
+  HKEY software = Create("Software");
+  EXPECT_EQ(Subkeys(software), (std::vector<std::string>{"P0", "P1", "P2", "P3"}));
+  for (int p = 0; p < kProcesses; ++p) {
+    EXPECT_EQ(ValueNames(Create(("Software\\P" + std::to_string(p)).c_str())).size(),
+              static_cast<std::size_t>(kEach));
+  }
+}
+
 }  // namespace
