@@ -26,6 +26,7 @@ constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a r
 // instead of two writes for every line of a long message.
 constexpr size_t kRelayFlushBytes = 64 * 1024;
 constexpr size_t kRelayBufferSize = 64 * 1024;
+constexpr platform::UINT kBusyTimer = 100;   // swaps the tray icon while mail is examined
 
 }  // namespace
 
@@ -278,8 +279,11 @@ void CPop3Proxy::RelayThread() {
                     std::lock_guard guard(stateLock_);
                     examining_ = true;
                 }
+                // Busy indication on the main window while the new mail is examined.
+                if (MainWindow()) platform::SetTimer(MainWindow(), kBusyTimer, 500);
                 ProxyMesgList list;
                 int result = examiner_ ? examiner_(*pop3_, list) : 0;
+                if (MainWindow()) platform::KillTimer(MainWindow(), kBusyTimer);
                 {
                     std::lock_guard guard(listLock_);
                     list_ = std::move(list);

@@ -49,6 +49,19 @@ TEST(LoginLine, RefusedLines) {
     EXPECT_FALSE(ParseLoginLine("USER u#" + std::string(100, 'h'), &t));
 }
 
+TEST(LoginLine, CapabilitiesBeforeTheLogIn) {
+    EXPECT_TRUE(IsCapaLine("CAPA"));
+    EXPECT_TRUE(IsCapaLine("capa "));
+    EXPECT_FALSE(IsCapaLine("CAPA x"));
+    EXPECT_FALSE(IsCapaLine("CAPABILITY"));
+    EXPECT_FALSE(IsCapaLine("USER a#b"));
+    std::string reply = kCapaReply;
+    EXPECT_EQ(reply.substr(0, 4), "+OK ");
+    EXPECT_NE(reply.find("\r\nUSER\r\n"), std::string::npos);
+    EXPECT_EQ(reply.find("SASL"), std::string::npos);   // so clients log in with USER/PASS
+    EXPECT_EQ(reply.substr(reply.size() - 5), "\r\n.\r\n");
+}
+
 TEST(Words, SplitAtSpacesOnly) {
     EXPECT_EQ(SplitWords("  a  b\tc "), (std::vector<std::string>{"a", "b\tc"}));
     EXPECT_TRUE(SplitWords("").empty());
