@@ -28,6 +28,18 @@ std::string ResolveFolder(std::string_view root, std::string_view name)
     std::string out = path->string();
     while (out.size() > 1 && out.back() == '/')
         out.pop_back();
+    // A symbolic link below the root (made by hand) could lead out of it: no level may be one.
+    std::string rootText(root);
+    while (rootText.size() > 1 && rootText.back() == '/')
+        rootText.pop_back();
+    for (size_t slash = out.find('/', rootText.size() + 1);; slash = out.find('/', slash + 1)) {
+        std::string level = out.substr(0, slash);
+        struct stat st {};
+        if (lstat(level.c_str(), &st) == 0 && S_ISLNK(st.st_mode))
+            return {};
+        if (slash == std::string::npos)
+            break;
+    }
     return out;
 }
 

@@ -217,6 +217,24 @@ TEST_F(FolderStoreTest, TraversalNamesAreRefused)
     EXPECT_TRUE(fs::is_directory(root));
 }
 
+TEST_F(FolderStoreTest, LinksBelowTheRootAreNoFolders)
+{
+    fs::create_directory(base / "outside");
+    fs::create_directory_symlink(base / "outside", root / "Link");
+    EXPECT_EQ(folders->ExistFolder("Link"), 0);
+    EXPECT_EQ(folders->CreateFolder("Link/Sub"), 0);
+    EXPECT_FALSE(folders->UpdateFolderStatus("link", 1));
+    EXPECT_EQ(List("", "*"), Names{});
+    EXPECT_EQ(folders->DeleteFolder("Link"), 0);
+
+    CIMAPMail mail(rootText.c_str());
+    mail.FolderMailInit("Link");
+    std::string temp = MakeTemp("Subject: x\r\n\r\n");
+    EXPECT_EQ(mail.AddTempMailMesg("Link", temp.c_str(), false, false, false, false, false, true, "", ""), 0);
+    EXPECT_TRUE(fs::is_empty(base / "outside"));
+    EXPECT_TRUE(fs::is_symlink(root / "Link"));
+}
+
 TEST_F(FolderStoreTest, IdentifierAndFreeSpace)
 {
     ASSERT_EQ(folders->CreateFolder("INBOX"), 1);
