@@ -11,6 +11,7 @@
 
 #include "common/client_socket.h"
 #include "fetchling/fetchling.h"
+#include "orvanta/core/log.h"
 #include "orvanta/core/texts.h"
 #include "orvanta/proxy/pop3_commands.h"
 
@@ -26,6 +27,8 @@ constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a r
 // instead of two writes for every line of a long message.
 constexpr size_t kRelayFlushBytes = 64 * 1024;
 constexpr size_t kRelayBufferSize = 64 * 1024;
+// A client line longer than this (POP3 commands are short) ends the session.
+constexpr size_t kMaxClientLine = 1024 * 1024;
 constexpr platform::UINT kBusyTimer = 100;   // swaps the tray icon while mail is examined
 
 }  // namespace
@@ -57,6 +60,11 @@ void CPop3Proxy::SendToClient(const char* data, size_t length) {
 void CPop3Proxy::SendLineToClient(const std::string& line) {
     std::string out = line + "\r\n";
     SendToClient(out.data(), out.size());
+}
+
+void CPop3Proxy::SendToServer(const std::string& line) {
+    // The line goes out whole, NUL bytes included, with its CR LF.
+    if (CClientSocket* server = pop3_->GetConnection()) server->SendLine(line.data(), static_cast<int>(line.size()));
 }
 
 void CPop3Proxy::WaitForExamination() {
@@ -112,9 +120,10 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
             SendToClient(pop3proxy::kCapaReply, std::strlen(pop3proxy::kCapaReply));
             continue;
         }
-        haveTarget = pop3proxy::ParseLoginLine(line.data(), &target);
+        haveTarget = pop3proxy::ParseLoginLine(std::string_view(line.data(), static_cast<size_t>(n)), &target);
         break;
     }
+    if (!haveTarget) orvanta::LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");
 
     if (haveTarget) {
         pop3_->Pop3Init();
@@ -124,7 +133,10 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         }
         account_ = std::make_shared<CPop3Account>(dataDirectory_.c_str(), target.server.c_str(), target.server.c_str(),
                                                   target.user.c_str(), "", target.port);
-        if (pop3_->Connect(account_.get()) == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
+        bool reached = pop3_->Connect(account_.get()) == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
+        orvanta::LogUtf8("POP3 proxy: " + target.user + " at " + target.server + ":" + std::to_string(target.port) +
+                         (reached ? "" : " cannot be reached; closed."));
+        if (reached) {
             // Commands and replies are small and answered at once: no Nagle delay on them.
             int on = 1;
             if (CClientSocket* server = pop3_->GetConnection())
@@ -188,14 +200,14 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             // A line longer than one read: pass it on exactly as the client sent it, its
             // first piece unexamined as a command, up to its real end.
             std::string whole = line;
-            while (!ended) {
+            while (!ended && whole.size() <= kMaxClientLine) {
                 n = client.ReadLine(buffer.data(), kLineSize);
                 if (n < 0) break;
                 whole.append(buffer.data(), static_cast<size_t>(n));
                 ended = client.LastLineEnded();
             }
             if (!ended) break;
-            pop3_->SendLine(whole.data());
+            SendToServer(whole);
             continue;
         }
 
@@ -213,21 +225,21 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
         }
         case pop3proxy::CommandAction::Pass:
             passPending_.store(true);
-            pop3_->SendLine(action.text.data());
+            SendToServer(action.text);
             break;
         case pop3proxy::CommandAction::Quit:
-            pop3_->SendLine(action.text.data());
+            SendToServer(action.text);
             quitSent = true;
             break;
         case pop3proxy::CommandAction::Forward:
-            pop3_->SendLine(action.text.data());
+            SendToServer(action.text);
             break;
         }
         if (quitSent) break;
     }
     if (!quitSent) {
         WaitForExamination();
-        pop3_->SendLine("QUIT");
+        SendToServer("QUIT");
     }
 }
 

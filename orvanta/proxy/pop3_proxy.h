@@ -48,6 +48,7 @@ private:
     // Both threads write to the mail client; every write goes through here.
     void SendToClient(const char* data, size_t length);
     void SendLineToClient(const std::string& line);
+    void SendToServer(const std::string& line);
     // Blocks while an examination runs, so no client command reaches the server in the
     // middle of it.
     void WaitForExamination();
