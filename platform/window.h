@@ -67,7 +67,7 @@ constexpr unsigned kRemoteSendTimeoutMs = 5000;
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Starts (or restarts) timer `id` of a local window; returns id, or 0 on failure (no such
-// window, a remote window, id 0 or milliseconds 0).
+// window, a remote window, id 0). Periods below 10 ms are raised to 10 ms.
 UINT SetTimer(HWND window, UINT id, UINT milliseconds);
 bool KillTimer(HWND window, UINT id);
 
