@@ -96,8 +96,9 @@ TEST(RegFileParse, MalformedFilesNameTheLine) {
       {h + "\"v\n", "line 3: the value name has no closing quote"},
       {h + "\"v\" \"x\"\n", "line 3: expected '='"},
       {h + "v=\"x\"\n", "line 3: expected a quoted value name"},
-      {h + "\"v\"=hex:01,02\n", "line 3: value type hex(3) is not supported"},
-      {h + "\"v\"=hex(7):00,00\n", "line 3: value type hex(7)"},
+      {h + "\"v\"=hex:01,0\n", "line 3: malformed list"},
+      {h + "\"v\"=hex(7)00,00\n", "line 3: malformed hex value"},
+      {h + "\"v\"=hex(x):00\n", "line 3: malformed hex(...) type"},
       {h + "\"v\"=hex(4):01,02\n", "line 3: a hex(4) dword needs exactly 4 bytes"},
       {h + "\"v\"=hex(1):0g\n", "line 3: malformed list"},
       {h + "\"v\"=12\n", "line 3: cannot read the value"},
@@ -108,6 +109,33 @@ TEST(RegFileParse, MalformedFilesNameTheLine) {
     EXPECT_NE(ParseError(c.content).find(c.expected), std::string::npos)
         << "content: " << c.content << "\nerror: " << ParseError(c.content);
   }
+}
+
+TEST(RegFileParse, TypesThisRegistryCannotHoldAreLeftOutWithANote) {
+  // As the original editor exports a mail account: a binary password, an expandable
+  // string and a 64-bit number among the strings and numbers.
+  const std::string file =
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Microsoft\\Internet Account Manager\\Accounts\\00000001]\r\n"
+      "\"POP3 Server\"=\"mail.example.com\"\r\n"
+      "\"POP3 Password2\"=hex:01,02,03,\\\r\n"
+      "  04\r\n"
+      "@=hex(2):25,00,00,00\r\n"
+      "\"Big\"=hex(b):01,00,00,00,00,00,00,00\r\n"
+      "\"POP3 Port\"=dword:0000006e\r\n";
+  std::vector<RegEdit> edits;
+  std::vector<std::string> warnings;
+  std::string error;
+  ASSERT_TRUE(ParseRegFile(file, &edits, &error, &warnings)) << error;
+  ASSERT_EQ(edits.size(), 3u);
+  EXPECT_EQ(edits[1].name, "POP3 Server");
+  EXPECT_EQ(edits[2].name, "POP3 Port");
+  EXPECT_EQ(edits[2].number, 110u);
+  EXPECT_EQ(warnings, (std::vector<std::string>{
+                          "line 5: left out \"POP3 Password2\": values of type hex cannot be kept (only strings and dwords)",
+                          "line 7: left out @: values of type hex(2) cannot be kept (only strings and dwords)",
+                          "line 8: left out \"Big\": values of type hex(b) cannot be kept (only strings and dwords)"}));
 }
 
 TEST(RegFileWriter, Regedit4TextIsExactAndReadsBack) {

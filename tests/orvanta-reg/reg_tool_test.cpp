@@ -248,6 +248,14 @@ TEST_F(RegToolTest, ImportDeletesAndRefusesBrokenFiles) {
   EXPECT_EQ(GetString("Software\\A\\B", "drop"), "<no value>");
   EXPECT_EQ(GetNumber("Software\\A\\B", "new"), 10u);
 
+  // A value of a type this registry cannot hold is left out with a note; the rest goes in.
+  WriteFile(edits, "REGEDIT4\n[HKEY_CURRENT_USER\\Software\\A\\B]\n\"bin\"=hex:01,02\n\"after\"=\"yes\"\n");
+  const Result noted = Run({"import", edits.string()});
+  EXPECT_EQ(noted.code, 0);
+  EXPECT_EQ(noted.err, "orvanta-reg: import: " + edits.string() +
+                           ": line 3: left out \"bin\": values of type hex cannot be kept (only strings and dwords)\n");
+  EXPECT_EQ(GetString("Software\\A\\B", "after"), "yes");
+
   // A file with a fault changes nothing, not even the lines before the fault.
   const fs::path broken = dir_ / "broken.reg";
   WriteFile(broken,

@@ -501,7 +501,7 @@ int Export(const std::vector<std::string>& args, std::ostream& out, std::ostream
   return kExitOk;
 }
 
-int Import(const std::vector<std::string>& args, std::ostream& out) {
+int Import(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
   const Options o = ParseOptions("import", args, {});
   if (o.positional.empty()) throw Failure{"import: FILE is missing", kExitUsage};
   if (o.positional.size() > 1) throw Failure{"import: too many arguments", kExitUsage};
@@ -517,9 +517,13 @@ int Import(const std::vector<std::string>& args, std::ostream& out) {
     if (f.bad()) throw Failure{"import: cannot read " + file};
   }
   std::vector<RegEdit> edits;
+  std::vector<std::string> warnings;
   std::string why;
   // Nothing is applied from a file that does not parse as a whole.
-  if (!ParseRegFile(content, &edits, &why)) throw Failure{"import: " + file + ": " + why + " (nothing imported)"};
+  if (!ParseRegFile(content, &edits, &why, &warnings)) {
+    throw Failure{"import: " + file + ": " + why + " (nothing imported)"};
+  }
+  for (const auto& w : warnings) err << "orvanta-reg: import: " << file << ": " << g_console.Out(w) << '\n';
 
   Key key;
   std::optional<std::string> keyPath;  // the key `key` is open on
@@ -588,7 +592,7 @@ int RunCommand(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (IsFlag(command, "add")) return Add(args, out);
     if (IsFlag(command, "delete")) return Delete(args, out);
     if (IsFlag(command, "export")) return Export(args, out, err);
-    if (IsFlag(command, "import")) return Import(args, out);
+    if (IsFlag(command, "import")) return Import(args, out, err);
     err << "orvanta-reg: unknown command " << command << "\n" << kUsage;
     return kExitUsage;
   } catch (const Failure& f) {

@@ -148,7 +148,9 @@ std::string HexByte(unsigned char b) {
 }
 
 // Parses what follows '=' on a value line into `edit`.
-bool ParseData(std::string_view data, bool version5, RegEdit* edit, std::string* why) {
+// A well-formed value of a type this registry cannot hold (binary, expandable or multiple
+// strings, 64-bit numbers) sets *unsupportedType and yields no edit.
+bool ParseData(std::string_view data, bool version5, RegEdit* edit, std::string* why, int* unsupportedType) {
   if (data == "-") {
     edit->kind = RegEdit::Kind::kDeleteValue;
     return true;
@@ -207,14 +209,14 @@ bool ParseData(std::string_view data, bool version5, RegEdit* edit, std::string*
       *why = "malformed hex value";
       return false;
     }
-    if (type != 1 && type != 4) {
-      *why = "value type hex(" + std::to_string(type) + ") is not supported (only strings and dwords)";
-      return false;
-    }
     std::string bytes;
     if (!ReadHexList(rest.substr(1), &bytes)) {
       *why = "malformed list of hexadecimal bytes";
       return false;
+    }
+    if (type != 1 && type != 4) {
+      *unsupportedType = type;
+      return true;
     }
     if (type == 4) {
       if (bytes.size() != 4) {
@@ -259,8 +261,10 @@ void AppendEscaped(std::string* out, std::string_view text) {
 
 }  // namespace
 
-bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::string* error) {
+bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::string* error,
+                  std::vector<std::string>* warnings) {
   edits->clear();
+  if (warnings != nullptr) warnings->clear();
   std::string text;
   if (!DecodeFile(content, &text, error)) return false;
 
@@ -334,11 +338,23 @@ bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::st
     }
     rest = Trim(rest.substr(1));
     std::string why;
-    if (!ParseData(rest, version5, &edit, &why)) {
+    int unsupportedType = -1;
+    if (!ParseData(rest, version5, &edit, &why, &unsupportedType)) {
       *error = LineError(line.number, why);
       return false;
     }
-    if (!sectionDeleted) edits->push_back(std::move(edit));
+    if (sectionDeleted) continue;
+    if (unsupportedType >= 0) {
+      if (warnings != nullptr) {
+        char type[16] = "hex";
+        if (unsupportedType != 3) std::snprintf(type, sizeof type, "hex(%x)", static_cast<unsigned>(unsupportedType));
+        const std::string name = edit.name.empty() ? "@" : "\"" + edit.name + "\"";
+        warnings->push_back(LineError(line.number, "left out " + name + ": values of type " + type +
+                                                       " cannot be kept (only strings and dwords)"));
+      }
+      continue;
+    }
+    edits->push_back(std::move(edit));
   }
   if (!headerSeen) {
     *error = "not a registry file: the file is empty";

@@ -27,8 +27,12 @@ struct RegEdit {
 // Parses a whole file. False with "line N: reason" in *error when anything in it is
 // malformed, so that a caller can refuse to apply half a file. Accepts CP949 (or ASCII)
 // bytes, UTF-8 with a byte-order mark and UTF-16LE with a byte-order mark; line ends LF or
-// CRLF. Values below a "[-KEY]" section are ignored, as the original editor does.
-bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::string* error);
+// CRLF. Values below a "[-KEY]" section are ignored, as the original editor does. Values
+// of a type this registry cannot hold (hex:, hex(2):, hex(7):, hex(b): ...) are left out,
+// each with a "line N: ..." note in *warnings, so that a file exported on the original
+// platform still brings over its strings and numbers.
+bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::string* error,
+                  std::vector<std::string>* warnings = nullptr);
 
 // Builds a file section by section.
 class RegFileWriter {
