@@ -7,9 +7,14 @@
 #include <string>
 #include <sys/socket.h>
 #include <thread>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <vector>
 #include <unistd.h>
 
 #include "common/client_socket.h"
+#include "fetchling/fetchling.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "orvanta/proxy/proxy_listener.h"
 
@@ -114,6 +119,122 @@ TEST(Pop3Proxy, TerminateCutsASessionInProgress) {
     proxy.Terminate();
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(3));
     EXPECT_EQ(ReadLine(client), "<closed>");
+}
+
+// A scripted POP3 server for one session: five messages; every command after the
+// examination is recorded and answered with "+OK".
+class FakeServer {
+public:
+    FakeServer() {
+        listen_ = BoundSocket(&port_);
+        ::listen(listen_, 1);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~FakeServer() {
+        ::shutdown(listen_, SHUT_RDWR);
+        thread_.join();
+        ::close(listen_);
+    }
+    int Port() const { return port_; }
+    std::vector<std::string> Commands() {
+        std::lock_guard guard(lock_);
+        return commands_;
+    }
+
+private:
+    void Serve() {
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        int c = ::accept(listen_, reinterpret_cast<sockaddr*>(&peer), &len);
+        if (c < 0) return;
+        CClientSocket s(c, peer, 4096);
+        auto send = [&](const std::string& text) { s.Write(text.data(), static_cast<int>(text.size())); };
+        send("+OK fake\r\n");
+        for (;;) {
+            std::string line = ReadLine(s);
+            if (line == "<closed>") break;
+            if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) {
+                send("+OK\r\n");
+            } else if (line == "LIST") {
+                send("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n5 50\r\n.\r\n");
+            } else if (line == "UIDL") {
+                send("+OK\r\n1 u1\r\n2 u2\r\n3 u3\r\n4 u4\r\n5 u5\r\n.\r\n");
+            } else {
+                {
+                    std::lock_guard guard(lock_);
+                    commands_.push_back(line);
+                }
+                send(line == "QUIT" ? "+OK bye\r\n" : "+OK " + line + "\r\n");
+                if (line == "QUIT") break;
+            }
+        }
+        s.Close();
+    }
+
+    int listen_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::mutex lock_;
+    std::vector<std::string> commands_;
+};
+
+TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut) {
+    FakeServer server;
+    std::string dir = ::testing::TempDir() + "proxy-renumber-" + std::to_string(getpid()) + "/";
+    std::filesystem::create_directories(dir);
+    CPop3Proxy proxy(nullptr);
+    proxy.SetDataDirectory(dir);
+    // The examination takes out messages 2 and 4 of 5, as the filters would.
+    proxy.SetExaminer([](CPop3Client& client, ProxyMesgList& list) {
+        int result = ExamineWithoutJudging(client, list);
+        std::erase_if(list, [](const PROXY_MESG& m) { return m.number == 2 || m.number == 4; });
+        return result;
+    });
+    int port = FreePort();
+    ASSERT_TRUE(proxy.Start("localhost", port));
+
+    CClientSocket client(4096);
+    ASSERT_EQ(client.Connect("127.0.0.1", port), 1);
+    auto ask = [&](const std::string& line) {
+        client.SendLine(line.data(), static_cast<int>(line.size()));
+        return ReadLine(client);
+    };
+    EXPECT_EQ(ReadLine(client), "+OK Orvanta POP3-Proxy Server ready.");
+    EXPECT_EQ(ask("USER u1#127.0.0.1#" + std::to_string(server.Port())), "+OK");
+    EXPECT_EQ(ask("PASS secret"), "+OK");
+    EXPECT_EQ(ask("STAT"), "+OK 3 90");
+    EXPECT_EQ(ask("LIST"), "+OK");
+    EXPECT_EQ(ReadLine(client), "1 10");
+    EXPECT_EQ(ReadLine(client), "2 30");
+    EXPECT_EQ(ReadLine(client), "3 50");
+    EXPECT_EQ(ReadLine(client), ".");
+    EXPECT_EQ(ask("uidl"), "+OK");
+    EXPECT_EQ(ReadLine(client), "1 u1");
+    EXPECT_EQ(ReadLine(client), "2 u3");
+    EXPECT_EQ(ReadLine(client), "3 u5");
+    EXPECT_EQ(ReadLine(client), ".");
+    EXPECT_EQ(ask("RETR 2"), "+OK RETR 3");
+    EXPECT_EQ(ask("TOP 2 10"), "+OK TOP 3 10");
+    EXPECT_EQ(ask("TOP 3"), "+OK TOP 5");
+    EXPECT_EQ(ask("RETR 9"), "+OK RETR 0");
+    EXPECT_EQ(ask("DELE 3"), "+OK DELE 5");
+    EXPECT_EQ(ask("UIDL 1"), "+OK UIDL 1");
+    EXPECT_EQ(ask("LIST "), "+OK LIST ");
+    EXPECT_EQ(ask("NOOP"), "+OK NOOP");
+    EXPECT_EQ(ask("QUIT"), "+OK bye");
+    EXPECT_EQ(ReadLine(client), "<closed>");
+    EXPECT_EQ(proxy.ServerNumber(2), 3);
+    EXPECT_EQ(proxy.ServerNumber(4), 0);
+
+    // Every UID the examination saw is in the history, the ones taken out included.
+    std::ifstream his(dir + "127.0.0.1.u1.his", std::ios::binary);
+    std::string data((std::istreambuf_iterator<char>(his)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(data.size(), 500u);
+    EXPECT_STREQ(data.c_str() + 300, "u4");
+    proxy.Terminate();
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"RETR 3", "TOP 3 10", "TOP 5", "RETR 0", "DELE 5",
+                                                             "UIDL 1", "LIST ", "NOOP", "QUIT"}));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace
