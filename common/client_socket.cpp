@@ -245,6 +245,11 @@ bool CClientSocket::Write(const char* text, int length)
 
 void CClientSocket::Close()
 {
+    // Shut down first: a send blocked on a peer that stopped reading holds the send lock, and
+    // this wakes it with an error so the lock comes free.
+    int current = m_hSocket.load();
+    if (current >= 0)
+        ::shutdown(current, SHUT_RDWR);
     std::lock_guard guard(m_SendLock);
     if (!m_bConnected)
         return;

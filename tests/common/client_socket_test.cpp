@@ -355,3 +355,22 @@ TEST(ClientSocket, ShutdownWakesABlockedReader)
     waker.join();
     s.Close();
 }
+
+TEST(ClientSocket, CloseWakesASendBlockedOnAPeerThatDoesNotRead)
+{
+    LoopbackServer server;
+    int peer = -1;
+    CClientSocket s(1000);
+    ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
+    peer = server.AcceptOne(5000);
+    ASSERT_GE(peer, 0);
+    std::string big(32 << 20, 'x');   // far more than the socket buffers hold
+    bool sent = true;
+    std::thread writer([&] { sent = s.Write(big.data(), static_cast<int>(big.size())); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    s.Close();
+    writer.join();
+    EXPECT_FALSE(sent);
+    EXPECT_FALSE(s.IsConnected());
+    ::close(peer);
+}
