@@ -178,6 +178,48 @@ class InstanceTests(unittest.TestCase):
         # Any other argument starts normally.
         self.o.start("/other")
 
+    def test_home_from_the_environment(self):
+        self.o.set_dword("Auto_Start", 0)
+        home = os.path.join(self.o.root, "env-home")
+        self.o.env["ORVANTA_HOME"] = home
+        r = self.o.run(os.path.join(BIN, "orvanta"), "--headless", "/start")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(os.path.isdir(os.path.join(home, "user")))
+        self.assertTrue(os.path.isdir(os.path.join(home, "temp")))
+        info = self.o.reg("query", r"HKCU\Software\Pellix Technology\Orvanta\INFO").stdout
+        self.assertIn(home.encode(), info)
+        # --home wins over the environment.
+        r = self.o.run(*self.o.args("/start"))
+        self.assertIn(os.path.abspath(self.o.home).encode(),
+                      self.o.reg("query", r"HKCU\Software\Pellix Technology\Orvanta\INFO").stdout)
+
+    def test_old_stored_mail_is_deleted_at_start(self):
+        four_days_ago = time.localtime(time.time() - 4 * 86400 - 3600)
+        self.o.set_dword("Del_Term", 5)
+        self.o.set_dword("Del_Year", four_days_ago.tm_year)
+        self.o.set_dword("Del_Month", four_days_ago.tm_mon)
+        self.o.set_dword("Del_Day", four_days_ago.tm_mday)
+        inbox = os.path.join(self.o.home, "user", "INBOX")
+        os.makedirs(inbox)
+        for name in ("mesg00000001.msg", "mesg00000002.msg", "index.dat"):
+            with open(os.path.join(inbox, name), "w") as f:
+                f.write("x")
+        self.o.start()
+        self.o.wait_line("Deleted 2 old stored messages")
+        self.assertEqual(sorted(os.listdir(inbox)), ["index.dat"])
+        self.o.run(os.path.join(BIN, "orvanta"), "--send-quit")
+        self.o.proc.wait(15)
+        today = time.localtime()
+        self.assertIn("0x%x" % today.tm_mday, self.o.query("Del_Day"))
+        self.assertIn("0x%x" % today.tm_year, self.o.query("Del_Year"))
+
+    def test_bad_command_line(self):
+        r = self.o.run(os.path.join(BIN, "orvanta"), "--headless", "--ports", "1,2")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"--ports", r.stderr)
+        r = self.o.run(os.path.join(BIN, "orvanta"), "--home")
+        self.assertEqual(r.returncode, 2)
+
     def test_logon_start_with_auto_start_on_runs(self):
         self.o.set_dword("Auto_Start", 1)
         self.o.start("/start")
