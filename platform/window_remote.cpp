@@ -2,9 +2,11 @@
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <thread>
 
 #include <fcntl.h>
@@ -225,8 +227,28 @@ std::uint64_t NewToken() {
     return token;
 }
 
+// The connections a registration is still answering. Shared with the detached threads that
+// answer them, which may outlive the registration.
+struct Handlers {
+    std::mutex lock;
+    std::condition_variable idle;
+    int active = 0;
+};
+
+class HandlerScope {
+public:
+    explicit HandlerScope(std::shared_ptr<Handlers> handlers) : handlers_(std::move(handlers)) {}
+    ~HandlerScope() {
+        std::lock_guard<std::mutex> guard(handlers_->lock);
+        if (--handlers_->active == 0) handlers_->idle.notify_all();
+    }
+private:
+    std::shared_ptr<Handlers> handlers_;
+};
+
 // Answers one connection: a ping, or a message for the registered window.
-void ServeConnection(int rawFd, HWND window, std::uint64_t token) {
+void ServeConnection(int rawFd, HWND window, std::uint64_t token, std::shared_ptr<Handlers> handlers) {
+    HandlerScope scope(std::move(handlers));
     Fd fd(rawFd);
     auto readDeadline = Clock::now() + std::chrono::milliseconds(kRequestReadMs);
     Request request;
@@ -291,6 +313,11 @@ public:
             }
             thread_.join();
         }
+        // A send that was just handled (the quit request, typically) still owes its sender
+        // the reply; give the answering threads a moment before the process may end. The
+        // window is gone by now, so nothing keeps them waiting long.
+        std::unique_lock<std::mutex> guard(handlers_->lock);
+        handlers_->idle.wait_for(guard, std::chrono::milliseconds(kPingMs), [this] { return handlers_->active == 0; });
     }
 
 private:
@@ -305,10 +332,16 @@ private:
             if (!(p[0].revents & POLLIN)) continue;
             int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
             if (fd < 0) continue;
+            {
+                std::lock_guard<std::mutex> guard(handlers_->lock);
+                ++handlers_->active;
+            }
             try {
-                std::thread(ServeConnection, fd, window_, token_).detach();
+                std::thread(ServeConnection, fd, window_, token_, handlers_).detach();
             } catch (const std::system_error&) {
                 ::close(fd);
+                std::lock_guard<std::mutex> guard(handlers_->lock);
+                --handlers_->active;
             }
         }
     }
@@ -320,6 +353,7 @@ private:
     HWND window_;
     std::uint64_t token_;
     Fd stopRead_, stopWrite_;
+    std::shared_ptr<Handlers> handlers_ = std::make_shared<Handlers>();
     std::thread thread_;
 };
 
