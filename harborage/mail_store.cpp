@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <strings.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -85,13 +87,60 @@ bool ReadWholeFile(FILE* f, std::string& out)
     return true;
 }
 
-// Where the next record goes: after the last complete record, over any short tail, so a
-// damaged tail never shifts the records that follow it.
-long AppendOffset(FILE* f)
+// The index opened for one record operation: positioned reads and writes, no stdio buffer.
+class IndexFile {
+public:
+    IndexFile(const std::string& path, bool create)
+        : m_Fd(open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644)) {}
+    ~IndexFile() { Close(); }
+    IndexFile(const IndexFile&) = delete;
+    IndexFile& operator=(const IndexFile&) = delete;
+
+    bool IsOpen() const { return m_Fd >= 0; }
+    int Fd() const { return m_Fd; }
+    bool WriteAt(long offset, const char* data, size_t size)
+    {
+        return pwrite(m_Fd, data, size, offset) == static_cast<ssize_t>(size);
+    }
+    bool Close()
+    {
+        int rc = m_Fd >= 0 ? close(m_Fd) : 0;
+        m_Fd = -1;
+        return rc == 0;
+    }
+
+private:
+    int m_Fd;
+};
+
+long FileSize(int fd)
 {
-    if (std::fseek(f, 0, SEEK_END) != 0)
-        return -1;
-    long size = std::ftell(f);
+    struct stat st {};
+    return fstat(fd, &st) == 0 ? static_cast<long>(st.st_size) : -1;
+}
+
+bool ReadAll(int fd, std::string& out)
+{
+    long size = FileSize(fd);
+    if (size < 0)
+        return false;
+    out.resize(static_cast<size_t>(size));
+    size_t got = 0;
+    while (got < out.size()) {
+        ssize_t n = pread(fd, out.data() + got, out.size() - got, static_cast<off_t>(got));
+        if (n <= 0)
+            break;
+        got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+    return true;
+}
+
+// Where the next record goes: after the last complete record, over any short tail, so a
+// damaged tail never shifts the records that follow it. -1 when there is no header.
+long AppendOffset(int fd)
+{
+    long size = FileSize(fd);
     if (size < CIMAPMail::kHeaderSize)
         return -1;
     return CIMAPMail::kHeaderSize + (size - CIMAPMail::kHeaderSize) / CIMAPMail::kRecordSize * CIMAPMail::kRecordSize;
@@ -342,11 +391,11 @@ bool CIMAPMail::FindMailInfo(FILE* index, long uid)
     }
 }
 
-void CIMAPMail::RebuildOffsets(FILE* index)
+void CIMAPMail::RebuildOffsets(int indexFd)
 {
     m_RecordOffset.clear();
     std::string data;
-    if (!ReadWholeFile(index, data))
+    if (!ReadAll(indexFd, data))
         return;
     for (size_t pos = kHeaderSize; pos + kRecordSize <= data.size(); pos += kRecordSize) {
         long uid = ParseNumber(data.data() + pos, 6);
@@ -358,18 +407,17 @@ void CIMAPMail::RebuildOffsets(FILE* index)
 // The offset of the record with this UID. The remembered offset is checked against the file
 // first (another object may have rewritten the index since); only when it is stale is the
 // index read again, once, for all records.
-long CIMAPMail::FindRecordOffset(FILE* index, int uid)
+long CIMAPMail::FindRecordOffset(int indexFd, int uid)
 {
     if (uid <= 0)
         return -1;
     auto it = m_RecordOffset.find(uid);
     if (it != m_RecordOffset.end()) {
         char buf[6];
-        if (std::fseek(index, it->second, SEEK_SET) == 0 && std::fread(buf, 1, 6, index) == 6 &&
-            ParseNumber(buf, 6) == uid)
+        if (pread(indexFd, buf, 6, it->second) == 6 && ParseNumber(buf, 6) == uid)
             return it->second;
     }
-    RebuildOffsets(index);
+    RebuildOffsets(indexFd);
     it = m_RecordOffset.find(uid);
     return it == m_RecordOffset.end() ? -1 : it->second;
 }
@@ -379,25 +427,22 @@ bool CIMAPMail::SaveInsertMailInfo(const MAILINFO* info)
     Guard guard(g_StoreLock);
     if (info == nullptr || !HasFolder())
         return false;
-    const std::string index = IndexPath();
-    FILE* f = std::fopen(index.c_str(), "r+b");
-    if (f == nullptr)
-        f = std::fopen(index.c_str(), "w+b");
-    if (f == nullptr)
+    IndexFile index(IndexPath(), true);
+    if (!index.IsOpen())
         return false;
-    long offset = AppendOffset(f);
+    long offset = AppendOffset(index.Fd());
     bool ok = true;
     if (offset < 0) {
         // No header to append to: start the index with this UID as its counter.
         char header[kHeaderSize];
         FormatCounter(info->uid, header);
-        ok = WriteAt(f, 0, header, kHeaderSize);
+        ok = index.WriteAt(0, header, kHeaderSize);
         offset = kHeaderSize;
     }
     char rec[kRecordSize];
     FormatRecord(*info, rec);
-    ok = ok && WriteAt(f, offset, rec, kRecordSize);
-    ok = std::fclose(f) == 0 && ok;
+    ok = ok && index.WriteAt(offset, rec, kRecordSize);
+    ok = index.Close() && ok;
     if (ok)
         m_RecordOffset[info->uid] = offset;
     return ok;
@@ -408,21 +453,21 @@ bool CIMAPMail::SaveUpdateMailInfo(const MAILINFO* info)
     Guard guard(g_StoreLock);
     if (info == nullptr || !HasFolder())
         return false;
-    FILE* f = std::fopen(IndexPath().c_str(), "r+b");
-    if (f == nullptr)
+    IndexFile index(IndexPath(), false);
+    if (!index.IsOpen())
         return false;
-    long offset = FindRecordOffset(f, info->uid);
+    long offset = FindRecordOffset(index.Fd(), info->uid);
     if (offset < 0) {
-        offset = AppendOffset(f);
+        offset = AppendOffset(index.Fd());
         if (offset < 0) {
-            std::fclose(f);
+            index.Close();
             return SaveInsertMailInfo(info);
         }
     }
     char rec[kRecordSize];
     FormatRecord(*info, rec);
-    bool ok = WriteAt(f, offset, rec, kRecordSize);
-    ok = std::fclose(f) == 0 && ok;
+    bool ok = index.WriteAt(offset, rec, kRecordSize);
+    ok = index.Close() && ok;
     if (ok)
         m_RecordOffset[info->uid] = offset;
     return ok;
@@ -433,18 +478,18 @@ bool CIMAPMail::SaveDeleteMailInfo(const MAILINFO* info)
     Guard guard(g_StoreLock);
     if (info == nullptr || !HasFolder())
         return false;
-    FILE* f = std::fopen(IndexPath().c_str(), "r+b");
-    if (f == nullptr)
+    IndexFile index(IndexPath(), false);
+    if (!index.IsOpen())
         return false;
-    long offset = FindRecordOffset(f, info->uid);
+    long offset = FindRecordOffset(index.Fd(), info->uid);
     bool ok = false;
     if (offset >= 0) {
         char slot[kRecordSize];
         std::memset(slot, '0', sizeof slot);
-        ok = WriteAt(f, offset, slot, kRecordSize);
+        ok = index.WriteAt(offset, slot, kRecordSize);
         m_RecordOffset.erase(info->uid);
     }
-    ok = std::fclose(f) == 0 && ok;
+    ok = index.Close() && ok;
     return ok;
 }
 

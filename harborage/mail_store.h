@@ -119,8 +119,8 @@ private:
     bool HasFolder() const { return !m_FolderPath.empty(); }
     std::string FolderFile(const char* name) const;   // F/name; empty for a bad name or no folder
     std::string IndexPath() const { return m_FolderPath + "/mail.qlt"; }
-    long FindRecordOffset(FILE* index, int uid);
-    void RebuildOffsets(FILE* index);
+    long FindRecordOffset(int indexFd, int uid);
+    void RebuildOffsets(int indexFd);
     void Rescan();
 
     MailInfoList m_MailList;
