@@ -7,7 +7,9 @@
 #include <ctime>
 #include <pthread.h>
 #include <strings.h>
+#include <map>
 #include <thread>
+#include <vector>
 
 #include "orvanta/core/log.h"
 #include "orvanta/core/paths.h"
@@ -47,7 +49,23 @@ void WatchSignals(platform::HWND window) {
     }).detach();
 }
 
+struct Extensions {
+    std::vector<StartupHook> startup;
+    std::map<platform::UINT, MessageHandler> handlers;
+};
+
+Extensions& TheExtensions() {
+    static Extensions e;
+    return e;
+}
+
 }  // namespace
+
+void AddStartupHook(StartupHook hook) { TheExtensions().startup.push_back(std::move(hook)); }
+
+void SetMessageHandler(platform::UINT message, MessageHandler handler) {
+    TheExtensions().handlers[message] = std::move(handler);
+}
 
 Options ParseOptions(int argc, char** argv) {
     Options o;
@@ -92,6 +110,8 @@ Application::~Application() {
 
 platform::LRESULT Application::WindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
                                           platform::LPARAM lParam) {
+    auto handler = TheExtensions().handlers.find(message);
+    if (handler != TheExtensions().handlers.end() && handler->second) return handler->second(window, wParam, lParam);
     switch (message) {
     case kMsgQuitRequest:
         Quit();
@@ -188,6 +208,8 @@ int Application::Run(const Options& options) {
             default: return std::string();
             }
         }});
+
+    for (StartupHook& hook : TheExtensions().startup) hook(*this);
 
     int deleted = DeleteOldStoredMail(paths.storeDirectory, std::time(nullptr));
     if (deleted > 0) LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,17 @@ constexpr platform::LPARAM kTrayRightDown = 516;
 constexpr platform::UINT kTimerHide = 200;
 constexpr platform::UINT kTimerBusy = 100;
 
+class Application;
+
+// Later parts plug into the start-up here: a start-up hook runs once the directories, the
+// settings and the POP3 proxy exist (the pipeline creates its filter sets and installs its
+// examination on the proxy; the store makes sure "INBOX" exists); a message handler takes
+// one main-window message (the pipeline takes WM_IMAPMESG). Register before Run.
+using StartupHook = std::function<void(Application&)>;
+using MessageHandler = std::function<platform::LRESULT(platform::HWND, platform::WPARAM, platform::LPARAM)>;
+void AddStartupHook(StartupHook hook);
+void SetMessageHandler(platform::UINT message, MessageHandler handler);
+
 struct Options {
     bool headless = false;
     std::string home;                 // --home, else $ORVANTA_HOME, else the executable's dir
@@ -43,6 +55,7 @@ public:
     int Run(const Options& options);
 
     CPop3Proxy* Pop3Proxy() { return pop3_.get(); }
+    platform::HWND MainWindow() const { return window_; }
 
 private:
     platform::LRESULT WindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
