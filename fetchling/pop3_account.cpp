@@ -18,6 +18,16 @@ std::string CutUid(const char* uid)
     return std::string(uid, strnlen(uid, CPop3Account::kUidSize - 1));
 }
 
+// The directory and a file name in it; a directory given with its trailing separator (as the
+// data directory is) does not get a second one.
+std::string JoinPath(const char* directory, const std::string& file)
+{
+    std::string path = directory;
+    if (path.empty() || path.back() != '/')
+        path += '/';
+    return path + file;
+}
+
 bool UnsafeInFileName(unsigned char c)
 {
     return c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '%';
@@ -59,8 +69,7 @@ std::string CPop3Account::GetHistoryFilePath() const
 {
     if (m_bDirectoryCut)
         return std::string();
-    return std::string(m_szDirectory) + "/" + EncodeFileNamePart(m_szName) + "." + EncodeFileNamePart(m_szUser) +
-           ".his";
+    return JoinPath(m_szDirectory, EncodeFileNamePart(m_szName) + "." + EncodeFileNamePart(m_szUser) + ".his");
 }
 
 bool CPop3Account::LoadHistoryFile()
@@ -154,7 +163,7 @@ bool CPop3Account::RemoveHistoryFile(const char* directory, const char* name)
 {
     if (!directory || !name)
         return false;
-    std::string path = std::string(directory) + "/" + EncodeFileNamePart(name) + ".his";
+    std::string path = JoinPath(directory, EncodeFileNamePart(name) + ".his");
     std::error_code ec;
     return std::filesystem::remove(path, ec);
 }

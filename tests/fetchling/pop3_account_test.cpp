@@ -56,6 +56,8 @@ TEST_F(AccountTest, FieldsAndHistoryFileName)
     EXPECT_EQ(acc.GetHistoryFilePath(), dir + "/mailhost.user1.his");
     CPop3Account mail(dir.c_str(), "pop.example.com", "pop.example.com", "first.last@example.com", "", 110);
     EXPECT_EQ(mail.GetHistoryFilePath(), dir + "/pop.example.com.first.last@example.com.his");
+    CPop3Account slash((dir + "/").c_str(), "mailhost", "h", "user1", "", 110);
+    EXPECT_EQ(slash.GetHistoryFilePath(), dir + "/mailhost.user1.his");
 }
 
 TEST_F(AccountTest, UnsafeNamesStayInsideTheDirectory)
