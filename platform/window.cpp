@@ -360,10 +360,35 @@ bool SendMessageTimeout(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
     std::shared_ptr<WindowRecord> window = Find(id);
     if (!window) return false;
     if (window->remote) {
+        // The exchange runs on a helper thread while this one keeps serving messages sent to
+        // its own windows: the peer may be sending to us while it handles ours.
         detail::RemoteWindow peer = window->peer;
+        auto call = std::make_shared<SentCall>();
+        call->sender = self;
+        unsigned limit = timeoutMs ? timeoutMs : kRemoteSendTimeoutMs;
         lock.unlock();
-        return detail::RemoteSend(peer, message, wParam, lParam, timeoutMs ? timeoutMs : kRemoteSendTimeoutMs,
-                                  result);
+        std::thread exchange;
+        try {
+            exchange = std::thread([call, peer, message, wParam, lParam, limit] {
+                LRESULT r = 0;
+                bool ok = detail::RemoteSend(peer, message, wParam, lParam, limit, &r);
+                std::lock_guard<std::mutex> guard(S().lock);
+                Finish(*call, ok, r);
+            });
+        } catch (const std::system_error&) {
+            return detail::RemoteSend(peer, message, wParam, lParam, limit, result);
+        }
+        lock.lock();
+        while (!call->done) {
+            if (!self->sent.empty())
+                ServeOneSent(lock, *self);
+            else
+                self->wake.wait(lock);
+        }
+        lock.unlock();
+        exchange.join();
+        if (result && call->handled) *result = call->result;
+        return call->handled;
     }
     if (window->owner == self) {
         std::shared_ptr<WindowProc> proc = window->proc;

@@ -1,6 +1,7 @@
 // A second process for the window tests: it owns a titled window, or looks one up and
 // messages it, and reports on standard output one line per event.
-//   serve TITLE              window TITLE; WM_USER+1 returns wParam*1000+lParam, 1006 quits
+//   serve TITLE [CALLER]     window TITLE; WM_USER+1 returns wParam*1000+lParam, 1006 quits,
+//                            WM_USER+2 sends WM_USER+1 to the window CALLER and adds 1
 //   hang TITLE               window TITLE whose thread never handles a message
 //   send TITLE MSG W L       FindWindow + SendMessage, prints "RESULT r" (or "NOTFOUND")
 //   post TITLE MSG W L       FindWindow + PostMessage, prints "POSTED 1|0"
@@ -18,6 +19,8 @@ using namespace platform;
 
 namespace {
 
+std::string g_caller;
+
 void Say(const std::string& line) {
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
@@ -25,6 +28,11 @@ void Say(const std::string& line) {
 
 LRESULT ServeProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_USER + 1) return static_cast<LRESULT>(wParam * 1000) + lParam;
+    if (message == WM_USER + 2) {
+        // Sends back to the caller while the caller waits for this answer.
+        HWND caller = FindWindow(g_caller);
+        return caller ? SendMessage(caller, WM_USER + 1, wParam, lParam) + 1 : -1;
+    }
     if (message == 1006) {
         Say("QUIT");
         PostQuitMessage(5);
@@ -44,6 +52,7 @@ int main(int argc, char** argv) {
     alarm(30);   // never outlive a test that forgot us
     if (argc < 3) return 2;
     std::string mode = argv[1], title = argv[2];
+    if (mode == "serve" && argc > 3) g_caller = argv[3];
     if (mode == "serve" || mode == "hang" || mode == "create") {
         HWND window = CreateWindow(title, ServeProc);
         if (!window) {

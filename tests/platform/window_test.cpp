@@ -361,7 +361,7 @@ TEST_F(WindowTest, WakeupHookLetsAnotherLoopDriveTheWindows) {
         cv.notify_all();
     });
     int ticks = 0;
-    LRESULT sentResult = 0;
+    std::atomic<LRESULT> sentResult{0};
     HWND w = CreateWindow("", [&](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
         if (msg == WM_TIMER) ++ticks;
         return msg == kAdd ? 77 : 0;
@@ -546,6 +546,28 @@ TEST_F(WindowTest, AnotherProcessMessagesOurWindow) {
     owner.Stop();
     Peer after({"send", "Orvanta Zidevoz", std::to_string(kAdd), "5", "6"});
     EXPECT_EQ(after.Line(), "NOTFOUND");
+}
+
+TEST_F(WindowTest, TwoProcessesSendingToEachOtherDoNotDeadLock) {
+    std::thread::id handledOn;
+    HWND mine = CreateWindow("Test Caller", [&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
+        handledOn = std::this_thread::get_id();
+        return m == kAdd ? static_cast<LRESULT>(w) * 10 + l : 0;
+    });
+    ASSERT_NE(mine, nullptr);
+    Peer peer({"serve", "Orvanta Zidevoz", "Test Caller"});
+    ASSERT_EQ(peer.Line(), "READY");
+    HWND remote = FindWindow("Orvanta Zidevoz");
+    ASSERT_NE(remote, nullptr);
+    // This thread runs no loop: while it waits for the peer, the peer's send to this
+    // thread's window must be served all the same, and well before the time-out.
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SendMessage(remote, kAdd + 1, 3, 4), 35);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(kRemoteSendTimeoutMs / 2));
+    EXPECT_EQ(handledOn, std::this_thread::get_id());
+    EXPECT_EQ(SendMessage(remote, 1006, 0, 0), 1006);
+    EXPECT_EQ(peer.Line(), "QUIT");
+    DestroyWindow(mine);
 }
 
 TEST_F(WindowTest, StaleSocketOfADeadProcessIsTakenOver) {
