@@ -668,9 +668,12 @@ int CIMAPMail::DeleteMailFile(int seq)
     std::string path = FolderFile(info->name);
     if (path.empty() || unlink(path.c_str()) != 0)
         return 0;
-    std::string name = info->name;
     SaveDeleteMailInfo(info);
-    RemoveMailInfo(m_MailList, name.c_str());
+    // The entry itself goes (file names are unique in the list), without a search by name,
+    // so an EXPUNGE from the last message down stays linear.
+    auto it = m_MailList.erase(m_MailList.begin() + (seq - 1));
+    for (; it != m_MailList.end(); ++it)
+        --(*it)->seq;
     return 1;
 }
 
