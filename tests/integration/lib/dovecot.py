@@ -26,6 +26,7 @@ Dovecot(users=None, protocols=("pop3", "imap"), extra_config="")
     .add_messages(user, datas) -> [paths]
     .message_files(user)  the stored message files, in order
     .pop3(user=None)      a logged-in poplib.POP3 for a quick check (caller quits)
+    .imap(user=None)      a logged-in imaplib.IMAP4 (caller logs out)
 
 dovecot(**kw)             context manager: `with dovecot(users={"bob": "pw"}) as d: ...`
 
@@ -35,6 +36,7 @@ test itself, as root, still reads and writes them freely). As an ordinary user, 
 runs as that user.
 """
 import contextlib
+import imaplib
 import os
 import poplib
 import pwd
@@ -54,8 +56,8 @@ def free_port():
         return s.getsockname()[1]
 
 
-def _wait_for_greeting(port, prefix, deadline):
-    while time.time() < deadline:
+def _wait_for_greeting(port, prefix, deadline, proc):
+    while time.time() < deadline and proc.poll() is None:
         try:
             with socket.create_connection((HOST, port), timeout=2) as s:
                 s.settimeout(2)
@@ -124,15 +126,28 @@ class Dovecot:
             f.write("\n".join(lines) + "\n")
 
     def _config(self):
+        t = self.tmpdir
+        services = []
+        # Only root may chroot the login processes.
+        chroot = "" if os.geteuid() == 0 else "\n  chroot ="
         if os.geteuid() == 0:
             login_user, internal_user = "dovenull", "dovecot"
         else:
             login_user = internal_user = pwd.getpwuid(os.getuid()).pw_name
-        t = self.tmpdir
-        services = []
+            # An ordinary user cannot give these sockets to the "dovecot" group.
+            for service, listener in (("stats", "stats-writer"), ("imap-hibernate", "imap-hibernate"),
+                                      ("dict", "dict"), ("dict-async", "dict-async")):
+                services.append(f"""
+service {service} {{
+  unix_listener {listener} {{
+    user =
+    group =
+    mode = 0600
+  }}
+}}""")
         if "pop3" in self.protocols:
             services.append(f"""
-service pop3-login {{
+service pop3-login {{{chroot}
   inet_listener pop3 {{
     address = {HOST}
     port = {self.pop3_port}
@@ -143,7 +158,7 @@ service pop3-login {{
 }}""")
         if "imap" in self.protocols:
             services.append(f"""
-service imap-login {{
+service imap-login {{{chroot}
   inet_listener imap {{
     address = {HOST}
     port = {self.imap_port}
@@ -196,14 +211,16 @@ service anvil {{
             conf = os.path.join(self.tmpdir, "dovecot.conf")
             with open(conf, "w") as f:
                 f.write(self._config())
-            self.proc = subprocess.Popen([DOVECOT, "-F", "-c", conf], stdout=subprocess.PIPE,
-                                         stderr=subprocess.STDOUT)
+            # Its own output goes to a file: a pipe nobody reads could fill up and stall it.
+            self._out = open(os.path.join(self.tmpdir, "dovecot.out"), "ab")
+            self.proc = subprocess.Popen([DOVECOT, "-F", "-c", conf], stdin=subprocess.DEVNULL,
+                                         stdout=self._out, stderr=subprocess.STDOUT)
             deadline = time.time() + 20
             ok = True
             if "pop3" in self.protocols:
-                ok = _wait_for_greeting(self.pop3_port, b"+OK", deadline)
+                ok = _wait_for_greeting(self.pop3_port, b"+OK", deadline, self.proc)
             if ok and "imap" in self.protocols:
-                ok = _wait_for_greeting(self.imap_port, b"* OK", deadline)
+                ok = _wait_for_greeting(self.imap_port, b"* OK", deadline, self.proc)
             if ok and self.proc.poll() is None:
                 return self
             last_error = self._terminate() + self.log()
@@ -220,10 +237,10 @@ service anvil {{
                 except subprocess.TimeoutExpired:
                     self.proc.kill()
                     self.proc.wait(timeout=15)
-            if self.proc.stdout:
-                out = self.proc.stdout.read().decode(errors="replace")
-                self.proc.stdout.close()
             self.proc = None
+            self._out.close()
+            with open(os.path.join(self.tmpdir, "dovecot.out"), errors="replace") as f:
+                out = f.read()
         return out
 
     def stop(self):
@@ -286,6 +303,12 @@ service anvil {{
         client = poplib.POP3(HOST, self.pop3_port, timeout=10)
         client.user(user)
         client.pass_(self.users[user])
+        return client
+
+    def imap(self, user=None):
+        user = user or next(iter(self.users))
+        client = imaplib.IMAP4(HOST, self.imap_port, timeout=10)
+        client.login(user, self.users[user])
         return client
 
 
