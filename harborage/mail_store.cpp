@@ -180,7 +180,8 @@ void CIMAPMail::FolderMailInit(const char* folder)
     Guard guard(g_StoreLock);
     m_MailList.clear();
     m_RecordOffset.clear();
-    m_FolderName = folder ? folder : "";
+    std::string name = folder ? folder : "";  // `folder` may be our own GetFolderName()
+    m_FolderName = std::move(name);
     m_FolderPath = harborage::ResolveFolder(m_RootPath, m_FolderName);
     if (HasFolder())
         Rescan();
