@@ -212,6 +212,11 @@ TEST_F(MailStoreTest, RescanKeepsKnownEntriesDropsVanishedOnesAndAdoptsNewFiles)
     char name[20];
     ASSERT_TRUE(mail.GetMailFileName((root / "INBOX").c_str(), name));
     EXPECT_STREQ(name, "mesg00000010.msg");
+
+    // A rescan of the current folder by its own name, as NOOP and EXPUNGE do.
+    mail.FolderMailInit(mail.GetFolderName());
+    EXPECT_STREQ(mail.GetFolderName(), "inbox");
+    EXPECT_EQ(mail.Size(), 4);
 }
 
 TEST_F(MailStoreTest, DamagedIndexTailAndDuplicateRecordsAreCleanedByTheRescan)
