@@ -124,7 +124,15 @@ int CIMAPFolder::RenameFolder(const char* oldName, const char* newName)
             return 0;  // the target exists: it is the folder itself
     }
     // Never replaces an existing target, not even an empty directory.
-    return renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0 ? 1 : 0;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return 1;
+    if (errno != EINVAL && errno != ENOSYS)
+        return 0;
+    // A file system without the no-replace rename: look first.
+    struct stat st {};
+    if (lstat(to.c_str(), &st) == 0 || errno != ENOENT)
+        return 0;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
 }
 
 bool CIMAPFolder::FindFolderList(const char* reference, const char* pattern, int status, std::vector<std::string>& out)
