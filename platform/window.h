@@ -8,8 +8,9 @@
 // that thread runs a message loop which dispatches the window's messages to its procedure.
 //   SendMessage   runs the procedure on the owning thread and waits for its result; called
 //                 on the owning thread itself it runs the procedure directly. While a thread
-//                 waits in SendMessage it still handles messages sent to its own windows, so
-//                 two threads sending to each other do not dead-lock.
+//                 waits in SendMessage (to a thread or to another process) it still handles
+//                 messages sent to its own windows, so two threads or processes sending to
+//                 each other do not dead-lock.
 //   PostMessage   queues the message and returns. Posting WM_QUIT ends the owner's loop
 //                 with wParam as its exit code once the message is reached.
 //   SetTimer      posts WM_TIMER (wParam = timer id) every `ms` milliseconds until KillTimer;
