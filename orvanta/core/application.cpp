@@ -17,6 +17,9 @@
 #include "orvanta/core/settings.h"
 #include "orvanta/core/stored_mail.h"
 #include "orvanta/proxy/pop3_proxy.h"
+#ifdef ORVANTA_HAVE_PIPELINE
+#include "orvanta/pipeline/pipeline.h"
+#endif
 
 namespace orvanta {
 namespace {
@@ -127,6 +130,9 @@ platform::LRESULT Application::WindowProc(platform::HWND window, platform::UINT 
         SaveSettings();
         return 0;
     case kMsgImap:
+#ifdef ORVANTA_HAVE_PIPELINE
+        return pipeline::OnImapMessage(wParam);
+#endif
     case kMsgIgnored:
     default:
         return 0;
@@ -193,8 +199,15 @@ int Application::Run(const Options& options) {
         SaveSettings();
     }
 
+#ifdef ORVANTA_HAVE_PIPELINE
+    pipeline::CreateFilterSets(window_, paths.dataDirectory, paths.storeDirectory);
+#endif
     pop3_ = std::make_unique<CPop3Proxy>(window_);
     pop3_->SetDataDirectory(paths.dataDirectory);
+#ifdef ORVANTA_HAVE_PIPELINE
+    pop3_->SetExaminer([](CPop3Client& client, ProxyMesgList& list) { return pipeline::Examine(client, list); });
+    if (!pipeline::EnsureInbox()) LogUtf8("The store folder INBOX could not be created.");
+#endif
     CPop3Proxy* pop3 = pop3_.get();
     RegisterServer(ServerSlot::Pop3, ServerControl{
         [pop3] { return pop3->IsRunning(); },
