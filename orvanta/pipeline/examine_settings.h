@@ -1,0 +1,26 @@
+#pragma once
+
+namespace orvanta::pipeline {
+
+// The settings one examination reads, taken once at its start so that a change made by the
+// user interface meanwhile cannot mix two configurations inside one message.
+struct ExamineSettings {
+    bool usePass = true;
+    bool usePrivate = true;
+    bool useOnline = true;
+    int filterPriority = 2;
+    bool filterSender = true;
+    bool filterSubject = true;
+    bool filterContent = false;
+    bool filterMesg = false;
+    bool filterFileName = true;
+    bool delLog = true;
+    int delTerm = 0;
+    bool useWarn = false;
+    int selectWarn = 0;
+
+    // A snapshot of the program's current settings.
+    static ExamineSettings Current();
+};
+
+}  // namespace orvanta::pipeline

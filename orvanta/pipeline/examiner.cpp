@@ -1,0 +1,118 @@
+// The examination of new mail: every message on the server that was not examined before is
+// retrieved once, judged while it streams into the temporary file, and either offered to
+// the mail client or taken out into the spam box.
+#include <string>
+#include <vector>
+
+#include "fetchling/fetchling.h"
+#include "orvanta/core/log.h"
+#include "orvanta/pipeline/examine_settings.h"
+#include "orvanta/pipeline/filter_checks.h"
+#include "orvanta/pipeline/folder_choice.h"
+#include "orvanta/pipeline/message_reader.h"
+#include "orvanta/pipeline/pipeline.h"
+#include "orvanta/pipeline/pipeline_state.h"
+#include "orvanta/pipeline/spam_delivery.h"
+
+namespace orvanta::pipeline {
+namespace {
+
+constexpr platform::UINT kBusyTimer = 100;
+constexpr platform::UINT kBusyTick = 500;
+
+// The tray icon blinks while mail is examined; the pages showing hit counts refresh after.
+class BusyIndication {
+public:
+    BusyIndication(platform::HWND window) : window_(window), hooks_(detail::Hooks()) {
+        if (window_) platform::SetTimer(window_, kBusyTimer, kBusyTick);
+        if (hooks_.examinationStarted) hooks_.examinationStarted();
+    }
+    ~BusyIndication() {
+        if (hooks_.refreshHitCounts) hooks_.refreshHitCounts();
+        if (window_) platform::KillTimer(window_, kBusyTimer);
+        if (hooks_.examinationEnded) hooks_.examinationEnded();
+    }
+
+private:
+    platform::HWND window_;
+    UiHooks hooks_;
+};
+
+void Offer(ProxyMesgList& list, int number, long size, const char* uid) {
+    list.push_back(MakeProxyMesg(number, static_cast<int>(size), uid));
+}
+
+}  // namespace
+
+int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& list) {
+    BusyIndication busy(context.window);
+    CPop3TranCommand* command = client.GetPop3Command();
+    CPop3Account* account = client.GetAccount();
+    if (!command || !account || !context.sets) return 0;
+    if (!command->List()) return 0;
+    command->Uidl();   // without UIDL every UID stays empty and every message is examined
+
+    account->LoadHistoryFile();
+    CPop3Mesg* mesgs = command->GetMesgList();
+    std::vector<std::string> uids;
+    mesgs->GetUIDList(&uids);
+    account->RemoveUidList(uids);
+
+    const ExamineSettings settings = ExamineSettings::Current();
+    FilterChecks checks(*context.sets, settings);
+    MessageReader reader(checks, context.htmlFooter);
+    Pop3LineSource source(client);
+    const std::string tempPath = DataPath(context.dataDirectory, "temp.mail");
+    Verdict verdict;
+    int taken = 0;
+
+    mesgs->Reset();
+    while (mesgs->GetNextMesg()) {
+        const int number = mesgs->GetMesgID();
+        const long size = mesgs->GetMesgOctet();
+        const std::string uid = mesgs->GetMesgUID();
+        if (account->IsExistUID(uid.c_str())) {
+            Offer(list, number, size, uid.c_str());
+            continue;
+        }
+        verdict.Reset();
+        if (!command->Retr(number)) {
+            Offer(list, number, size, uid.c_str());
+            continue;
+        }
+        MessageReader::Result read = reader.Read(source, tempPath, verdict);
+        if (read == MessageReader::Result::FileError) {
+            LogUtf8("Mail examination stopped: cannot create " + tempPath);
+            break;
+        }
+        if (read == MessageReader::Result::Broken) {
+            // Only part of the message arrived: it is not judged, stays on the server and is
+            // examined again at the next log-in.
+            LogUtf8("The server connection ended inside message " + std::to_string(number) + ".");
+            Offer(list, number, size, uid.c_str());
+            continue;
+        }
+
+        bool takeOut = false;
+        if (verdict.spam) {
+            std::string folder = ChooseStoreFolder(context.storeDirectory, verdict.folder);
+            Delivery delivery = DeliverSpam(verdict, settings, context.storeDirectory, folder, tempPath,
+                                            !reader.WriteFailed());
+            if (delivery == Delivery::StoreFailed)
+                LogUtf8("Spam message " + std::to_string(number) + " could not be stored in " + folder +
+                        "; it stays on the server and is offered to the mail client.");
+            takeOut = delivery != Delivery::StoreFailed;
+        }
+        if (!uid.empty()) account->AddHistory(uid.c_str());
+        if (takeOut) {
+            command->Dele(number);
+            ++taken;
+        } else {
+            Offer(list, number, size, uid.c_str());
+        }
+    }
+    if (taken > 0) LogUtf8("Took " + std::to_string(taken) + " spam message(s) out of " + account->GetServer() + ".");
+    return 1;
+}
+
+}  // namespace orvanta::pipeline

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+
+namespace orvanta::pipeline {
+
+// The Korean name of the inbox ("받은 편지함"), CP949, 11 bytes.
+const std::string& KoreanInboxName();
+
+// A folder name that starts with the Korean inbox name (also after one leading "/") gets
+// that prefix replaced by "INBOX"; any other name comes back unchanged.
+std::string MapInboxName(const std::string& name);
+// The opposite, for showing store folder names: a leading "INBOX" becomes the Korean name.
+std::string ShowInboxName(const std::string& name);
+
+// The store folder a message judged for `folder` goes to: the inbox name mapped, encoded as
+// the store names folders, and "INBOX" when the store has no such folder.
+std::string ChooseStoreFolder(const std::string& storeDirectory, const std::string& folder);
+
+}  // namespace orvanta::pipeline

@@ -1,0 +1,25 @@
+// Plugs the pipeline into the program's start-up and main window.
+#include "orvanta/core/application.h"
+#include "orvanta/core/paths.h"
+#include "orvanta/pipeline/pipeline.h"
+#include "orvanta/proxy/pop3_proxy.h"
+
+namespace orvanta::pipeline {
+namespace {
+
+const bool g_registered = [] {
+    AddStartupHook([](Application& application) {
+        const AppPaths& paths = Paths();
+        CreateFilterSets(application.MainWindow(), paths.dataDirectory, paths.storeDirectory);
+        if (CPop3Proxy* pop3 = application.Pop3Proxy())
+            pop3->SetExaminer([](CPop3Client& client, ProxyMesgList& list) { return Examine(client, list); });
+        EnsureInbox();
+    });
+    SetMessageHandler(kMsgImap, [](platform::HWND, platform::WPARAM wParam, platform::LPARAM) {
+        return OnImapMessage(wParam);
+    });
+    return true;
+}();
+
+}  // namespace
+}  // namespace orvanta::pipeline
