@@ -254,6 +254,11 @@ void CMailHeader::ParsingContent_Type(const char*, const char* value)
         for (char& c : key)
             if (c >= 'A' && c <= 'Z')
                 c = static_cast<char>(c - 'A' + 'a');
+        // The "type" parameter of multipart/related (RFC 2387) names the root part's type;
+        // letting it replace the media type would turn multipart/related; type="text/html"
+        // into a single text part.
+        if (key == "type" && !m_contentType["type"].empty())
+            continue;
         // A value with no encoded word is kept as it is: the decoder would only drop a
         // trailing '=', which corrupts boundaries such as "====_1234==".
         if (val.find("=?") != std::string::npos && CheckEncoding(val.c_str(), decoded, sizeof decoded))

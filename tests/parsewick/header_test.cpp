@@ -185,6 +185,13 @@ TEST(ContentType, Parameters)
     EXPECT_FALSE(caps.IsMultiPart());
     EXPECT_STREQ(caps.GetBoundary(), "x");
 
+    // The type parameter of multipart/related does not replace the media type.
+    CMailHeader rel;
+    rel.ParsingContent_Type("content-type", "multipart/related; type=\"text/html\"; boundary=r");
+    EXPECT_TRUE(rel.IsMultiPart());
+    EXPECT_STREQ(rel.GetContentType(), "multipart/related");
+    EXPECT_STREQ(rel.GetBoundary(), "r");
+
     // Boundaries that end in '=' keep it.
     CMailHeader eq;
     eq.ParsingContent_Type("content-type", "multipart/alternative; boundary=\"===============1234==\"");
