@@ -1,7 +1,9 @@
 #include "orvanta/pipeline/message_reader.h"
 
 #include <cstring>
+#include <fcntl.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include "fetchling/pop3_client.h"
 #include "orvanta/pipeline/filter_checks.h"
@@ -56,8 +58,15 @@ void MessageReader::Write(const char* data, size_t length, bool lineEnd) {
 
 MessageReader::Result MessageReader::Read(LineSource& source, const std::string& tempPath, Verdict& verdict) {
     Reset();
-    file_ = std::fopen(tempPath.c_str(), "wb");
-    if (!file_) return Result::FileError;
+    // The file is overwritten in place and cut to the new length at the end: truncating it
+    // to nothing first would make the file system flush every message to disk at close.
+    int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return Result::FileError;
+    file_ = ::fdopen(fd, "w");
+    if (!file_) {
+        ::close(fd);
+        return Result::FileError;
+    }
     std::setvbuf(file_, nullptr, _IOFBF, kFileBufferSize);
     if (headers_.capacity() < 200) headers_.reserve(200);
 
@@ -153,6 +162,9 @@ MessageReader::Result MessageReader::Read(LineSource& source, const std::string&
     if (complete && !verdict.decided)
         judge_.Program(headers_.data(), static_cast<int>(headers_.size()), verdict);
 
+    if (std::fflush(file_) != 0) writeFailed_ = true;
+    off_t length = ::ftello(file_);
+    if (length < 0 || ::ftruncate(::fileno(file_), length) != 0) writeFailed_ = true;
     if (std::fclose(file_) != 0) writeFailed_ = true;
     file_ = nullptr;
     return complete ? Result::Complete : Result::Broken;
