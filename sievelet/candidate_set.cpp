@@ -9,16 +9,15 @@ namespace sievelet {
 
 SubjectSet::SubjectSet(const std::vector<std::string>& texts)
 {
-    m_nodes.emplace_back();  // root
     for (const std::string& text : texts)
-        Insert(text);
-    m_count = texts.size();
+        Add(text, 1);
 }
 
-void SubjectSet::Insert(std::string_view text)
+void SubjectSet::Add(std::string_view text, uint64_t mark)
 {
+    ++m_count;
     if (text.empty()) {
-        m_emptyCandidate = true;
+        m_emptyMark |= mark;
         return;
     }
     uint32_t node = 0;
@@ -37,7 +36,7 @@ void SubjectSet::Insert(std::string_view text)
         }
         node = child;
     }
-    m_nodes[node].terminal = true;
+    m_nodes[node].mark |= mark;
 }
 
 uint32_t SubjectSet::Child(uint32_t node, unsigned char byte) const
@@ -52,14 +51,14 @@ uint32_t SubjectSet::Child(uint32_t node, unsigned char byte) const
 
 bool SubjectSet::OccursIn(const char* text, size_t length) const
 {
-    if (m_emptyCandidate)
+    if (m_emptyMark)
         return true;
     if (m_count == 0 || !text)
         return false;
     for (size_t start = 0; start < length; ++start) {
         uint32_t node = m_rootChild[static_cast<unsigned char>(text[start])];
         for (size_t i = start + 1; node; ++i) {
-            if (m_nodes[node].terminal)
+            if (m_nodes[node].mark)
                 return true;
             if (i >= length)
                 break;
@@ -69,16 +68,33 @@ bool SubjectSet::OccursIn(const char* text, size_t length) const
     return false;
 }
 
+uint64_t SubjectSet::Marks(const char* text, size_t length) const
+{
+    uint64_t marks = m_emptyMark;
+    if (m_count == 0 || !text)
+        return marks;
+    for (size_t start = 0; start < length; ++start) {
+        uint32_t node = m_rootChild[static_cast<unsigned char>(text[start])];
+        for (size_t i = start + 1; node; ++i) {
+            marks |= m_nodes[node].mark;
+            if (i >= length)
+                break;
+            node = Child(node, static_cast<unsigned char>(text[i]));
+        }
+    }
+    return marks;
+}
+
 bool SubjectSet::EqualsOne(const char* text, size_t length) const
 {
     if (!text)
         return false;
     if (length == 0)
-        return m_emptyCandidate;
+        return m_emptyMark != 0;
     uint32_t node = 0;
     for (size_t i = 0; i < length && (node || i == 0); ++i)
         node = Child(node, static_cast<unsigned char>(text[i]));
-    return node && m_nodes[node].terminal;
+    return node && m_nodes[node].mark;
 }
 
 FileNameSet::FileNameSet(const std::vector<std::string>& names)

@@ -240,20 +240,53 @@ CProgramFilter::Signature CProgramFilter::GetSignature(int index)
     return kSignatures[index];
 }
 
+// Runs only the signatures that can still hit: one walk over the subject finds every
+// signature whose subject test succeeds, and one look at the headers whether there is an
+// attachment at all. A signature left out would only have filled the result and missed, and
+// every later signature's filling replaces that, so the outcome is that of running them all.
 bool CProgramFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, int count,
                                      char* /*folder*/, int* action)
 {
     if (!headers || count < 1)
         count = 0;
     char subject[kSubjectSize];
-    sievelet::LowerCopy(subject, sizeof subject, count >= 1 ? headers[0].GetSubject() : "");
-    for (Signature member : kSignatures) {
-        if ((this->*member)(result, subject, headers, count)) {
+    size_t length =
+        sievelet::LowerCopy(subject, sizeof subject, count >= 1 ? headers[0].GetSubject() : "");
+
+    const sievelet::WormTables& worms = sievelet::Worms();
+    uint64_t subjectHits = worms.subjectMarks.Marks(subject, length);
+    bool anyAttachment = false;
+    for (int i = 0; i < count && !anyAttachment; ++i)
+        anyAttachment = headers[i].IsAttachFile();
+
+    for (int index = 0; index < sievelet::kWormCount; ++index) {
+        bool subjectHit = (subjectHits >> index) & 1;
+        bool worthRunning = false;
+        switch (worms.signatures[index].test) {
+        case WormTest::SubjectAndFile:
+            worthRunning = subjectHit && anyAttachment;
+            break;
+        case WormTest::SubjectOnly:
+        case WormTest::VirusSubject:
+            worthRunning = subjectHit;
+            break;
+        case WormTest::FileOnly:
+        case WormTest::VirusFilename:
+            worthRunning = anyAttachment;
+            break;
+        case WormTest::WholeSubject:
+            worthRunning = true;
+            break;
+        }
+        if (worthRunning && (this->*kSignatures[index])(result, subject, headers, count)) {
             if (action)
                 *action = SPAM_ACTION_DELETE;
             return true;
         }
     }
+    // What the last signature leaves behind when it misses.
+    static_assert(sievelet::kWormCount - 1 == sievelet::CheckAllgroworm);
+    FillResult(result, worms.signatures[sievelet::CheckAllgroworm].name);
     return false;
 }
 

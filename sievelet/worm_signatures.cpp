@@ -29,8 +29,12 @@ void Set(WormTables& t, WormIndex index, const char* name, WormTest test, const 
     WormSignature& s = t.signatures[index];
     s.name = name;
     s.test = test;
-    s.subjects = SubjectSet(Lowered(subjects));
+    Texts lowered = Lowered(subjects);
+    s.subjects = SubjectSet(lowered);
     s.files = FileNameSet(files);
+    if (test == WormTest::SubjectAndFile || test == WormTest::SubjectOnly)
+        for (const std::string& text : lowered)
+            t.subjectMarks.Add(text, uint64_t(1) << index);
 }
 
 // The usual signature: a listed subject text and a listed attachment name.
@@ -243,8 +247,10 @@ void Build(WormTables& t)
         {"here you have, ;o)", "VBS/VBSWG.AC"},
         {"pluginspage", "Virus"},
     };
-    for (const auto& pair : subjectPairs)
+    for (const auto& pair : subjectPairs) {
         t.virusSubjects.push_back({Lowered(pair[0]), std::string(pair[1]) + " Virus"});
+        t.subjectMarks.Add(t.virusSubjects.back().text, uint64_t(1) << CheckVirusSubject);
+    }
 
     const char* filePairs[][2] = {
         {"AntiMani.exe", "Win32/Mani.worm.30720"},

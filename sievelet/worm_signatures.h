@@ -99,7 +99,11 @@ struct WormTables {
     WormSignature signatures[kWormCount];
     std::vector<WormPair> virusSubjects;   // tried in this order
     std::vector<WormPair> virusFilenames;  // tried in this order, per attachment
+    // Every substring-tested subject text of every signature, marked with bit (1 << index)
+    // of its signature: one walk over a subject tells which subject tests can succeed.
+    SubjectSet subjectMarks;
 };
+static_assert(kWormCount <= 64, "one mark bit per signature");
 
 // Built on first use (thread-safe) and only read afterwards.
 const WormTables& Worms();

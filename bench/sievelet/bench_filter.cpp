@@ -35,11 +35,14 @@ double Seconds(Clock::time_point since)
 
 void AddRules(CSpamFilter& list, int count)
 {
-    static const int kProperties[] = {0, 2, 3, 5, 4, 1};
+    // Every third rule is a regular expression on a subject, body or whole-message rule;
+    // the others are substring rules of every kind but file names.
+    static const int kTextProperties[] = {2, 3, 5, 4};
+    static const int kAllProperties[] = {0, 2, 3, 5, 4, 1};
     char word[81];
     for (int i = 0; i < count; ++i) {
-        int property = kProperties[i % 6];
-        bool regex = i % 3 == 0 && property != 0 && property != 1;
+        bool regex = i % 3 == 0;
+        int property = regex ? kTextProperties[(i / 3) % 4] : kAllProperties[i % 6];
         if (regex)
             snprintf(word, sizeof word, "zq%d(x|y)+[0-9]k", i);
         else

@@ -320,3 +320,49 @@ TEST(ProgramFilter, EveryTwoTestMemberNeedsBothHalves)
         EXPECT_EQ(v.action, 1);
     }
 }
+
+// DoSpamFiltering skips signatures that cannot hit; its answer and result must be those of
+// running every member in table order.
+TEST(ProgramFilter, SkippingMembersChangesNothing)
+{
+    const std::vector<std::pair<std::string, std::vector<std::string>>> messages = {
+        {"Quarterly figures", {}},
+        {"all people", {}},
+        {"re: hi", {"Mi2.chm"}},
+        {"re: hi", {"Gone.scr"}},
+        {"hi", {"hello.exe"}},
+        {"JOKE", {"readme.txt"}},
+        {"check this out", {"x.exe"}},
+        {"nothing", {"Pics.zip.scr", "AntiMani.exe"}},
+        {"have you open my patch", {"Files.exe"}},
+        {"antivirus tool", {"antivirus.exe"}},
+        {"", {}},
+    };
+    for (const auto& [subject, files] : messages) {
+        SCOPED_TRACE(subject);
+        std::vector<CMailHeader> headers = PartHeaders(MessageWithAttachments(subject, files));
+        CProgramFilter filter;
+        SPAM_FILTER fast{}, slow{};
+        char folder[256] = "INBOX";
+        int action = 0;
+        bool fastHit = filter.DoSpamFiltering(fast, headers.data(),
+                                              static_cast<int>(headers.size()), folder, &action);
+        std::string lowered = subject;
+        for (char& c : lowered)
+            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        CMailHeader* p = headers.data();
+        bool slowHit = false;
+        for (int i = 0; i < CProgramFilter::GetSignatureCount() && !slowHit; ++i)
+            slowHit = (filter.*CProgramFilter::GetSignature(i))(slow, lowered.c_str(), p,
+                                                                 static_cast<int>(headers.size()));
+        EXPECT_EQ(fastHit, slowHit);
+        EXPECT_STREQ(fast.description, slow.description);
+        EXPECT_STREQ(fast.word, slow.word);
+        EXPECT_STREQ(fast.folder, slow.folder);
+        EXPECT_EQ(fast.hit, slow.hit);
+        EXPECT_EQ(fast.action, slow.action);
+        EXPECT_EQ(fast.property, slow.property);
+        EXPECT_EQ(fast.match, slow.match);
+        EXPECT_EQ(fast.fid, slow.fid);
+    }
+}
