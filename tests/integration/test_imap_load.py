@@ -56,9 +56,14 @@ class ImapLoadTest(unittest.TestCase):
         for name in FOLDERS + ["INBOX", "Copies"]:
             os.makedirs(os.path.join(self.root, name))
         self.host = Host(self.root + "/")
+        # Every APPEND prints a notification; keep the pipe drained so the host never blocks on it.
+        self.notified = []
+        self.drain = threading.Thread(target=lambda: self.notified.extend(iter(self.host.proc.stdout.readline, b"")))
+        self.drain.start()
 
     def tearDown(self):
         self.host.stop()
+        self.drain.join(timeout=20)
         shutil.rmtree(self.tmp)
 
     def worker(self, index, stop, appended, deleted, errors, lock):
@@ -145,6 +150,8 @@ class ImapLoadTest(unittest.TestCase):
         m.logout()
         expected = {mid: f for mid, f in appended.items() if mid not in deleted}
         self.assertEqual(seen, expected)
+        time.sleep(0.5)
+        self.assertEqual(sum(1 for n in self.notified if n.startswith(b"NOTIFY APPEND|")), len(appended))
 
 
 if __name__ == "__main__":
