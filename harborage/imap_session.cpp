@@ -254,13 +254,25 @@ void CIMAPSession::SendLine(const char* text)
     std::string hook = "Server " + std::to_string(m_nSlot) + " : " + text;
     CIMAPServer::LogMesg(hook.c_str());
     std::lock_guard<std::mutex> lock(m_SendLock);
-    m_pConnection->SendLine(text, static_cast<int>(strlen(text)));
+    m_Pending.append(text);
+    m_Pending.append("\r\n");
+    FlushLocked();
+}
+
+void CIMAPSession::FlushLocked()
+{
+    if (!m_Pending.empty())
+        m_pConnection->Write(m_Pending.data(), static_cast<int>(m_Pending.size()));
+    m_Pending.clear();
 }
 
 void CIMAPSession::SendRaw(const char* data, long length)
 {
     if (!m_bActive || length <= 0)
         return;
+    // FETCH builds its answer from many small pieces: gather them and send in large writes.
     std::lock_guard<std::mutex> lock(m_SendLock);
-    m_pConnection->Write(data, static_cast<int>(length));
+    m_Pending.append(data, static_cast<size_t>(length));
+    if (m_Pending.size() >= kSendChunk)
+        FlushLocked();
 }

@@ -80,5 +80,9 @@ private:
     CIMAPMessageCommand m_MessageCommand;
     CIMAPSessionState m_State;
     int m_nSlot;
+    void FlushLocked();
+
+    static constexpr size_t kSendChunk = 65536;
     std::mutex m_SendLock;  // replies come from the session thread only, but Shutdown races them
+    std::string m_Pending;  // raw output not yet sent; every line reply flushes it
 };
