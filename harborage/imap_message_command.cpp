@@ -1,5 +1,6 @@
 #include "harborage/imap_message_command.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -349,6 +350,9 @@ void CIMAPMessageCommand::Fetch(const char* tag, bool uid, const char* set, cons
     if (itemText.front() == '(' && itemText.back() == ')')
         itemText = itemText.substr(1, itemText.size() - 2);
     std::vector<std::string> list = SplitOutside(itemText, '[', ']');
+    // A client asking by UID matches the answers by UID, so every answer names it.
+    if (uid && std::none_of(list.begin(), list.end(), [](const std::string& i) { return EqualNoCase(i, "UID"); }))
+        list.insert(list.begin(), "UID");
 
     CIMAPMail* mail = CurrentList();
     int count = mail ? mail->GetMessageCount() : 0;
