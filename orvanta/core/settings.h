@@ -22,6 +22,7 @@ enum class IntSetting {
     SelectSmtpPort, SelectSmtpAlways,
     UpdateServer, UpdateTerm, UpdateYear, UpdateMonth, UpdateDay,
     AutoStart,
+    ExamSeconds,     // longest examination at one log-in, in seconds; the rest waits for the next
     UpdateProgram,   // section "UNINSTALL"
     Count
 };
