@@ -2,7 +2,11 @@
 #include "orvanta/core/application.h"
 #include "orvanta/core/paths.h"
 #include "orvanta/pipeline/pipeline.h"
+#include "orvanta/pipeline/spam_delivery.h"
+#include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/proxy/pop3_proxy.h"
+
+#include <utility>
 
 namespace orvanta::pipeline {
 namespace {
@@ -14,6 +18,12 @@ const bool g_registered = [] {
         if (CPop3Proxy* pop3 = application.Pop3Proxy())
             pop3->SetExaminer([](CPop3Client& client, ProxyMesgList& list) { return Examine(client, list); });
         EnsureInbox();
+        LoadWarningTexts(paths.dataDirectory);
+        SpamNotices notices;
+        notices.writeDeletionNotice = [](const std::string& path, const Verdict& verdict) {
+            return WriteDeletionNotice(path, verdict.from, verdict.to, verdict.subject, verdict.rule);
+        };
+        SetSpamNotices(std::move(notices));
     });
     SetMessageHandler(kMsgImap, [](platform::HWND, platform::WPARAM wParam, platform::LPARAM) {
         return OnImapMessage(wParam);
