@@ -7,7 +7,7 @@
 
 bool CIMAPCommonCommand::Capability(const char* tag)
 {
-    m_pSession->SendLine("* CAPABILITY IMAP4rev1");
+    m_pSession->SendLine("* CAPABILITY IMAP4rev1 UNSELECT");
     m_pSession->SendLine(std::string(tag) + " OK CAPABILITY completed");
     return true;
 }

@@ -452,3 +452,15 @@ void CIMAPMessageCommand::Expunge(const char* tag)
         mail->FolderMailInit(folder.c_str());
     }
 }
+
+void CIMAPMessageCommand::ExpungeSilently()
+{
+    CIMAPMail* mail = CurrentList();
+    if (!mail)
+        return;
+    for (int seq = mail->GetMessageCount(); seq >= 1; --seq) {
+        MAILINFO* info = mail->GetMailInfo(seq);
+        if (info && info->deleted)
+            mail->DeleteMailFile(seq);
+    }
+}

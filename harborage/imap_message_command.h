@@ -25,6 +25,7 @@ public:
     void Store(const char* tag, bool uid, const char* set, const char* item, const char* values);
     void Copy(const char* tag, bool uid, const char* set, const char* mailbox);
     void Expunge(const char* tag);
+    void ExpungeSilently();  // removes the \Deleted messages, sending nothing
 
     static std::vector<Range> ParseSequenceSet(const char* set);
     static bool MatchesRange(const std::vector<Range>& ranges, bool uid, long seq, long uidValue);

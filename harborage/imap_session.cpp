@@ -226,6 +226,17 @@ void CIMAPSession::Dispatch(char tokens[][kTokenSize], int count, bool* logout)
             if (Is(real, "STORE")) return m_MessageCommand.Store(tag, uid, args[0], args[1], args[2]);
             if (Is(real, "COPY")) return m_MessageCommand.Copy(tag, uid, args[0], args[1]);
             if (Is(real, "EXPUNGE")) return m_MessageCommand.Expunge(tag);
+            if (!uid && Is(command, "CHECK")) return SendOK(tag, "CHECK");
+            if (!uid && (Is(command, "CLOSE") || Is(command, "UNSELECT"))) {
+                // CLOSE drops the \Deleted messages without a word; UNSELECT and a
+                // read-only folder keep them.
+                if (Is(command, "CLOSE") && !m_State.m_bReadOnly)
+                    m_MessageCommand.ExpungeSilently();
+                m_State.m_pMailList = nullptr;
+                m_State.m_nState = CIMAPSessionState::Authenticated;
+                m_State.m_nSelect = 0;
+                return SendOK(tag, command);
+            }
         }
     }
     SendBAD(tag, IMAPTEXT_NOT_IMPLEMENTED);

@@ -49,6 +49,26 @@ class ImapCompatTest(unittest.TestCase):
         self.assertEqual(typ, "OK")
         self.assertRegex(data[0], rb"UID 2\b")
 
+    def test_close_unselect_check_and_capability(self):
+        c = self.client
+        self.assertIn("UNSELECT", c.capabilities)
+        c.login("anyone", "anything")
+        c.select("INBOX")
+        self.assertEqual(c.check()[0], "OK")
+        c.store("1", "+FLAGS", "(\\Deleted)")
+        self.assertEqual(c._simple_command("UNSELECT")[0], "OK")
+        self.assertEqual(len(os.listdir(self.inbox)) - 1, 3)  # the index beside three messages
+        with self.assertRaises(imaplib.IMAP4.error):
+            c.fetch("1", "(FLAGS)")  # no folder selected any more
+        c.state = "AUTH"
+        c.select("INBOX")
+        typ, data = c.close()
+        self.assertEqual(typ, "OK")
+        self.assertEqual(sorted(f for f in os.listdir(self.inbox) if f.endswith(".msg")),
+                         ["mesg00000002.msg", "mesg00000003.msg"])
+        typ, data = c.select("INBOX")
+        self.assertEqual(data, [b"2"])
+
 
 if __name__ == "__main__":
     unittest.main()
