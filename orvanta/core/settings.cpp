@@ -46,6 +46,7 @@ const std::array<SettingInfo, static_cast<size_t>(IntSetting::Count)> kIntTable 
     {kOption, "UPDATE_DAY", "UPDATE_DAY", 0, nullptr},
     {kOption, "Auto_Start", "Auto_Start", 1, nullptr},
     {kOption, "EXAM_SECONDS", "EXAM_SECONDS", 60, nullptr},
+    {kOption, "TLS_REQUIRED", "TLS_REQUIRED", 0, nullptr},
     {kUninstall, "UPDATE_PROGRAM", "Update_Program", 0, nullptr},
 }};
 

@@ -23,6 +23,7 @@ enum class IntSetting {
     UpdateServer, UpdateTerm, UpdateYear, UpdateMonth, UpdateDay,
     AutoStart,
     ExamSeconds,     // longest examination at one log-in, in seconds; the rest waits for the next
+    TlsRequired,     // 1: refuse a mail server that offers no TLS
     UpdateProgram,   // section "UNINSTALL"
     Count
 };
