@@ -154,7 +154,7 @@ class ImapServerTest(unittest.TestCase):
         c = Raw(self.host.port)
         self.assertEqual(c.line(), b"* OK localhost IMAP4rev1 v1.0 server ready")
         self.assertEqual(c.cmd("a1", "SELECT INBOX"), ([], b"a1 BAD " + NOT_IMPLEMENTED))
-        self.assertEqual(c.cmd("a2", "capability"), ([b"* CAPABILITY IMAP4rev1"], b"a2 OK CAPABILITY completed"))
+        self.assertEqual(c.cmd("a2", "capability"), ([b"* CAPABILITY IMAP4rev1 UNSELECT"], b"a2 OK CAPABILITY completed"))
         self.assertEqual(c.cmd("a3", "NOOP"), ([], b"a3 OK NOOP completed"))
         self.assertEqual(c.cmd("a4", "LOGIN kim pw")[1], b"a4 OK LOGIN completed")
         self.assertEqual(c.cmd("a5", "LOGIN kim pw")[1], b"a5 BAD " + NOT_IMPLEMENTED)
