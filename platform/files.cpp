@@ -60,26 +60,32 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
     return p == pattern.size();
 }
 
-std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern)
+std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern, bool withSizes)
 {
     std::vector<DirEntry> out;
     DIR* d = opendir(dir.c_str());
     if (d == nullptr)
         return out;
     while (dirent* e = readdir(d)) {
-        std::string name = e->d_name;
+        std::string_view name = e->d_name;
         if (name == "." || name == "..")
             continue;
         if (!WildcardMatch(pattern, name))
             continue;
         DirEntry entry;
         entry.name = name;
-        struct stat st {};
-        if (fstatat(dirfd(d), e->d_name, &st, 0) == 0) {
-            entry.isDirectory = S_ISDIR(st.st_mode);
-            entry.size = entry.isDirectory ? 0 : static_cast<std::uintmax_t>(st.st_size);
-        } else if (e->d_type == DT_DIR) {
-            entry.isDirectory = true;
+        // Links and file systems that do not report the kind still need a stat.
+        bool known = e->d_type == DT_DIR || e->d_type == DT_REG;
+        if (known && !withSizes) {
+            entry.isDirectory = e->d_type == DT_DIR;
+        } else {
+            struct stat st {};
+            if (fstatat(dirfd(d), e->d_name, &st, 0) == 0) {
+                entry.isDirectory = S_ISDIR(st.st_mode);
+                entry.size = entry.isDirectory ? 0 : static_cast<std::uintmax_t>(st.st_size);
+            } else {
+                entry.isDirectory = e->d_type == DT_DIR;
+            }
         }
         out.push_back(std::move(entry));
     }

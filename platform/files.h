@@ -16,15 +16,17 @@ namespace platform {
 struct DirEntry {
     std::string name;          // file name only
     bool isDirectory = false;
-    std::uintmax_t size = 0;   // 0 for directories
+    std::uintmax_t size = 0;   // 0 for directories, and unless sizes were asked for
 };
 
 // True when `name` matches `pattern` (`*` any run, `?` one byte), ASCII case ignored.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Entries of `dir` (not "." or "..") whose names match `pattern`, sorted by name without
-// regard to case. An unreadable or missing directory lists nothing.
-std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern = "*");
+// regard to case. An unreadable or missing directory lists nothing. Sizes cost one stat per
+// entry, so they are filled only on request; the kind comes from the directory itself.
+std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern = "*",
+                                    bool withSizes = false);
 
 // Resolves the relative path `rel` ('/'-separated) below `root`, matching every component
 // against the existing entries without regard to case; components that do not exist are

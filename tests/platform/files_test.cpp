@@ -50,11 +50,15 @@ TEST(Files, ListingIsSortedWithoutRegardToCase)
     t.Touch("A.msg");
     t.Touch("c.txt");
     t.Touch("Sub/x");
-    std::vector<DirEntry> all = ListDirectory(t.path());
+    std::vector<DirEntry> all = ListDirectory(t.path(), "*", true);
     ASSERT_EQ(all.size(), 4u);
     EXPECT_EQ(all[0].name, "A.msg");
     EXPECT_EQ(all[1].name, "b.msg");
     EXPECT_EQ(all[1].size, 5u);
+    std::vector<DirEntry> quick = ListDirectory(t.path());
+    ASSERT_EQ(quick.size(), 4u);
+    EXPECT_FALSE(quick[1].isDirectory);
+    EXPECT_TRUE(quick[3].isDirectory);
     EXPECT_EQ(all[2].name, "c.txt");
     EXPECT_EQ(all[3].name, "Sub");
     EXPECT_TRUE(all[3].isDirectory);
