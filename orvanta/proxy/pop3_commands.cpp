@@ -39,6 +39,15 @@ bool IsCapaLine(std::string_view line) {
     return words.size() == 1 && strcasecmp(words[0].c_str(), "CAPA") == 0;
 }
 
+const char* ReplyBeforeLogin(std::string_view line) {
+    if (IsCapaLine(line)) return kCapaReply;
+    std::vector<std::string> words = SplitWords(line);
+    if (words.empty()) return nullptr;
+    if (strcasecmp(words[0].c_str(), "AUTH") == 0) return kRefusedReply;
+    if (words.size() == 1 && strcasecmp(words[0].c_str(), "STLS") == 0) return kRefusedReply;
+    return nullptr;
+}
+
 CommandAction TranslateCommand(std::string_view line, const ProxyMesgList& list) {
     CommandAction action;
     action.text = std::string(line);

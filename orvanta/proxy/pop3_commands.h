@@ -30,11 +30,15 @@ constexpr size_t kMaxLoginPiece = 99;
 // closes without a reply.
 bool ParseLoginLine(std::string_view line, LoginTarget* target);
 
-// A client may ask for the capabilities (CAPA) before its log-in line; the proxy answers
-// with what it relays (no SASL, so clients log in with USER and PASS).
-constexpr int kMaxCapaBeforeLogin = 3;
-inline constexpr const char* kCapaReply = "+OK Capability list follows\r\nUSER\r\nTOP\r\nUIDL\r\n.\r\n";
+// Before its log-in line a client may ask for the capabilities (CAPA) and try AUTH or STLS.
+// The proxy answers CAPA with what it relays (no SASL, no STLS) and refuses AUTH and STLS, so
+// clients fall back to USER and PASS. At most this many such lines come before USER.
+constexpr int kMaxLinesBeforeLogin = 10;
+inline constexpr const char* kCapaReply = "+OK\r\nUSER\r\nUIDL\r\nTOP\r\n.\r\n";
+inline constexpr const char* kRefusedReply = "-ERR\r\n";
 bool IsCapaLine(std::string_view line);
+// The reply to a line before USER (CAPA, AUTH, STLS); null for any other line.
+const char* ReplyBeforeLogin(std::string_view line);
 
 // What the command loop does with one complete client line.
 struct CommandAction {

@@ -111,16 +111,18 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
     std::vector<char> line(kLineSize);
     pop3proxy::LoginTarget target;
     bool haveTarget = false;
-    // Mail clients (curl, Thunderbird) ask for the capabilities before they log in; the
-    // answer lists what the proxy relays, and the log-in line is the next one.
-    for (int asked = 0; asked <= pop3proxy::kMaxCapaBeforeLogin; ++asked) {
+    // Mail clients (curl, Thunderbird, fetchmail) ask for the capabilities and may try AUTH or
+    // STLS before they log in; those are answered here and the log-in line is read next.
+    for (int asked = 0; asked <= pop3proxy::kMaxLinesBeforeLogin; ++asked) {
         int n = client.ReadLine(line.data(), kFirstLineSize);
         if (n < 0 || !client.LastLineEnded()) break;
-        if (asked < pop3proxy::kMaxCapaBeforeLogin && pop3proxy::IsCapaLine(line.data())) {
-            SendToClient(pop3proxy::kCapaReply, std::strlen(pop3proxy::kCapaReply));
+        std::string_view first(line.data(), static_cast<size_t>(n));
+        const char* reply = asked < pop3proxy::kMaxLinesBeforeLogin ? pop3proxy::ReplyBeforeLogin(first) : nullptr;
+        if (reply) {
+            SendToClient(reply, std::strlen(reply));
             continue;
         }
-        haveTarget = pop3proxy::ParseLoginLine(std::string_view(line.data(), static_cast<size_t>(n)), &target);
+        haveTarget = pop3proxy::ParseLoginLine(first, &target);
         break;
     }
     if (!haveTarget) orvanta::LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");

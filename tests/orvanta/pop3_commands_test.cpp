@@ -55,11 +55,18 @@ TEST(LoginLine, CapabilitiesBeforeTheLogIn) {
     EXPECT_FALSE(IsCapaLine("CAPA x"));
     EXPECT_FALSE(IsCapaLine("CAPABILITY"));
     EXPECT_FALSE(IsCapaLine("USER a#b"));
-    std::string reply = kCapaReply;
-    EXPECT_EQ(reply.substr(0, 4), "+OK ");
-    EXPECT_NE(reply.find("\r\nUSER\r\n"), std::string::npos);
-    EXPECT_EQ(reply.find("SASL"), std::string::npos);   // so clients log in with USER/PASS
-    EXPECT_EQ(reply.substr(reply.size() - 5), "\r\n.\r\n");
+    EXPECT_EQ(std::string(kCapaReply), "+OK\r\nUSER\r\nUIDL\r\nTOP\r\n.\r\n");
+}
+
+TEST(LoginLine, AuthAndStlsBeforeTheLogInAreRefused) {
+    EXPECT_EQ(ReplyBeforeLogin("CAPA"), kCapaReply);
+    EXPECT_STREQ(ReplyBeforeLogin("AUTH"), "-ERR\r\n");
+    EXPECT_STREQ(ReplyBeforeLogin("auth PLAIN dXNlcgB1c2VyAHB3"), "-ERR\r\n");
+    EXPECT_STREQ(ReplyBeforeLogin("STLS"), "-ERR\r\n");
+    EXPECT_STREQ(ReplyBeforeLogin("stls "), "-ERR\r\n");
+    // Anything else is not answered: the session still ends on it without a reply.
+    for (const char* line : {"USER a#b", "NOOP", "STLSX", "STLS now", "AUTHX", "APOP a b", "", "QUIT"})
+        EXPECT_EQ(ReplyBeforeLogin(line), nullptr) << line;
 }
 
 TEST(Words, SplitAtSpacesOnly) {

@@ -178,6 +178,70 @@ private:
     std::vector<std::string> commands_;
 };
 
+// Clients that ask for capabilities and try AUTH or STLS first still log in; the eleventh such
+// line ends the session without a reply.
+TEST(Pop3Proxy, CapaAuthAndStlsBeforeUser) {
+    CPop3Proxy proxy(nullptr);
+    int port = FreePort();
+    ASSERT_TRUE(proxy.Start("localhost", port));
+    {
+        CClientSocket client(4096);
+        ASSERT_EQ(client.Connect("127.0.0.1", port), 1);
+        EXPECT_EQ(ReadLine(client), "+OK Orvanta POP3-Proxy Server ready.");
+        auto ask = [&](const std::string& line) {
+            client.SendLine(line.data(), static_cast<int>(line.size()));
+            return ReadLine(client);
+        };
+        EXPECT_EQ(ask("CAPA"), "+OK");
+        EXPECT_EQ(ReadLine(client), "USER");
+        EXPECT_EQ(ReadLine(client), "UIDL");
+        EXPECT_EQ(ReadLine(client), "TOP");
+        EXPECT_EQ(ReadLine(client), ".");
+        EXPECT_EQ(ask("STLS"), "-ERR");
+        EXPECT_EQ(ask("AUTH PLAIN"), "-ERR");
+        EXPECT_EQ(ask("auth"), "-ERR");
+        // The log-in line is still read: one naming no server ends the session silently.
+        EXPECT_EQ(ask("USER nobody"), "<closed>");
+    }
+    {
+        CClientSocket client(4096);
+        ASSERT_EQ(client.Connect("127.0.0.1", port), 1);
+        EXPECT_EQ(ReadLine(client), "+OK Orvanta POP3-Proxy Server ready.");
+        for (int i = 0; i < 10; ++i) {
+            const std::string line = i % 2 ? "STLS" : "AUTH";
+            client.SendLine(line.data(), static_cast<int>(line.size()));
+            EXPECT_EQ(ReadLine(client), "-ERR") << i;
+        }
+        client.SendLine("STLS", 4);
+        EXPECT_EQ(ReadLine(client), "<closed>");
+    }
+    {
+        // A real log-in after them, through to the server.
+        FakeServer server;
+        std::string dir = ::testing::TempDir() + "proxy-capa-" + std::to_string(getpid()) + "/";
+        std::filesystem::create_directories(dir);
+        proxy.SetDataDirectory(dir);
+        CClientSocket client(4096);
+        ASSERT_EQ(client.Connect("127.0.0.1", port), 1);
+        EXPECT_EQ(ReadLine(client), "+OK Orvanta POP3-Proxy Server ready.");
+        auto ask = [&](const std::string& line) {
+            client.SendLine(line.data(), static_cast<int>(line.size()));
+            return ReadLine(client);
+        };
+        EXPECT_EQ(ask("AUTH"), "-ERR");
+        EXPECT_EQ(ask("STLS"), "-ERR");
+        EXPECT_EQ(ask("USER u1#127.0.0.1#" + std::to_string(server.Port())), "+OK");
+        EXPECT_EQ(ask("PASS secret"), "+OK");
+        // After the log-in CAPA goes to the server like any other command.
+        EXPECT_EQ(ask("CAPA"), "+OK CAPA");
+        EXPECT_EQ(ask("QUIT"), "+OK bye");
+        EXPECT_EQ(ReadLine(client), "<closed>");
+        proxy.Terminate();
+        EXPECT_EQ(server.Commands(), (std::vector<std::string>{"CAPA", "QUIT"}));
+        std::filesystem::remove_all(dir);
+    }
+}
+
 TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut) {
     FakeServer server;
     std::string dir = ::testing::TempDir() + "proxy-renumber-" + std::to_string(getpid()) + "/";
