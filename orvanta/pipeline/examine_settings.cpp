@@ -19,6 +19,7 @@ ExamineSettings ExamineSettings::Current() {
     s.delTerm = GetSetting(IntSetting::DelTerm);
     s.useWarn = GetSetting(IntSetting::UseWarn) != 0;
     s.selectWarn = GetSetting(IntSetting::SelectWarn);
+    s.examSeconds = GetSetting(IntSetting::ExamSeconds);
     return s;
 }
 

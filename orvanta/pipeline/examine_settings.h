@@ -18,6 +18,8 @@ struct ExamineSettings {
     int delTerm = 0;
     bool useWarn = false;
     int selectWarn = 0;
+    // Longest examination at one log-in, in seconds (0 or less: no bound).
+    int examSeconds = 60;
 
     // A snapshot of the program's current settings.
     static ExamineSettings Current();

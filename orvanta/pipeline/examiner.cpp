@@ -1,6 +1,7 @@
 // The examination of new mail: every message on the server that was not examined before is
 // retrieved once, judged while it streams into the temporary file, and either offered to
 // the mail client or taken out into the spam box.
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,9 @@ void Offer(ProxyMesgList& list, int number, long size, const char* uid) {
 }  // namespace
 
 int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& list) {
+    // The client waits for its PASS reply during the whole examination and gives up after a
+    // minute or two: the examination is bounded, and what is left waits for the next log-in.
+    const auto started = std::chrono::steady_clock::now();
     BusyIndication busy(context.window);
     CPop3TranCommand* command = client.GetPop3Command();
     CPop3Account* account = client.GetAccount();
@@ -65,6 +69,10 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
     const std::string tempPath = DataPath(context.dataDirectory, "temp.mail");
     Verdict verdict;
     int taken = 0;
+    int examined = 0;
+    int leftForLater = 0;
+    const bool bounded = settings.examSeconds > 0;
+    const auto deadline = started + std::chrono::seconds(bounded ? settings.examSeconds : 0);
 
     mesgs->Reset();
     while (mesgs->GetNextMesg()) {
@@ -75,6 +83,14 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
             Offer(list, number, size, uid.c_str());
             continue;
         }
+        // Once the time is up no further message is begun; at least one is examined at every
+        // log-in, so a slow server still makes progress. A message left here is neither offered
+        // nor recorded: it stays on the server and is examined at the next log-in.
+        if (bounded && examined > 0 && std::chrono::steady_clock::now() >= deadline) {
+            ++leftForLater;
+            continue;
+        }
+        ++examined;
         verdict.Reset();
         if (!command->Retr(number)) {
             Offer(list, number, size, uid.c_str());
@@ -111,6 +127,10 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
             Offer(list, number, size, uid.c_str());
         }
     }
+    if (leftForLater > 0)
+        LogUtf8("Mail examination stopped after " + std::to_string(settings.examSeconds) + " second(s) (EXAM_SECONDS): " +
+                std::to_string(leftForLater) + " message(s) on " + account->GetServer() +
+                " left for the next log-in.");
     if (taken > 0) LogUtf8("Took " + std::to_string(taken) + " spam message(s) out of " + account->GetServer() + ".");
     return 1;
 }
