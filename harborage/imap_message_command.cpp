@@ -179,19 +179,24 @@ std::string CIMAPMessageCommand::EnvelopeString(const char* value)
     return quoted + "\"";
 }
 
-void CIMAPMessageCommand::SendFileLiteral(const std::string& fileName)
+void CIMAPMessageCommand::SendFileLiteral(const std::string& fileName, unsigned long offset, unsigned long length)
 {
     CIMAPMail* list = CurrentList();
-    unsigned long size = list->GetFileSize(fileName.c_str());
+    unsigned long whole = list->GetFileSize(fileName.c_str());
+    unsigned long start = std::min(offset, whole);
+    unsigned long size = std::min(length, whole - start);
     m_pSession->SendRaw("{" + std::to_string(size) + "}\r\n");
-    FILE* file = list->OpenMailFile(fileName.c_str());
+    FILE* file = size > 0 ? list->OpenMailFile(fileName.c_str()) : nullptr;
     unsigned long sent = 0;
     if (file) {
-        char piece[10240];
-        size_t got;
-        while (sent < size && (got = fread(piece, 1, std::min<unsigned long>(sizeof piece, size - sent), file)) > 0) {
-            m_pSession->SendRaw(piece, static_cast<long>(got));
-            sent += got;
+        if (start == 0 || fseek(file, static_cast<long>(start), SEEK_SET) == 0) {
+            char piece[10240];
+            size_t got;
+            while (sent < size &&
+                   (got = fread(piece, 1, std::min<unsigned long>(sizeof piece, size - sent), file)) > 0) {
+                m_pSession->SendRaw(piece, static_cast<long>(got));
+                sent += got;
+            }
         }
         list->CloseMailFile(file);
     }
@@ -304,12 +309,32 @@ void CIMAPMessageCommand::FetchOne(MAILINFO* info, const std::vector<std::string
         } else if (StartsNoCase(item, "BODY[") || StartsNoCase(item, "BODY.PEEK[")) {
             bool peek = StartsNoCase(item, "BODY.PEEK[");
             std::string label = peek ? "BODY[" + item.substr(10) : item;
+            // A partial fetch "<offset.length>" is answered under "<offset>" with that slice;
+            // clients fetch large messages in such chunks.
+            unsigned long offset = 0;
+            unsigned long length = static_cast<unsigned long>(-1);
+            size_t close = label.rfind(']');
+            if (close != std::string::npos && close + 1 < label.size() && label[close + 1] == '<') {
+                std::string range = label.substr(close + 2);
+                if (!range.empty() && range.back() == '>')
+                    range.pop_back();
+                size_t dot = range.find('.');
+                offset = strtoul(range.substr(0, dot).c_str(), nullptr, 10);
+                if (dot != std::string::npos)
+                    length = strtoul(range.substr(dot + 1).c_str(), nullptr, 10);
+                label = label.substr(0, close + 1) + "<" + std::to_string(offset) + ">";
+            }
             m_pSession->SendRaw(label + " ");
-            std::string data = SectionData(item, info->name, nullptr);
-            if (data.empty())
-                SendFileLiteral(info->name);
-            else
+            std::string data = SectionData(item.substr(0, item.rfind(']') + 1), info->name, nullptr);
+            if (data.empty()) {
+                SendFileLiteral(info->name, offset, length);
+            } else if (offset == 0 && length == static_cast<unsigned long>(-1)) {
                 m_pSession->SendRaw(data);
+            } else {
+                std::string text = data.substr(data.find("}\r\n") + 3);
+                text = offset < text.size() ? text.substr(offset, length) : std::string();
+                m_pSession->SendRaw(Literal(text));
+            }
             piece = " ";
             if (!peek)
                 setSeen = true;

@@ -40,7 +40,10 @@ private:
     CIMAPMail* CurrentList();
     void FetchOne(MAILINFO* info, const std::vector<std::string>& items);
     std::string SectionData(const std::string& item, const std::string& mailFile, bool* parsedHeaderNeeded);
-    void SendFileLiteral(const std::string& fileName);
+    // The file as one literal, or the slice of `length` bytes from `offset` when a partial
+    // fetch asked for one (a slice past the end is empty).
+    void SendFileLiteral(const std::string& fileName, unsigned long offset = 0,
+                         unsigned long length = static_cast<unsigned long>(-1));
 
     CIMAPSession* m_pSession;
     CIMAPSessionState* m_pState;
