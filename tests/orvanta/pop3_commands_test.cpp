@@ -59,7 +59,7 @@ TEST(LoginLine, CapabilitiesBeforeTheLogIn) {
 }
 
 TEST(LoginLine, AuthAndStlsBeforeTheLogInAreRefused) {
-    EXPECT_EQ(ReplyBeforeLogin("CAPA"), kCapaReply);
+    EXPECT_STREQ(ReplyBeforeLogin("CAPA"), kCapaReply);
     EXPECT_STREQ(ReplyBeforeLogin("AUTH"), "-ERR\r\n");
     EXPECT_STREQ(ReplyBeforeLogin("auth PLAIN dXNlcgB1c2VyAHB3"), "-ERR\r\n");
     EXPECT_STREQ(ReplyBeforeLogin("STLS"), "-ERR\r\n");
