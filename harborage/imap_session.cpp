@@ -2,7 +2,9 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "common/client_socket.h"
 #include "components/toolwick/toolwick.h"
@@ -134,6 +136,55 @@ int CIMAPSession::SplitCommandLine(const char* line, char tokens[][kTokenSize], 
     return count;
 }
 
+// Clients send a user name or password with special characters as a literal "{n}": the
+// command line stops there, the client waits for a continuation, sends n bytes and the rest
+// of the line. Only LOGIN takes them (APPEND reads its message literal itself); the values
+// are put back into the line as quoted strings so the command reads as if sent in one line.
+bool CIMAPSession::ReadLoginLiterals(char* line, size_t size)
+{
+    std::string text = line;
+    size_t space = text.find(' ');
+    if (space == std::string::npos || strncasecmp(text.c_str() + space + 1, "LOGIN ", 6) != 0)
+        return true;
+    for (int literals = 0; literals < 2; ++literals) {
+        if (text.empty() || text.back() != '}')
+            break;
+        size_t open = text.rfind('{');
+        if (open == std::string::npos)
+            break;
+        std::string digits = text.substr(open + 1, text.size() - open - 2);
+        if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+            break;
+        int length = atoi(digits.c_str());
+        if (length > 99)
+            return false;  // longer than any name or password kept
+        SendLine("+ Ready for argument");
+        char value[100];
+        int total = 0;
+        while (total < length) {
+            int got = m_pConnection->ReadBuffered(value + total, length - total);
+            if (got <= 0)
+                got = m_pConnection->ReadBytes(value + total, length - total);
+            if (got <= 0)
+                return false;
+            total += got;
+        }
+        std::string quoted = "\"";
+        for (int i = 0; i < total; ++i)
+            if (value[i] != '"' && value[i] != '\r' && value[i] != '\n' && value[i] != '\0')
+                quoted += value[i];
+        quoted += '"';
+        char rest[1000];
+        if (m_pConnection->ReadLine(rest, sizeof rest) < 0)
+            return false;
+        text = text.substr(0, open) + quoted + rest;
+    }
+    if (text.size() >= size)
+        return false;
+    memcpy(line, text.c_str(), text.size() + 1);
+    return true;
+}
+
 void CIMAPSession::Run()
 {
     // Token buffers live on the heap: 10 x 1000 bytes is too much for a thread's stack habits.
@@ -145,6 +196,8 @@ void CIMAPSession::Run()
     bool logout = false;
     while (!logout && m_bActive) {
         if (m_pConnection->ReadLine(line, sizeof line) < 0)
+            break;
+        if (!ReadLoginLiterals(line, sizeof line))
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
         char hook[kLineSize + 32];

@@ -67,6 +67,7 @@ public:
 
 private:
     void Run();
+    bool ReadLoginLiterals(char* line, size_t size);
     void Dispatch(char tokens[][kTokenSize], int count, bool* logout);
 
     std::atomic<bool> m_bActive{false};

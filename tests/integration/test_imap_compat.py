@@ -4,6 +4,7 @@ import imaplib
 import os
 import re
 import shutil
+import socket
 import sys
 import tempfile
 import unittest
@@ -99,6 +100,29 @@ class ImapCompatTest(unittest.TestCase):
         c.fetch("2", "(BODY[]<0.10>)")
         typ, data = c.fetch("2", "(FLAGS)")
         self.assertIn(b"\\Seen", data[0])
+
+    def test_login_with_literals(self):
+        s = socket.create_connection(("127.0.0.1", self.host.port), timeout=10)
+        f = s.makefile("rb")
+        try:
+            self.assertTrue(f.readline().startswith(b"* OK"))
+            s.sendall(b"a1 LOGIN {6}\r\n")
+            self.assertTrue(f.readline().startswith(b"+ "))
+            s.sendall(b'us"e r {4}\r\n')
+            self.assertTrue(f.readline().startswith(b"+ "))
+            s.sendall(b"p w}\r\n")
+            self.assertEqual(f.readline(), b"a1 OK LOGIN completed\r\n")
+            s.sendall(b"a2 SELECT INBOX\r\n")
+            for _ in range(20):
+                line = f.readline()
+                if line.startswith(b"a2 "):
+                    break
+            self.assertTrue(line.startswith(b"a2 OK"), line)
+            # A literal too long for a name is refused by closing, never read past the buffer.
+            s.sendall(b"a3 LOGOUT\r\n")
+        finally:
+            f.close()
+            s.close()
 
 
 if __name__ == "__main__":
