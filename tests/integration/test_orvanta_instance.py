@@ -226,9 +226,12 @@ class InstanceTests(unittest.TestCase):
         self.assertIsNone(self.o.proc.poll())
 
     def test_port_in_use_gives_the_pop3_message(self):
+        # Let the kernel pick the held port: a port found free a moment ago may meanwhile be
+        # the local end of another test's connection.
         holder = socket.socket()
-        holder.bind(("0.0.0.0", self.o.pop3_port))
+        holder.bind(("0.0.0.0", 0))
         holder.listen(1)
+        self.o.pop3_port = holder.getsockname()[1]
         try:
             self.o.start(wait_for="cannot listen on port %d" % self.o.pop3_port)
             self.o.wait_line("Pop3 Proxy 서버를 실행할 수 없었습니다.")
