@@ -100,6 +100,9 @@ void CIMAPMailboxCommand::SelectOrExamine(const char* tag, const char* mailbox, 
     if (examine)
         m_pSession->SendLine(kFlagsLine);
     m_pSession->SendLine(kPermanentFlagsLine);
+    // Clients keep their copies keyed by UID and need both to know whether those still hold.
+    m_pSession->SendLine("* OK [UIDVALIDITY " + std::to_string(m_pMail->GetUidValidity()) + "] UIDs valid");
+    m_pSession->SendLine("* OK [UIDNEXT " + std::to_string(m_pMail->GetUidNext()) + "] Predicted next UID");
     m_pSession->SendOK(tag, examine ? "[READ-ONLY] EXAMINE" : "[READ-WRITE] SELECT");
 
     CIMAPSessionState* state = m_pSession->GetState();
@@ -207,7 +210,10 @@ void CIMAPMailboxCommand::Status(const char* tag, const char* mailbox, const cha
         else if (EqualNoCase(item, "UNSEEN")) {
             int first = 0;
             answer += "UNSEEN " + std::to_string(mail.GetUnseenCount(first)) + " ";
-        }
+        } else if (EqualNoCase(item, "UIDNEXT"))
+            answer += "UIDNEXT " + std::to_string(mail.GetUidNext()) + " ";
+        else if (EqualNoCase(item, "UIDVALIDITY"))
+            answer += "UIDVALIDITY " + std::to_string(mail.GetUidValidity()) + " ";
     }
     m_pSession->SendLine("* STATUS " + name + " (" + answer + ")");
     m_pSession->SendOK(tag, "STATUS");

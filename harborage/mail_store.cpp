@@ -5,6 +5,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <strings.h>
 #include <unistd.h>
 #include <unordered_set>
@@ -192,8 +193,12 @@ void CIMAPMail::Rescan()
     const std::string index = IndexPath();
     std::vector<std::string> files;
     GetMailFileList(m_FolderPath.c_str(), files);
-    if (!LoadMailList(index.c_str()))
+    if (!LoadMailList(index.c_str())) {
+        // UIDs start again from 1: a file of its own, so that it is born anew and clients
+        // see a new UID validity even when a damaged index was left behind.
+        unlink(index.c_str());
         SaveFID(index.c_str(), 0);
+    }
 
     std::unordered_set<std::string> listed;
     listed.reserve(files.size() * 2);
@@ -282,22 +287,78 @@ bool CIMAPMail::SaveInitMailList(long counter)
     for (size_t i = 0; i < m_MailList.size(); ++i)
         FormatRecord(*m_MailList[i], data.data() + kHeaderSize + kRecordSize * i);
 
-    // Written beside the index and moved over it, so a failed write never loses the index.
-    const std::string temp = m_FolderPath + "/" + kIndexTemp;
-    FILE* f = std::fopen(temp.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok || std::rename(temp.c_str(), IndexPath().c_str()) != 0) {
-        unlink(temp.c_str());
-        return false;
+    if (!RewriteIndex(data)) {
+        // Written beside the index and moved over it, so a failed write never loses the
+        // index. The moved file is a new one: clients will fetch the folder afresh.
+        const std::string temp = m_FolderPath + "/" + kIndexTemp;
+        FILE* f = std::fopen(temp.c_str(), "wb");
+        if (f == nullptr)
+            return false;
+        bool ok = std::fwrite(data.data(), 1, data.size(), f) == data.size();
+        ok = std::fclose(f) == 0 && ok;
+        if (!ok || std::rename(temp.c_str(), IndexPath().c_str()) != 0) {
+            unlink(temp.c_str());
+            return false;
+        }
     }
     m_RecordOffset.clear();
     m_RecordOffset.reserve(m_MailList.size() * 2);
     for (size_t i = 0; i < m_MailList.size(); ++i)
         m_RecordOffset.emplace(m_MailList[i]->uid, static_cast<long>(kHeaderSize + kRecordSize * i));
     return true;
+}
+
+// The index keeps its identity across a rescan (its birth time is the folder's UID validity),
+// so it is rewritten in place. The part beyond the old end is written first: when the disk is
+// full that fails before any old byte is touched. Unchanged contents are not written at all.
+bool CIMAPMail::RewriteIndex(const std::string& data)
+{
+    IndexFile index(IndexPath(), false);
+    if (!index.IsOpen())
+        return false;
+    std::string old;
+    if (!ReadAll(index.Fd(), old))
+        return false;
+    if (old == data)
+        return index.Close();
+    size_t keep = std::min(old.size(), data.size());
+    if (data.size() > old.size() && !index.WriteAt(static_cast<long>(keep), data.data() + keep, data.size() - keep)) {
+        if (ftruncate(index.Fd(), static_cast<off_t>(old.size())) != 0) {
+            // The old records are intact either way; a longer file is only read to its last record.
+        }
+        return false;
+    }
+    if (!index.WriteAt(0, data.data(), keep))
+        return false;
+    if (data.size() < old.size() && ftruncate(index.Fd(), static_cast<off_t>(data.size())) != 0)
+        return false;
+    return index.Close();
+}
+
+unsigned long CIMAPMail::GetUidValidity()
+{
+    Guard guard(g_StoreLock);
+    if (!HasFolder())
+        return 1;
+    const std::string index = IndexPath();
+    unsigned long long value = 0;
+    struct statx stx {};
+    if (statx(AT_FDCWD, index.c_str(), 0, STATX_BTIME | STATX_INO, &stx) != 0)
+        return 1;  // no index (no folder): nothing a client could have cached
+    if ((stx.stx_mask & STATX_BTIME) && stx.stx_btime.tv_sec > 0)
+        value = static_cast<unsigned long long>(stx.stx_btime.tv_sec);
+    else
+        value = stx.stx_ino;
+    value &= 0xFFFFFFFFULL;
+    return value == 0 ? 1 : static_cast<unsigned long>(value);
+}
+
+long CIMAPMail::GetUidNext()
+{
+    Guard guard(g_StoreLock);
+    if (!HasFolder())
+        return 1;
+    return LoadFID(IndexPath().c_str()) + 1;
 }
 
 // ---------------------------------------------------------------------------------------------

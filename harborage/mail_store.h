@@ -74,6 +74,13 @@ public:
     bool SaveFID(const char* indexPath, long value);  // writes the counter, creating the index
     long IncFID();                                    // next UID of the current folder; 0 when none is left
 
+    // What IMAP clients cache UIDs against. UIDs restart only when the index is made anew, so
+    // the value is the index's birth time (its inode number where the file system keeps no
+    // birth time), a 32-bit number of at least 1 (1 when the folder has no index).
+    unsigned long GetUidValidity();
+    // The UID the next message will get: the counter + 1.
+    long GetUidNext();
+
     MAILINFO* GetMailInfo(int seq);                   // 1-based; null outside 1..count
     int Size();
     int GetMessageCount();
@@ -122,6 +129,7 @@ private:
     long FindRecordOffset(int indexFd, int uid);
     void RebuildOffsets(int indexFd);
     void Rescan();
+    bool RewriteIndex(const std::string& data);
 
     MailInfoList m_MailList;
     std::string m_FolderName;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sys/stat.h>
 
 #include "tests/harborage/store_fixture.h"
 
@@ -484,3 +485,88 @@ TEST_F(MailStoreTest, RemoveMailInfoIgnoresCaseAndRenumbers)
 }
 
 }  // namespace
+
+// Clients cache messages by UID as long as the UID validity stays; it must hold while UIDs
+// hold (rescans that adopt, drop or rewrite records) and change whenever they start over.
+TEST_F(MailStoreTest, UidValidityHoldsAcrossRescansAndChangesWhenUidsStartOver)
+{
+    CIMAPMail mail(rootText.c_str());
+    mail.FolderMailInit("INBOX");
+    EXPECT_EQ(mail.GetUidNext(), 1);
+    ASSERT_EQ(Deliver(mail, "INBOX"), 1);
+    ASSERT_EQ(Deliver(mail, "INBOX"), 1);
+    EXPECT_EQ(mail.GetUidNext(), 3);
+    const unsigned long validity = mail.GetUidValidity();
+    EXPECT_GE(validity, 1u);
+    EXPECT_LE(validity, 0xFFFFFFFFul);
+    struct stat before {};
+    ASSERT_EQ(stat((root / "INBOX" / "mail.qlt").c_str(), &before), 0);
+
+    // A rescan that adopts a file, one that drops an entry, a deleted slot, a flag change.
+    WriteFile(root / "INBOX" / "mesg00000007.msg", kMessage);
+    mail.FolderMailInit("INBOX");
+    EXPECT_EQ(mail.GetUidNext(), 4);
+    fs::remove(root / "INBOX" / "mesg00000001.msg");
+    mail.FolderMailInit("INBOX");
+    ASSERT_EQ(mail.Size(), 2);
+    MAILINFO* m = mail.GetMailInfo(1);
+    m->seen = true;
+    ASSERT_TRUE(mail.SaveUpdateMailInfo(m));
+    ASSERT_EQ(mail.DeleteMailFile(2), 1);
+    mail.FolderMailInit("INBOX");
+    EXPECT_EQ(Index(), "000003" + Record(2, "mesg00000002.msg", 0x20));
+    CIMAPMail other(rootText.c_str());
+    other.FolderMailInit("INBOX");
+    EXPECT_EQ(other.GetUidValidity(), validity);
+    EXPECT_EQ(mail.GetUidValidity(), validity);
+    EXPECT_EQ(other.GetUidNext(), 4);
+    struct stat after {};
+    ASSERT_EQ(stat((root / "INBOX" / "mail.qlt").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // rewritten in place, never replaced
+    EXPECT_FALSE(fs::exists(root / "INBOX" / "mail.qlt.new"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(root / "INBOX"), fs::directory_iterator()), 2);
+
+    // The index is lost: UIDs start from 1 again, under another validity. Birth times count
+    // in seconds, so the new index is made in a later second.
+    sleep(1);
+    fs::remove(root / "INBOX" / "mail.qlt");
+    mail.FolderMailInit("INBOX");
+    EXPECT_EQ(mail.GetMailInfo(1)->uid, 1);
+    const unsigned long renewed = mail.GetUidValidity();
+    EXPECT_NE(renewed, validity);
+    EXPECT_EQ(mail.GetUidNext(), 2);
+
+    // A header cut short restarts the UIDs as well, and so changes the validity too.
+    sleep(1);
+    WriteFile(root / "INBOX" / "mail.qlt", "0000");
+    mail.FolderMailInit("INBOX");
+    EXPECT_EQ(Index(), "000001" + Record(1, "mesg00000002.msg", 0x01));
+    EXPECT_NE(mail.GetUidValidity(), renewed);
+    EXPECT_NE(mail.GetUidValidity(), validity);
+
+    // A folder that does not exist still answers a usable value.
+    CIMAPMail none(rootText.c_str());
+    none.FolderMailInit("Missing");
+    EXPECT_EQ(none.GetUidValidity(), 1u);
+    EXPECT_EQ(none.GetUidNext(), 1);
+}
+
+TEST_F(MailStoreTest, RescanThatGrowsTheIndexKeepsEveryRecord)
+{
+    CIMAPMail mail(rootText.c_str());
+    mail.FolderMailInit("Spam");
+    ASSERT_EQ(Deliver(mail, "Spam", true, true), 1);
+    for (int i = 2; i <= 40; ++i) {
+        char name[32];
+        std::snprintf(name, sizeof name, "mesg%08d.msg", i);
+        WriteFile(root / "Spam" / name, kMessage);
+    }
+    const unsigned long validity = mail.GetUidValidity();
+    mail.FolderMailInit("Spam");
+    ASSERT_EQ(mail.Size(), 40);
+    std::string index = Index("Spam");
+    ASSERT_EQ(index.size(), 6u + 23u * 40u);
+    EXPECT_EQ(index.substr(0, 6 + 23), "000040" + Record(1, "mesg00000001.msg", 0x09));
+    EXPECT_EQ(index.substr(6 + 23 * 39), Record(40, "mesg00000040.msg", 0x01));
+    EXPECT_EQ(mail.GetUidValidity(), validity);
+}

@@ -143,6 +143,12 @@ class ImapServerTest(unittest.TestCase):
             with open(os.path.join(d, "mesg%08d.msg" % i), "wb") as f:
                 f.write(message(f"m{i}", sender=f"user{i}@example.com", **kw))
 
+    def validity(self, folder):
+        """The UID validity a folder should show: its index's birth time."""
+        out = subprocess.run(["stat", "-c", "%W", os.path.join(self.root, folder, "mail.qlt")],
+                             capture_output=True, text=True, check=True).stdout
+        return int(out) & 0xFFFFFFFF
+
     def login(self):
         c = Raw(self.host.port)
         self.assertEqual(c.line(), b"* OK localhost IMAP4rev1 v1.0 server ready")
@@ -203,7 +209,9 @@ class ImapServerTest(unittest.TestCase):
         untagged, tagged = c.cmd("s3", "SELECT \"INBOX\"")
         self.assertEqual(untagged, [b"* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)", b"* 3 EXISTS",
                                     b"* 3 RECENT", b"* OK [UNSEEN 2] Message 2 is the first unseen.",
-                                    b"* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)] No user defined flags"])
+                                    b"* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)] No user defined flags",
+                                    b"* OK [UIDVALIDITY %d] UIDs valid" % self.validity("INBOX"),
+                                    b"* OK [UIDNEXT 4] Predicted next UID"])
         self.assertEqual(tagged, b"s3 OK [READ-WRITE] SELECT completed.")
         c.cmd("s4", "STORE 2 +FLAGS.SILENT (\\Seen)")
         untagged, tagged = c.cmd("s5", "EXAMINE inbox")
@@ -214,8 +222,16 @@ class ImapServerTest(unittest.TestCase):
         self.assertEqual(c.cmd("s7", "SELECT")[1], b"s7 NO SELECT parsing error")
         self.assertEqual(c.cmd("s8", "NOOP"), ([b"* 3 RECENT", b"* 3 EXISTS"], b"s8 OK NOOP completed"))
         self.drop("Other", 2)
-        untagged, tagged = c.cmd("s9", "STATUS Other (UIDNEXT MESSAGES UNSEEN)")
-        self.assertEqual(untagged, [b"* STATUS Other (MESSAGES 2 UNSEEN 2 )"])
+        untagged, tagged = c.cmd("s9", "STATUS Other (UIDNEXT MESSAGES UNSEEN UIDVALIDITY)")
+        self.assertEqual(untagged, [b"* STATUS Other (UIDNEXT 3 MESSAGES 2 UNSEEN 2 UIDVALIDITY %d )"
+                                    % self.validity("Other")])
+        # The index lost: UIDs start over under another validity (birth times count seconds).
+        before = self.validity("Other")
+        time.sleep(1.1)
+        os.remove(os.path.join(self.root, "Other", "mail.qlt"))
+        untagged, _ = c.cmd("s9b", "STATUS Other (UIDVALIDITY UIDNEXT)")
+        self.assertEqual(untagged, [b"* STATUS Other (UIDVALIDITY %d UIDNEXT 3 )" % self.validity("Other")])
+        self.assertNotEqual(self.validity("Other"), before)
         # STATUS leaves the selected folder's numbering alone.
         untagged, _ = c.cmd("s10", "FETCH 3 (UID)")
         self.assertEqual(untagged, [b"* 3 FETCH (UID 3 )"])
