@@ -9,6 +9,8 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include "platform/tls.h"
+
 namespace {
 
 // Room beyond the capacity so the buffer can always be terminated after the filled bytes.
@@ -92,6 +94,50 @@ int CClientSocket::Connect(const char* host, int port)
     return 1;
 }
 
+int CClientSocket::ConnectTls(const char* host, int port)
+{
+    int rc = Connect(host, port);
+    if (rc != 1)
+        return rc;
+    return StartTls(host) ? 1 : -30;
+}
+
+bool CClientSocket::StartTls(const char* host)
+{
+    m_sTlsError.clear();
+    std::string name = host ? host : m_szHost;
+    if (!m_bConnected || m_hSocket < 0) {
+        m_sTlsError = "not connected";
+        return false;
+    }
+    if (m_bTls) {
+        m_sTlsError = "TLS is already on";
+        Close();
+        return false;
+    }
+    if (Pending() > 0) {
+        // Bytes read before the handshake could have been put there by anyone on the way.
+        m_sTlsError = "the server sent more than its answer before TLS began";
+        Close();
+        return false;
+    }
+    std::unique_ptr<platform::CTlsSession> session =
+        platform::CTlsSession::Handshake(m_hSocket, name, kTlsHandshakeMs, &m_sTlsError);
+    if (!session) {
+        Close();
+        return false;
+    }
+    std::lock_guard guard(m_TlsLock);
+    m_pTls = std::move(session);
+    m_bTls = true;
+    return true;
+}
+
+bool CClientSocket::IsTls() const
+{
+    return m_bTls;
+}
+
 int CClientSocket::Receive()
 {
     if (m_nReadPos >= m_nCapacity - 1 || m_nFilled >= m_nCapacity) {
@@ -101,17 +147,45 @@ int CClientSocket::Receive()
         m_nFilled = unread;
         m_pBuffer[m_nFilled] = '\0';
     }
-    if (m_hSocket < 0)
-        return -1;
-    ssize_t got;
-    do {
-        got = ::recv(m_hSocket, m_pBuffer + m_nFilled, static_cast<size_t>(m_nCapacity - m_nFilled), 0);
-    } while (got < 0 && errno == EINTR);
+    int got = ReceiveInto(m_pBuffer + m_nFilled, m_nCapacity - m_nFilled);
     if (got <= 0)
-        return got == 0 ? 0 : -1;
-    m_nFilled += static_cast<int>(got);
+        return got;
+    m_nFilled += got;
     m_pBuffer[m_nFilled] = '\0';
-    return static_cast<int>(got);
+    return got;
+}
+
+int CClientSocket::ReceiveInto(char* dest, int size)
+{
+    if (!m_bTls) {
+        int s = m_hSocket.load();
+        if (s < 0)
+            return -1;
+        ssize_t got;
+        do {
+            got = ::recv(s, dest, static_cast<size_t>(size), 0);
+        } while (got < 0 && errno == EINTR);
+        return got < 0 ? -1 : static_cast<int>(got);
+    }
+    for (;;) {
+        int s = m_hSocket.load();
+        int got;
+        {
+            std::lock_guard guard(m_TlsLock);
+            if (!m_pTls || s < 0)
+                return -1;
+            got = m_pTls->Read(dest, size);
+        }
+        if (got > 0)
+            return got;
+        if (got == platform::CTlsSession::kClosed)
+            return 0;
+        if (got == platform::CTlsSession::kError)
+            return -1;
+        // Waited for without the lock, so a writer in another thread goes on meanwhile.
+        if (!platform::WaitSocket(s, got, -1))
+            return -1;
+    }
 }
 
 int CClientSocket::ReadLine(char* dest, int size)
@@ -185,13 +259,18 @@ int CClientSocket::ReadBytes(char* dest, int size)
     int n = ReadBuffered(dest, size);
     if (n > 0)
         return n;
-    if (m_hSocket < 0)
-        return -1;
-    ssize_t got;
-    do {
-        got = ::recv(m_hSocket, dest, static_cast<size_t>(size), 0);
-    } while (got < 0 && errno == EINTR);
-    return static_cast<int>(got);
+    return ReceiveInto(dest, size);
+}
+
+int CClientSocket::Pending() const
+{
+    int pending = m_nFilled - m_nReadPos;
+    if (m_bTls) {
+        std::lock_guard guard(m_TlsLock);
+        if (m_pTls)
+            pending += m_pTls->Pending();
+    }
+    return pending;
 }
 
 bool CClientSocket::SendAll(const char* first, int firstLength, const char* second, int secondLength)
@@ -199,6 +278,16 @@ bool CClientSocket::SendAll(const char* first, int firstLength, const char* seco
     std::lock_guard guard(m_SendLock);
     if (m_hSocket < 0)
         return false;
+    if (m_bTls) {
+        // A command and its line end go out in one TLS record, not two.
+        if (firstLength > 0 && secondLength > 0 && firstLength + secondLength <= 16384) {
+            char joined[16384];
+            memcpy(joined, first, static_cast<size_t>(firstLength));
+            memcpy(joined + firstLength, second, static_cast<size_t>(secondLength));
+            return SendTls(joined, firstLength + secondLength);
+        }
+        return (firstLength <= 0 || SendTls(first, firstLength)) && (secondLength <= 0 || SendTls(second, secondLength));
+    }
     iovec parts[2];
     int count = 0;
     if (firstLength > 0)
@@ -231,6 +320,30 @@ bool CClientSocket::SendAll(const char* first, int firstLength, const char* seco
     return true;
 }
 
+bool CClientSocket::SendTls(const char* data, int length)
+{
+    while (length > 0) {
+        int s = m_hSocket.load();
+        int sent;
+        {
+            std::lock_guard guard(m_TlsLock);
+            if (!m_pTls || s < 0)
+                return false;
+            sent = m_pTls->Write(data, length);
+        }
+        if (sent > 0) {
+            data += sent;
+            length -= sent;
+            continue;
+        }
+        if (sent == platform::CTlsSession::kError)
+            return false;
+        if (!platform::WaitSocket(s, sent, -1))
+            return false;
+    }
+    return true;
+}
+
 bool CClientSocket::SendLine(const char* text, int length)
 {
     return SendAll(text, text ? length : 0, "\r\n", 2);
@@ -245,6 +358,13 @@ bool CClientSocket::Write(const char* text, int length)
 
 void CClientSocket::Close()
 {
+    if (m_bTls) {
+        // The closing alert tells the server the session ended on purpose; it cannot be sent
+        // once the socket is shut down.
+        std::lock_guard guard(m_TlsLock);
+        if (m_pTls)
+            m_pTls->Close();
+    }
     // Shut down first: a send blocked on a peer that stopped reading holds the send lock, and
     // this wakes it with an error so the lock comes free.
     int current = m_hSocket.load();
@@ -255,6 +375,11 @@ void CClientSocket::Close()
         return;
     int s = m_hSocket.exchange(-1);
     m_bConnected = false;
+    {
+        std::lock_guard tls(m_TlsLock);
+        m_pTls.reset();
+        m_bTls = false;
+    }
     if (s >= 0) {
         ::shutdown(s, SHUT_RDWR);
         ::close(s);

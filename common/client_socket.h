@@ -1,8 +1,14 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <string>
+
+namespace platform {
+class CTlsSession;
+}
 
 // A line-buffered TCP connection over IPv4. The receive buffer has a fixed capacity chosen
 // per connection; ReadLine hands out one line at a time without its line end, in pieces when
@@ -12,6 +18,10 @@
 //
 // One thread reads at a time. Sends are serialised by a lock of their own, so two threads
 // may write to the same connection without interleaving inside one SendLine or Write.
+//
+// A connection may run over TLS: from the start (ConnectTls) or from a point both sides agreed
+// on (StartTls, after POP3 STLS or SMTP STARTTLS). Every reading and writing call then works
+// on the decrypted stream as before; a reader and a writer in two threads still may overlap.
 class CClientSocket {
 public:
     // An unconnected socket whose receive buffer takes `capacity` bytes per fill.
@@ -26,6 +36,22 @@ public:
     // 1 when connected; -10 when no socket could be created; -20 when the host could not be
     // resolved or the connection was refused. A socket still open from before is closed first.
     int Connect(const char* host, int port);
+
+    // Connect, then a TLS handshake at once (implicit TLS, POP3 on 995, SMTP on 465). 1 when
+    // connected and verified; -10 and -20 as Connect; -30 when the handshake or the
+    // certificate check failed (TlsError() says why; the connection is closed).
+    int ConnectTls(const char* host, int port);
+    // Turns the open connection into TLS, checking the certificate against `host` (the host
+    // of the last Connect when null). The server must have said yes to the upgrade, and
+    // nothing may be left unread: bytes that came before the handshake were not protected by
+    // it, so they end the connection instead of being read as if they were. False when the
+    // upgrade failed; the connection is then closed and TlsError() says why.
+    bool StartTls(const char* host = nullptr);
+    bool IsTls() const;
+    // Why the last ConnectTls or StartTls failed, one line; empty after a success.
+    const std::string& TlsError() const { return m_sTlsError; }
+    // How long a TLS handshake may take in all.
+    static constexpr int kTlsHandshakeMs = 30000;
 
     // The next line (or the next piece of a long line) into dest, at most size - 1 bytes and
     // terminated; trailing CRs before the LF are dropped, CRs inside the line stay. Returns
@@ -43,8 +69,9 @@ public:
 
     // Copies up to `size` bytes the line reader holds without receiving; 0 when it holds none.
     int ReadBuffered(char* dest, int size);
-    // Number of received bytes not yet handed out.
-    int Pending() const { return m_nFilled - m_nReadPos; }
+    // Number of received bytes not yet handed out, decrypted TLS bytes included: when it is 0,
+    // the next read waits on the socket.
+    int Pending() const;
 
     // Sends `length` bytes when length > 0, then "\r\n". False when the send failed.
     bool SendLine(const char* text, int length);
@@ -69,6 +96,9 @@ public:
 private:
     // One receive appended to the buffer: bytes received, 0 for an orderly close, -1 on error.
     int Receive();
+    // One receive straight into dest, over TLS when it is on; the same results as Receive.
+    int ReceiveInto(char* dest, int size);
+    bool SendTls(const char* data, int length);
     bool SendAll(const char* first, int firstLength, const char* second, int secondLength);
 
     int m_nCapacity;
@@ -85,4 +115,11 @@ private:
     int m_nPort = 0;
 
     std::mutex m_SendLock;
+
+    // The TLS session once the connection runs over TLS. The lock keeps a reader and a writer
+    // from using it at the same moment; its calls never block, so it is held only briefly.
+    mutable std::mutex m_TlsLock;
+    std::unique_ptr<platform::CTlsSession> m_pTls;
+    std::atomic<bool> m_bTls{false};
+    std::string m_sTlsError;
 };
