@@ -21,18 +21,6 @@ Registry& Servers() {
     return r;
 }
 
-void ShowMessage(const std::string& cp949) {
-    MessageBoxHook hook;
-    {
-        std::lock_guard guard(Servers().lock);
-        hook = Servers().messageBox;
-    }
-    if (hook)
-        hook(cp949, text::Get(text::Id::Caption));
-    else
-        LogText(cp949);
-}
-
 const char* SlotName(ServerSlot slot) {
     switch (slot) {
     case ServerSlot::Smtp: return "SMTP proxy";
@@ -57,6 +45,18 @@ void UnregisterServers() {
 void SetMessageBoxHook(MessageBoxHook hook) {
     std::lock_guard guard(Servers().lock);
     Servers().messageBox = std::move(hook);
+}
+
+void ShowMessageBox(const std::string& cp949) {
+    MessageBoxHook hook;
+    {
+        std::lock_guard guard(Servers().lock);
+        hook = Servers().messageBox;
+    }
+    if (hook)
+        hook(cp949, text::Get(text::Id::Caption));
+    else
+        LogText(cp949);
 }
 
 int StartServers() {
@@ -90,7 +90,7 @@ int StartServers() {
         if (!detail.empty()) line += " (" + detail + ")";
         if (port > 0 && port < 1024) line += "; ports below 1024 need root or CAP_NET_BIND_SERVICE";
         LogUtf8(line);
-        ShowMessage(text::Get(step.failure));
+        ShowMessageBox(text::Get(step.failure));
     }
     return failures;
 }

@@ -25,6 +25,8 @@ void UnregisterServers();
 // Both texts are CP949.
 using MessageBoxHook = std::function<void(const std::string& text, const std::string& caption)>;
 void SetMessageBoxHook(MessageBoxHook hook);
+// Shows an information box with the caption 61207 through the hook (headless: logs the text).
+void ShowMessageBox(const std::string& cp949);
 
 // Starts every registered server that is not running, in the order SMTP, POP3, IMAP, with
 // its port from the settings. A server that cannot start shows its own message and leaves

@@ -24,6 +24,8 @@ constexpr std::array<const char*, static_cast<size_t>(Id::Count)> kUtf8 = {
     "WaitThread를 실행할수 없었습니다.",
     "서버를 실행했습니다.",
     "접속을 종료했습니다.",
+    "EXPRESS 계정을 Orvanta에 맞게 수정하였습니다.\n변동 사항을 적용하려면 EXPRESS 를 재실행 해야 합니다.",
+    "EXPRESS 계정들의 설정을 복구 했습니다.\n변동 사항을 적용하려면 EXPRESS 를 재실행 해야 합니다.",
 };
 
 }  // namespace

@@ -24,6 +24,9 @@ enum class Id {
     WaitThreadFailed,
     ServerStarted,
     ConnectionClosed,
+    // Mail client account links (caption: Caption).
+    AccountsLinked,         // 61210
+    AccountsRestored,       // 61213
     Count
 };
 
