@@ -54,7 +54,9 @@ void WatchSignals(platform::HWND window) {
 
 struct Extensions {
     std::vector<StartupHook> startup;
+    std::vector<StartupHook> beforeServers;
     std::map<platform::UINT, MessageHandler> handlers;
+    std::map<platform::WPARAM, CommandHandler> commands;
 };
 
 Extensions& TheExtensions() {
@@ -64,7 +66,14 @@ Extensions& TheExtensions() {
 
 }  // namespace
 
-void AddStartupHook(StartupHook hook) { TheExtensions().startup.push_back(std::move(hook)); }
+void AddStartupHook(StartupHook hook, StartupPhase phase) {
+    (phase == StartupPhase::Objects ? TheExtensions().startup : TheExtensions().beforeServers)
+        .push_back(std::move(hook));
+}
+
+void SetCommandHandler(platform::WPARAM command, CommandHandler handler) {
+    TheExtensions().commands[command] = std::move(handler);
+}
 
 void SetMessageHandler(platform::UINT message, MessageHandler handler) {
     TheExtensions().handlers[message] = std::move(handler);
@@ -93,6 +102,10 @@ Options ParseOptions(int argc, char** argv) {
             }
         } else if (a == "--send-quit") {
             o.sendQuit = true;
+        } else if (a == "--link-accounts") {
+            o.command = kCmdLinkAccounts;
+        } else if (a == "--unlink-accounts") {
+            o.command = kCmdUnlinkAccounts;
         } else {
             o.args.push_back(a);
         }
@@ -119,6 +132,11 @@ platform::LRESULT Application::WindowProc(platform::HWND window, platform::UINT 
     case kMsgQuitRequest:
         Quit();
         return 0;
+    case kMsgCommand: {
+        auto command = TheExtensions().commands.find(wParam);
+        if (command != TheExtensions().commands.end() && command->second) command->second();
+        return 0;
+    }
     case kMsgTray:
         if (lParam == kTrayLeftDown) LogUtf8("Asked to show the main window (no window in headless mode).");
         return 0;
@@ -160,6 +178,26 @@ int Application::Run(const Options& options) {
             return 1;
         }
         platform::PostMessage(running, kMsgQuitRequest, 0, 0);
+        return 0;
+    }
+
+    if (options.command != 0) {
+        if (platform::HWND running = platform::FindWindow(kProgramTitle)) {
+            if (!platform::PostMessage(running, kMsgCommand, options.command, 0)) {
+                std::fprintf(stderr, "orvanta: the running copy could not be reached\n");
+                return 1;
+            }
+            LogUtf8("Asked the running copy to carry out the command.");
+            return 0;
+        }
+        auto command = TheExtensions().commands.find(options.command);
+        if (command == TheExtensions().commands.end() || !command->second) {
+            std::fprintf(stderr, "orvanta: this build cannot carry out that command\n");
+            return 1;
+        }
+        SetPaths(MakeAppPaths(options.home));
+        if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
+        command->second();
         return 0;
     }
 
@@ -235,6 +273,8 @@ int Application::Run(const Options& options) {
         LogUtf8("Started with /start while Auto_Start is 0; ending.");
         return 0;
     }
+
+    for (StartupHook& hook : TheExtensions().beforeServers) hook(*this);
 
     LogUtf8("Orvanta (headless) home: " + paths.programDirectory);
     StartServers();

@@ -29,10 +29,22 @@ class Application;
 // settings and the POP3 proxy exist (the pipeline creates its filter sets and installs its
 // examination on the proxy; the store makes sure "INBOX" exists); a message handler takes
 // one main-window message (the pipeline takes WM_IMAPMESG). Register before Run.
+// A hook of the phase BeforeServers runs later: after the log-on start with "Auto_Start" 0
+// has ended the program, just before the servers start.
 using StartupHook = std::function<void(Application&)>;
 using MessageHandler = std::function<platform::LRESULT(platform::HWND, platform::WPARAM, platform::LPARAM)>;
-void AddStartupHook(StartupHook hook);
+enum class StartupPhase { Objects, BeforeServers };
+void AddStartupHook(StartupHook hook, StartupPhase phase = StartupPhase::Objects);
 void SetMessageHandler(platform::UINT message, MessageHandler handler);
+
+// Menu commands reach the main window as WM_COMMAND with the command id in wParam (the tray
+// menu; --link-accounts and --unlink-accounts post them to a running copy, or carry them out
+// in a short run with the stored settings when none runs).
+constexpr platform::UINT kMsgCommand = 0x0111;
+constexpr platform::WPARAM kCmdLinkAccounts = 0x8026;
+constexpr platform::WPARAM kCmdUnlinkAccounts = 0x8028;
+using CommandHandler = std::function<void()>;
+void SetCommandHandler(platform::WPARAM command, CommandHandler handler);
 
 struct Options {
     bool headless = false;
@@ -40,6 +52,7 @@ struct Options {
     std::vector<std::string> args;    // the remaining arguments ("/start")
     bool sendQuit = false;            // --send-quit: ask the running copy to quit
     bool setPorts = false;            // --ports POP3,SMTP,IMAP: store these ports first
+    platform::WPARAM command = 0;     // --link-accounts / --unlink-accounts
     int ports[3] = {0, 0, 0};
     std::string error;                // a bad command line
 };
