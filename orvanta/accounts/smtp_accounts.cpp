@@ -4,85 +4,45 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/registry.h"
+#include "orvanta/accounts/account_store.h"
 
 namespace orvanta {
 namespace {
 
-constexpr const char* kAccountsKey = "Software\\Microsoft\\Internet Account Manager\\Accounts";
-constexpr unsigned kTextRoom = 100;
+using accounts::Key;
 
 std::mutex g_tableLock;
 std::vector<SMTP_ACCOUNT> g_table;
-
-// Reads a string value; a value that does not fit the 100-byte buffer counts as absent.
-bool ReadText(platform::HKEY key, const char* name, std::string& out) {
-  char buf[kTextRoom] = {};
-  platform::DWORD type = 0, size = sizeof(buf);
-  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(buf),
-                                &size) != platform::ERROR_SUCCESS ||
-      type != platform::REG_SZ)
-    return false;
-  buf[kTextRoom - 1] = '\0';
-  out = buf;
-  return true;
-}
-
-bool ReadNumber(platform::HKEY key, const char* name, platform::DWORD& out) {
-  platform::DWORD type = 0, value = 0, size = sizeof(value);
-  if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&value),
-                                &size) != platform::ERROR_SUCCESS ||
-      type != platform::REG_DWORD)
-    return false;
-  out = value;
-  return true;
-}
-
-// POP3 accounts: 8-character key names starting "00" whose "POP3 USER Name" reads.
-std::vector<std::string> Pop3AccountKeys(platform::HKEY accounts) {
-  std::vector<std::string> keys;
-  for (platform::DWORD i = 0; i <= 100; ++i) {
-    char name[256];
-    platform::DWORD size = sizeof(name);
-    platform::LONG rc = platform::RegEnumKeyEx(accounts, i, name, &size);
-    if (rc == platform::ERROR_NO_MORE_ITEMS) break;
-    if (rc != platform::ERROR_SUCCESS) continue;
-    if (std::strlen(name) != 8 || name[0] != '0' || name[1] != '0') continue;
-    platform::HKEY acct = nullptr;
-    if (platform::RegOpenKeyEx(accounts, name, &acct) != platform::ERROR_SUCCESS) continue;
-    std::string user;
-    if (ReadText(acct, "POP3 USER Name", user)) keys.push_back(name);
-    platform::RegCloseKey(acct);
-  }
-  return keys;
-}
+bool g_built = false;
 
 }  // namespace
 
 void BuildSmtpAccountTable() {
   std::vector<SMTP_ACCOUNT> table;
-  platform::HKEY accounts = nullptr;
-  if (platform::RegOpenKeyEx(platform::HKEY_CURRENT_USER, kAccountsKey, &accounts) ==
-      platform::ERROR_SUCCESS) {
-    for (const std::string& name : Pop3AccountKeys(accounts)) {
-      platform::HKEY acct = nullptr;
-      if (platform::RegOpenKeyEx(accounts, name.c_str(), &acct) != platform::ERROR_SUCCESS)
-        continue;
+  Key store;
+  if (accounts::OpenAccounts(store)) {
+    for (const std::string& name : accounts::Pop3Accounts(store.get())) {
+      Key acct;
+      if (!accounts::OpenAccount(store.get(), name, acct)) continue;
       SMTP_ACCOUNT rec;
-      ReadText(acct, "SMTP Email Address", rec.email);
-      ReadText(acct, "SMTP SERVER", rec.server);
-      ReadText(acct, "SMTP Display Name", rec.displayName);
+      accounts::ReadText(acct.get(), "SMTP Email Address", rec.email);
+      accounts::ReadText(acct.get(), "SMTP SERVER", rec.server);
+      accounts::ReadText(acct.get(), "SMTP Display Name", rec.displayName);
       platform::DWORD n = 0;
-      if (ReadNumber(acct, "SMTP Port", n) && n != 0) rec.port = static_cast<int>(n);
+      if (accounts::ReadNumber(acct.get(), "SMTP Port", n) && n != 0) rec.port = static_cast<int>(n);
       n = 0;
-      if (ReadNumber(acct, "SMTP Use Sicily", n)) rec.useSicily = static_cast<int>(n);
-      platform::RegCloseKey(acct);
+      if (accounts::ReadNumber(acct.get(), "SMTP Use Sicily", n)) rec.useSicily = static_cast<int>(n);
       table.push_back(std::move(rec));
     }
-    platform::RegCloseKey(accounts);
   }
   std::lock_guard<std::mutex> lock(g_tableLock);
   g_table = std::move(table);
+  g_built = true;
+}
+
+bool SmtpAccountTableBuilt() {
+  std::lock_guard<std::mutex> lock(g_tableLock);
+  return g_built;
 }
 
 bool FindSmtpServer(const char* sender, char* server, int size, int* port) {

@@ -17,6 +17,9 @@ struct SMTP_ACCOUNT {
 
 // Empties the table and appends one record per POP3 account, in account-list order.
 void BuildSmtpAccountTable();
+// Whether the table was built in this process (a short run that only links the accounts
+// builds it first, as the start-up pass of a running program would have).
+bool SmtpAccountTableBuilt();
 
 // Copies the server (at most size characters, always terminated when size > 0) and port
 // of the first record whose email equals sender byte for byte; without a match the first
