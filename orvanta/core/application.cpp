@@ -52,6 +52,14 @@ void WatchSignals(platform::HWND window) {
     }).detach();
 }
 
+void StorePorts(const Options& options) {
+    if (!options.setPorts) return;
+    SetSetting(IntSetting::Pop3Port, options.ports[0]);
+    SetSetting(IntSetting::SmtpPort, options.ports[1]);
+    SetSetting(IntSetting::ImapPort, options.ports[2]);
+    SaveSettings();
+}
+
 struct Extensions {
     std::vector<StartupHook> startup;
     std::vector<StartupHook> beforeServers;
@@ -197,6 +205,7 @@ int Application::Run(const Options& options) {
         }
         SetPaths(MakeAppPaths(options.home));
         if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
+        StorePorts(options);
         command->second();
         return 0;
     }
@@ -230,12 +239,7 @@ int Application::Run(const Options& options) {
     SetPaths(paths);
     CreateAppDirectories(paths);
     if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
-    if (options.setPorts) {
-        SetSetting(IntSetting::Pop3Port, options.ports[0]);
-        SetSetting(IntSetting::SmtpPort, options.ports[1]);
-        SetSetting(IntSetting::ImapPort, options.ports[2]);
-        SaveSettings();
-    }
+    StorePorts(options);
 
 #ifdef ORVANTA_HAVE_PIPELINE
     pipeline::CreateFilterSets(window_, paths.dataDirectory, paths.storeDirectory);
