@@ -1,0 +1,301 @@
+#include "orvanta/proxy/smtp_proxy.h"
+
+#include <cstring>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <vector>
+
+#include "orvanta/accounts/smtp_accounts.h"
+#include "orvanta/core/log.h"
+#include "orvanta/core/settings.h"
+#include "orvanta/core/texts.h"
+#include "orvanta/proxy/pop3_commands.h"
+#include "orvanta/proxy/smtp_reply.h"
+
+using orvanta::IntSetting;
+using orvanta::StringSetting;
+using orvanta::text::Id;
+namespace text = orvanta::text;
+
+namespace {
+
+constexpr const char* kGreeting = "220 Orvanta ESMTP Proxy Server... by pellix";
+constexpr const char* kHeloReply = "250 Bang ga ! Orvanta ESMTP Proxy Server... by pellix";
+constexpr int kReplyReadSize = 2048;       // server reply lines are read 2047 bytes at a time
+constexpr size_t kMaxCommandLine = 64 * 1024;   // AUTH lines may be long; no command is longer
+constexpr size_t kReceiveSize = 64 * 1024;
+constexpr size_t kMaxAddressText = 150;
+
+bool EqualsNoCase(std::string_view line, std::string_view word) {
+    return line.size() == word.size() && pop3proxy::StartsWithNoCase(line, word);
+}
+
+// The mail client's side of a session, read in raw receives so that message text can be
+// passed on byte for byte: command lines are handed out one at a time, the message text in
+// whole receives up to and including its closing "." line. Bytes after that line stay for
+// the next command (a client may pipeline QUIT behind its message).
+class ClientReader {
+public:
+    explicit ClientReader(CClientSocket& socket) : socket_(socket) {}
+
+    // The next command line without its line end (trailing CRs before the LF dropped, as the
+    // line reader does everywhere). False when the client closed or sent an endless line.
+    bool NextLine(std::string* line) {
+        size_t scanned = pos_;
+        for (;;) {
+            size_t lf = buffer_.find('\n', scanned);
+            if (lf != std::string::npos) {
+                size_t end = lf;
+                while (end > pos_ && buffer_[end - 1] == '\r') --end;
+                line->assign(buffer_, pos_, end - pos_);
+                pos_ = lf + 1;
+                Compact();
+                return true;
+            }
+            scanned = buffer_.size();
+            if (buffer_.size() - pos_ > kMaxCommandLine) return false;
+            if (!Fill()) return false;
+        }
+    }
+
+    // Passes message text to `send` (exactly as received) until the line that is a single
+    // ".", which goes out with it. False when the client closed or `send` failed.
+    template <typename Send>
+    bool RelayText(Send&& send) {
+        for (;;) {
+            size_t from = pos_;
+            bool ended = false;
+            bool needMore = false;
+            while (!needMore && !ended) {
+                if (pos_ >= buffer_.size()) {
+                    needMore = true;
+                    break;
+                }
+                size_t lf = buffer_.find('\n', pos_);
+                if (!atLineStart_) {
+                    if (lf == std::string::npos) {
+                        pos_ = buffer_.size();
+                        needMore = true;
+                    } else {
+                        pos_ = lf + 1;
+                        atLineStart_ = true;
+                    }
+                    continue;
+                }
+                if (lf == std::string::npos) {
+                    // The start of a line still on its way: it is kept back only while it may
+                    // turn out to be the closing ".".
+                    if (MayBeEnd(pos_, buffer_.size())) {
+                        needMore = true;
+                    } else {
+                        pos_ = buffer_.size();
+                        atLineStart_ = false;
+                        needMore = true;
+                    }
+                    continue;
+                }
+                size_t end = lf;
+                while (end > pos_ && buffer_[end - 1] == '\r') --end;
+                ended = end == pos_ + 1 && buffer_[pos_] == '.';
+                pos_ = lf + 1;
+            }
+            if (pos_ > from && !send(buffer_.data() + from, pos_ - from)) return false;
+            Compact();
+            if (ended) return true;
+            if (!Fill()) return false;
+        }
+    }
+
+private:
+    // A partial line "." or "." followed by CRs only.
+    bool MayBeEnd(size_t begin, size_t end) const {
+        if (buffer_[begin] != '.') return false;
+        for (size_t i = begin + 1; i < end; ++i)
+            if (buffer_[i] != '\r') return false;
+        return true;
+    }
+
+    void Compact() {
+        if (pos_ == buffer_.size()) {
+            buffer_.clear();
+            pos_ = 0;
+        } else if (pos_ > kReceiveSize) {
+            buffer_.erase(0, pos_);
+            pos_ = 0;
+        }
+    }
+
+    bool Fill() {
+        Compact();
+        size_t old = buffer_.size();
+        buffer_.resize(old + kReceiveSize);
+        int n = socket_.ReadBytes(buffer_.data() + old, static_cast<int>(kReceiveSize));
+        buffer_.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
+        return n > 0;
+    }
+
+    CClientSocket& socket_;
+    std::string buffer_;
+    size_t pos_ = 0;
+    bool atLineStart_ = true;   // message text: the next byte begins a line
+};
+
+}  // namespace
+
+namespace smtpproxy {
+
+std::string SenderAddress(std::string_view line) {
+    std::string_view rest = line.size() > 9 ? line.substr(9, kMaxAddressText) : std::string_view();
+    size_t open = rest.find('<');
+    if (open != std::string_view::npos) {
+        size_t close = rest.find('>', open + 1);
+        return std::string(rest.substr(open + 1, close == std::string_view::npos ? std::string_view::npos
+                                                                                : close - open - 1));
+    }
+    size_t start = 0;
+    while (start < rest.size() && (rest[start] == ' ' || rest[start] == ':' || rest[start] == '\t')) ++start;
+    size_t end = start;
+    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t') ++end;
+    return std::string(rest.substr(start, end - start));
+}
+
+bool ChooseFirstAccount() {
+    std::optional<orvanta::SMTP_ACCOUNT> first = orvanta::FirstSmtpAccount();
+    if (!first) return false;
+    orvanta::SetSetting(StringSetting::SelectSmtpServer, first->server);
+    orvanta::SetSetting(IntSetting::SelectSmtpPort, first->port);
+    orvanta::SetSetting(IntSetting::SelectSmtpAlways, 0);
+    return true;
+}
+
+}  // namespace smtpproxy
+
+CSmtpProxy::CSmtpProxy(platform::HWND mainWindow) : CProxyBase(mainWindow), chooser_(smtpproxy::ChooseFirstAccount) {}
+
+CSmtpProxy::~CSmtpProxy() { Terminate(); }
+
+void CSmtpProxy::SetServerChooser(ServerChooser chooser) { chooser_ = std::move(chooser); }
+
+int CSmtpProxy::ConnectServer(const std::string& host, int port) {
+    int result = server_.Connect(host.c_str(), port);
+    if (result == 1) {
+        // Commands and replies are small and answered at once: no Nagle delay on them.
+        int on = 1;
+        ::setsockopt(server_.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    }
+    orvanta::LogUtf8("SMTP proxy: " + host + ":" + std::to_string(port) +
+                     (result == 1 ? " connected" : " cannot be reached"));
+    return result;
+}
+
+bool CSmtpProxy::SendToServer(std::string_view line) {
+    return server_.IsConnected() && server_.SendLine(line.data(), static_cast<int>(line.size()));
+}
+
+bool CSmtpProxy::ReadReply(bool relay) {
+    lastCode_ = 0;
+    if (!server_.IsConnected()) return false;
+    std::string wire;
+    bool ok = smtpreply::ReadReply(server_, kReplyReadSize, relay ? &wire : nullptr, &lastCode_);
+    // What arrived of a broken reply still goes on: the client sees what the server said.
+    if (relay && !wire.empty()) {
+        std::lock_guard guard(sessionLock_);
+        if (client_) client_->Write(wire.data(), static_cast<int>(wire.size()));
+    }
+    return ok;
+}
+
+void CSmtpProxy::AbortSession() {
+    std::lock_guard guard(sessionLock_);
+    if (clientSocket_ >= 0) ::shutdown(clientSocket_, SHUT_RDWR);
+    server_.Shutdown();
+}
+
+void CSmtpProxy::Session(CClientSocket& client, int clientSocket) {
+    {
+        std::lock_guard guard(sessionLock_);
+        client_ = &client;
+        clientSocket_ = clientSocket;
+    }
+    auto reply = [&client](const char* line) { client.SendLine(line, static_cast<int>(std::strlen(line))); };
+    reply(kGreeting);
+
+    ClientReader reader(client);
+    std::string line;
+    std::string greeting;       // the client's HELO or EHLO line, replayed to the server
+    bool greeted = false;       // a HELO was answered here or an EHLO relayed
+    bool byHelo = false;
+    bool upstream = false;      // the real server is connected and greeted
+    bool inText = false;        // between DATA and the closing "."
+    bool mailSent = false;
+
+    for (;;) {
+        if (inText) {
+            bool relayed = reader.RelayText([this](const char* data, size_t length) {
+                return server_.Write(data, static_cast<int>(length));
+            });
+            if (!relayed) break;
+            inText = false;
+            mailSent = true;
+            if (!ReadReply(true)) break;
+            continue;
+        }
+        if (!reader.NextLine(&line)) break;
+
+        if (!greeted && line.size() > 3 &&
+            (pop3proxy::StartsWithNoCase(line, "HELO") || pop3proxy::StartsWithNoCase(line, "EHLO"))) {
+            greeting = line;
+            if (pop3proxy::StartsWithNoCase(line, "HELO")) {
+                reply(kHeloReply);
+                greeted = byHelo = true;
+                continue;
+            }
+            if (orvanta::GetSetting(IntSetting::SelectSmtpAlways) == 0 && !(chooser_ && chooser_())) {
+                orvanta::LogUtf8("SMTP proxy: no outgoing server chosen; closed.");
+                break;
+            }
+            std::string host = orvanta::GetSetting(StringSetting::SelectSmtpServer);
+            if (host.empty()) break;
+            if (ConnectServer(host, orvanta::GetSetting(IntSetting::SelectSmtpPort)) != 1) break;
+            if (!ReadReply(false) || !SendToServer(greeting) || !ReadReply(true)) break;
+            greeted = upstream = true;
+            continue;
+        }
+
+        if (byHelo && !upstream && line.size() > 8 && pop3proxy::StartsWithNoCase(line, "MAIL FROM")) {
+            std::string sender = smtpproxy::SenderAddress(line);
+            char host[100] = {};
+            int port = 25;
+            orvanta::FindSmtpServer(sender.c_str(), host, sizeof host, &port);
+            if (!*host) {
+                orvanta::LogUtf8("SMTP proxy: no account's server for " + sender + "; closed.");
+                break;
+            }
+            if (ConnectServer(host, port) != 1) break;
+            if (!ReadReply(false) || !SendToServer(greeting) || !ReadReply(false) || !SendToServer(line) ||
+                !ReadReply(true))
+                break;
+            upstream = true;
+            continue;
+        }
+
+        // Every other line goes to the server; without one (a command after HELO and before
+        // MAIL FROM) nobody answers and the session ends.
+        if (!SendToServer(line) || !ReadReply(true)) break;
+        // The message text follows only when the server asked for it; after a refused DATA
+        // the client's next lines are commands again.
+        if (EqualsNoCase(line, "DATA") && lastCode_ >= 300 && lastCode_ < 400) inText = true;
+        if (EqualsNoCase(line, "QUIT")) break;
+    }
+
+    if (!mailSent) orvanta::SetSetting(IntSetting::SelectSmtpAlways, 0);
+    server_.Close();
+    {
+        std::lock_guard guard(sessionLock_);
+        client.Close();
+        client_ = nullptr;
+        clientSocket_ = -1;
+    }
+    Log(text::Get(Id::ConnectionClosed));
+}
