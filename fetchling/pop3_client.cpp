@@ -1,6 +1,7 @@
 #include "fetchling/pop3_client.h"
 
 #include <cstring>
+#include <strings.h>
 #include <string>
 
 #include "common/client_socket.h"
@@ -32,7 +33,14 @@ int CPop3Client::Connect(CPop3Account* account)
     SetID(account->GetUser());
     SetPwd(account->GetPassword());
 
-    int rc = m_pSocket->Connect(m_szServer, m_nPort);
+    m_sTlsFailure.clear();
+    int rc = m_nPort == kImplicitTlsPort ? m_pSocket->ConnectTls(m_szServer, m_nPort)
+                                         : m_pSocket->Connect(m_szServer, m_nPort);
+    if (rc == -30) {
+        m_sTlsFailure = m_pSocket->TlsError();
+        DebugMesg(m_sTlsFailure.c_str());
+        return -30;
+    }
     if (rc == -10) {
         DebugMesg(fetchling_text::kNoSocket);
         return -10;
@@ -43,6 +51,80 @@ int CPop3Client::Connect(CPop3Account* account)
         return -10;
     }
     m_bConnect = true;
+    return 1;
+}
+
+namespace {
+
+// Capability lines come before the CAPA listing's "."; no server sends more than a few dozen.
+constexpr int kMaxCapaLines = 200;
+
+bool StartsOk(const char* line)
+{
+    return strncmp(line, "+OK", 3) == 0;
+}
+
+} // namespace
+
+bool CPop3Client::IsTls() const
+{
+    return m_pSocket && m_pSocket->IsTls();
+}
+
+int CPop3Client::NegotiateTls(bool tlsRequired)
+{
+    m_sTlsFailure.clear();
+    if (!m_bConnect || !m_pSocket)
+        return -10;
+    if (m_pSocket->IsTls())
+        return 1;
+    auto fail = [this](int rc, std::string why) {
+        m_sTlsFailure = std::move(why);
+        DebugMesg(m_sTlsFailure.c_str());
+        CloseSocket();
+        return rc;
+    };
+
+    char line[1000];
+    SendLine("CAPA");
+    if (m_pSocket->ReadLine(line, sizeof line) < 0)
+        return fail(-10, "the server closed the connection after CAPA");
+    bool offered = false;
+    if (StartsOk(line)) {
+        // The listing ends with ".": every line is read, long ones piece by piece.
+        for (int count = 0;; ++count) {
+            if (count > kMaxCapaLines)
+                return fail(-10, "the server's CAPA listing does not end");
+            int n = m_pSocket->ReadLine(line, sizeof line);
+            if (n < 0)
+                return fail(-10, "the server closed the connection during CAPA");
+            bool whole = m_pSocket->LastLineEnded();
+            while (!m_pSocket->LastLineEnded()) {
+                char rest[1000];
+                if (m_pSocket->ReadLine(rest, sizeof rest) < 0)
+                    return fail(-10, "the server closed the connection during CAPA");
+            }
+            if (whole && strcmp(line, ".") == 0)
+                break;
+            if (whole && strncasecmp(line, "STLS", 4) == 0 && (line[4] == '\0' || line[4] == ' '))
+                offered = true;
+        }
+    }
+    if (!offered) {
+        if (tlsRequired)
+            return fail(-40, "the server offers no TLS");
+        return 1;
+    }
+
+    SendLine("STLS");
+    if (m_pSocket->ReadLine(line, sizeof line) < 0)
+        return fail(-30, "the server closed the connection after STLS");
+    if (!StartsOk(line))
+        return fail(-30, std::string("the server offered STLS but refused it: ") + line);
+    if (!m_pSocket->StartTls(m_szServer)) {
+        std::string why = m_pSocket->TlsError();
+        return fail(-30, why);
+    }
     return 1;
 }
 

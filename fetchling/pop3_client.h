@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <string>
 
 class CClientSocket;
 class CDebug;
@@ -28,9 +29,25 @@ public:
     void Pop3Init() {}
     void Pop3UnInit() {}
 
+    // The port where the server speaks TLS from the first byte.
+    static constexpr int kImplicitTlsPort = 995;
+
     // 1 when connected, -10 when the socket could not be created or the server could not be
-    // reached, 0 (and nothing changes) when already connected.
+    // reached, 0 (and nothing changes) when already connected. On port 995 the connection is
+    // TLS from the start: -30 when its handshake or certificate check failed (TlsFailure()
+    // says why; the connection is closed).
     int Connect(CPop3Account* account);
+
+    // After the greeting, on a connection that is not TLS yet: asks CAPA and upgrades with
+    // STLS when the server offers it. 1 when the connection now runs over TLS, or when the
+    // server offers no TLS and `tlsRequired` is false (plain text, as before); -30 when TLS
+    // was offered but the upgrade or the certificate check failed, -40 when no TLS is offered
+    // and `tlsRequired` is true, -10 when the server went away. On every result but 1 the
+    // connection is closed: once TLS is offered, nothing is sent in plain text any more.
+    int NegotiateTls(bool tlsRequired);
+    bool IsTls() const;
+    // Why the last Connect or NegotiateTls gave up on TLS, one line; empty otherwise.
+    const std::string& TlsFailure() const { return m_sTlsFailure; }
     bool IsConnect() const { return m_bConnect; }
 
     // One line from the server without its line end (see CClientSocket::ReadLine); -1 when
@@ -77,4 +94,5 @@ private:
     char m_szPwd[100] = {};
     std::unique_ptr<CPop3TranCommand> m_pCommand;
     std::atomic<bool> m_bConnect{false};
+    std::string m_sTlsFailure;
 };

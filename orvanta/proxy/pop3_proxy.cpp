@@ -12,6 +12,7 @@
 #include "common/client_socket.h"
 #include "fetchling/fetchling.h"
 #include "orvanta/core/log.h"
+#include "orvanta/core/settings.h"
 #include "orvanta/core/texts.h"
 #include "orvanta/proxy/pop3_commands.h"
 
@@ -135,9 +136,27 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         }
         account_ = std::make_shared<CPop3Account>(dataDirectory_.c_str(), target.server.c_str(), target.server.c_str(),
                                                   target.user.c_str(), "", target.port);
-        bool reached = pop3_->Connect(account_.get()) == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
-        orvanta::LogUtf8("POP3 proxy: " + target.user + " at " + target.server + ":" + std::to_string(target.port) +
-                         (reached ? "" : " cannot be reached; closed."));
+        int connected = pop3_->Connect(account_.get());
+        bool reached = connected == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
+        std::string where = "POP3 proxy: " + target.user + " at " + target.server + ":" + std::to_string(target.port);
+        if (reached) {
+            // Plain text only when the server offers no TLS and the user allows it; an upgrade
+            // that fails ends the session rather than falling back.
+            int secured = pop3_->NegotiateTls(orvanta::GetSetting(orvanta::IntSetting::TlsRequired) != 0);
+            reached = secured == 1;
+            if (secured == 1)
+                orvanta::LogUtf8(where + (pop3_->IsTls() ? " over TLS" : " in plain text (the server offers no TLS)"));
+            else if (secured == -40)
+                orvanta::LogUtf8(where + " offers no TLS and TLS_REQUIRED is 1; closed.");
+            else if (secured == -30)
+                orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
+            else
+                orvanta::LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
+        } else if (connected == -30) {
+            orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
+        } else {
+            orvanta::LogUtf8(where + " cannot be reached; closed.");
+        }
         if (reached) {
             // Commands and replies are small and answered at once: no Nagle delay on them.
             int on = 1;

@@ -9,13 +9,19 @@ API
 free_port() -> int
     A TCP port on 127.0.0.1 that was free a moment ago.
 
-Dovecot(users=None, protocols=("pop3", "imap"), extra_config="")
+Dovecot(users=None, protocols=("pop3", "imap"), extra_config="", ssl=None, host="127.0.0.1",
+        pop3s_port=None)
     users: {name: password}; default {"alice": "secret"}.
     extra_config: configuration text appended at the end (e.g. "pop3_uidl_format = %g").
+    ssl: None for plain text only, or {"cert": pem, "key": pem, "mode": "yes" | "required"}:
+         the POP3 port then offers STLS, and a second POP3 listener speaks TLS from the first
+         byte on .pop3s_port. With "required" no log-in succeeds without TLS.
+    host: the loopback address to listen on (any 127.x.y.z).
+    pop3s_port: the implicit-TLS port (e.g. 995, which needs root); picked when None.
     .start() / .stop()    start in the foreground as a child process / stop and wait; stop() is
                           safe to call twice. Used as a context manager it always stops.
-    .host                 "127.0.0.1"
-    .pop3_port, .imap_port
+    .host                 the address it listens on, "127.0.0.1" unless given
+    .pop3_port, .imap_port, .pop3s_port (None without ssl)
     .tmpdir               the temporary directory (removed by stop())
     .log_path, .log()     Dovecot's log file and its text
     .maildir(user)        the user's maildir (with cur/ new/ tmp/)
@@ -42,6 +48,7 @@ import poplib
 import pwd
 import shutil
 import socket
+import ssl
 import subprocess
 import tempfile
 import time
@@ -50,18 +57,26 @@ DOVECOT = shutil.which("dovecot") or "/usr/sbin/dovecot"
 HOST = "127.0.0.1"
 
 
-def free_port():
+def free_port(host=HOST):
     with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
-        s.bind((HOST, 0))
+        s.bind((host, 0))
         return s.getsockname()[1]
 
 
-def _wait_for_greeting(port, prefix, deadline, proc):
+def _wait_for_greeting(port, prefix, deadline, proc, host=HOST, tls=False):
     while time.time() < deadline and proc.poll() is None:
         try:
-            with socket.create_connection((HOST, port), timeout=2) as s:
+            with socket.create_connection((host, port), timeout=2) as s:
                 s.settimeout(2)
-                if s.recv(200).startswith(prefix):
+                if tls:
+                    # Only whether it answers: the certificate is the tests' business.
+                    context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+                    context.check_hostname = False
+                    context.verify_mode = ssl.CERT_NONE
+                    with context.wrap_socket(s) as t:
+                        if t.recv(200).startswith(prefix):
+                            return True
+                elif s.recv(200).startswith(prefix):
                     return True
         except OSError:
             pass
@@ -84,11 +99,15 @@ def _mail_owner():
 
 
 class Dovecot:
-    def __init__(self, users=None, protocols=("pop3", "imap"), extra_config=""):
+    def __init__(self, users=None, protocols=("pop3", "imap"), extra_config="", ssl=None, host=HOST,
+                 pop3s_port=None):
         self.users = dict(users or {"alice": "secret"})
         self.protocols = tuple(protocols)
         self.extra_config = extra_config
-        self.host = HOST
+        self.ssl = ssl
+        self.host = host
+        self.fixed_pop3s_port = pop3s_port
+        self.pop3s_port = None
         self.pop3_port = None
         self.imap_port = None
         self.proc = None
@@ -149,18 +168,20 @@ service {service} {{
             services.append(f"""
 service pop3-login {{{chroot}
   inet_listener pop3 {{
-    address = {HOST}
+    address = {self.host}
     port = {self.pop3_port}
   }}
   inet_listener pop3s {{
-    port = 0
+    address = {self.host}
+    port = {self.pop3s_port or 0}
+    ssl = {"yes" if self.ssl else "no"}
   }}
 }}""")
         if "imap" in self.protocols:
             services.append(f"""
 service imap-login {{{chroot}
   inet_listener imap {{
-    address = {HOST}
+    address = {self.host}
     port = {self.imap_port}
   }}
   inet_listener imaps {{
@@ -172,9 +193,8 @@ instance_name = orvanta-test-{os.path.basename(t)}
 base_dir = {t}/run
 state_dir = {t}/state
 protocols = {" ".join(self.protocols)}
-listen = {HOST}
-ssl = no
-disable_plaintext_auth = no
+listen = {self.host}
+{self._ssl_config()}
 auth_mechanisms = plain login
 log_path = {self.log_path}
 info_log_path = {self.log_path}
@@ -200,14 +220,23 @@ service anvil {{
 {self.extra_config}
 """
 
+    def _ssl_config(self):
+        if not self.ssl:
+            return "ssl = no\ndisable_plaintext_auth = no"
+        mode = self.ssl.get("mode", "required")
+        return (f"ssl = {mode}\nssl_cert = <{self.ssl['cert']}\nssl_key = <{self.ssl['key']}\n"
+                f"disable_plaintext_auth = {'yes' if mode == 'required' else 'no'}")
+
     # -- life cycle ------------------------------------------------------------------------
     def start(self):
         if self.tmpdir is None:
             self._prepare()
         last_error = ""
         for _attempt in range(3):
-            self.pop3_port = free_port()
-            self.imap_port = free_port()
+            self.pop3_port = free_port(self.host)
+            self.imap_port = free_port(self.host)
+            if self.ssl and "pop3" in self.protocols:
+                self.pop3s_port = self.fixed_pop3s_port or free_port(self.host)
             conf = os.path.join(self.tmpdir, "dovecot.conf")
             with open(conf, "w") as f:
                 f.write(self._config())
@@ -218,9 +247,11 @@ service anvil {{
             deadline = time.time() + 20
             ok = True
             if "pop3" in self.protocols:
-                ok = _wait_for_greeting(self.pop3_port, b"+OK", deadline, self.proc)
+                ok = _wait_for_greeting(self.pop3_port, b"+OK", deadline, self.proc, self.host)
+            if ok and self.pop3s_port:
+                ok = _wait_for_greeting(self.pop3s_port, b"+OK", deadline, self.proc, self.host, tls=True)
             if ok and "imap" in self.protocols:
-                ok = _wait_for_greeting(self.imap_port, b"* OK", deadline, self.proc)
+                ok = _wait_for_greeting(self.imap_port, b"* OK", deadline, self.proc, self.host)
             if ok and self.proc.poll() is None:
                 return self
             last_error = self._terminate() + self.log()
@@ -300,14 +331,14 @@ service anvil {{
 
     def pop3(self, user=None):
         user = user or next(iter(self.users))
-        client = poplib.POP3(HOST, self.pop3_port, timeout=10)
+        client = poplib.POP3(self.host, self.pop3_port, timeout=10)
         client.user(user)
         client.pass_(self.users[user])
         return client
 
     def imap(self, user=None):
         user = user or next(iter(self.users))
-        client = imaplib.IMAP4(HOST, self.imap_port, timeout=10)
+        client = imaplib.IMAP4(self.host, self.imap_port, timeout=10)
         client.login(user, self.users[user])
         return client
 
