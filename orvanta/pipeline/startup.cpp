@@ -4,6 +4,7 @@
 #include "orvanta/pipeline/pipeline.h"
 #include "orvanta/pipeline/spam_delivery.h"
 #include "orvanta/pipeline/spam_notices.h"
+#include "orvanta/pipeline/warning_mail.h"
 #include "orvanta/proxy/pop3_proxy.h"
 
 #include <utility>
@@ -20,6 +21,9 @@ const bool g_registered = [] {
         EnsureInbox();
         LoadWarningTexts(paths.dataDirectory);
         SpamNotices notices;
+        notices.sendWarning = [](const Verdict& verdict, const ExamineSettings& settings) {
+            SendWarningMail(verdict.from, verdict.to, settings.selectWarn);
+        };
         notices.writeDeletionNotice = [](const std::string& path, const Verdict& verdict) {
             return WriteDeletionNotice(path, verdict.from, verdict.to, verdict.subject, verdict.rule);
         };
