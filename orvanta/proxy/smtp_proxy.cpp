@@ -37,25 +37,27 @@ bool EqualsNoCase(std::string_view line, std::string_view word) {
 // the next command (a client may pipeline QUIT behind its message).
 class ClientReader {
 public:
-    explicit ClientReader(CClientSocket& socket) : socket_(socket) {}
+    explicit ClientReader(CClientSocket& socket) : socket_(socket), buffer_(2 * kReceiveSize) {}
 
     // The next command line without its line end (trailing CRs before the LF dropped, as the
     // line reader does everywhere). False when the client closed or sent an endless line.
     bool NextLine(std::string* line) {
         size_t scanned = pos_;
         for (;;) {
-            size_t lf = buffer_.find('\n', scanned);
-            if (lf != std::string::npos) {
-                size_t end = lf;
-                while (end > pos_ && buffer_[end - 1] == '\r') --end;
-                line->assign(buffer_, pos_, end - pos_);
-                pos_ = lf + 1;
-                Compact();
+            const char* lf = Find('\n', scanned);
+            if (lf) {
+                const char* begin = buffer_.data() + pos_;
+                const char* end = lf;
+                while (end > begin && end[-1] == '\r') --end;
+                line->assign(begin, static_cast<size_t>(end - begin));
+                pos_ = static_cast<size_t>(lf - buffer_.data()) + 1;
                 return true;
             }
-            scanned = buffer_.size();
-            if (buffer_.size() - pos_ > kMaxCommandLine) return false;
+            scanned = end_;
+            if (end_ - pos_ > kMaxCommandLine) return false;
+            size_t kept = pos_;
             if (!Fill()) return false;
+            scanned -= kept;   // Fill moved the unread bytes to the front
         }
     }
 
@@ -66,48 +68,44 @@ public:
         for (;;) {
             size_t from = pos_;
             bool ended = false;
-            bool needMore = false;
-            while (!needMore && !ended) {
-                if (pos_ >= buffer_.size()) {
-                    needMore = true;
+            while (!ended && pos_ < end_) {
+                const char* lf = Find('\n', pos_);
+                if (!atLineStart_) {
+                    if (!lf) {
+                        pos_ = end_;
+                        break;
+                    }
+                    pos_ = static_cast<size_t>(lf - buffer_.data()) + 1;
+                    atLineStart_ = true;
+                    continue;
+                }
+                if (!lf) {
+                    // The start of a line still on its way is kept back only while it may
+                    // turn out to be the closing ".".
+                    if (!MayBeEnd(pos_, end_)) {
+                        pos_ = end_;
+                        atLineStart_ = false;
+                    }
                     break;
                 }
-                size_t lf = buffer_.find('\n', pos_);
-                if (!atLineStart_) {
-                    if (lf == std::string::npos) {
-                        pos_ = buffer_.size();
-                        needMore = true;
-                    } else {
-                        pos_ = lf + 1;
-                        atLineStart_ = true;
-                    }
-                    continue;
-                }
-                if (lf == std::string::npos) {
-                    // The start of a line still on its way: it is kept back only while it may
-                    // turn out to be the closing ".".
-                    if (MayBeEnd(pos_, buffer_.size())) {
-                        needMore = true;
-                    } else {
-                        pos_ = buffer_.size();
-                        atLineStart_ = false;
-                        needMore = true;
-                    }
-                    continue;
-                }
-                size_t end = lf;
-                while (end > pos_ && buffer_[end - 1] == '\r') --end;
-                ended = end == pos_ + 1 && buffer_[pos_] == '.';
-                pos_ = lf + 1;
+                size_t stop = static_cast<size_t>(lf - buffer_.data());
+                size_t content = stop;
+                while (content > pos_ && buffer_[content - 1] == '\r') --content;
+                ended = content == pos_ + 1 && buffer_[pos_] == '.';
+                pos_ = stop + 1;
             }
             if (pos_ > from && !send(buffer_.data() + from, pos_ - from)) return false;
-            Compact();
             if (ended) return true;
             if (!Fill()) return false;
         }
     }
 
 private:
+    const char* Find(char ch, size_t from) const {
+        if (from >= end_) return nullptr;
+        return static_cast<const char*>(std::memchr(buffer_.data() + from, ch, end_ - from));
+    }
+
     // A partial line "." or "." followed by CRs only.
     bool MayBeEnd(size_t begin, size_t end) const {
         if (buffer_[begin] != '.') return false;
@@ -116,28 +114,24 @@ private:
         return true;
     }
 
-    void Compact() {
-        if (pos_ == buffer_.size()) {
-            buffer_.clear();
-            pos_ = 0;
-        } else if (pos_ > kReceiveSize) {
-            buffer_.erase(0, pos_);
+    // Moves the unread bytes to the front and receives more after them.
+    bool Fill() {
+        if (pos_ > 0) {
+            std::memmove(buffer_.data(), buffer_.data() + pos_, end_ - pos_);
+            end_ -= pos_;
             pos_ = 0;
         }
-    }
-
-    bool Fill() {
-        Compact();
-        size_t old = buffer_.size();
-        buffer_.resize(old + kReceiveSize);
-        int n = socket_.ReadBytes(buffer_.data() + old, static_cast<int>(kReceiveSize));
-        buffer_.resize(old + (n > 0 ? static_cast<size_t>(n) : 0));
-        return n > 0;
+        if (buffer_.size() - end_ < kReceiveSize) buffer_.resize(end_ + kReceiveSize);
+        int n = socket_.ReadBytes(buffer_.data() + end_, static_cast<int>(buffer_.size() - end_));
+        if (n <= 0) return false;
+        end_ += static_cast<size_t>(n);
+        return true;
     }
 
     CClientSocket& socket_;
-    std::string buffer_;
-    size_t pos_ = 0;
+    std::vector<char> buffer_;
+    size_t pos_ = 0;            // next unread byte
+    size_t end_ = 0;            // end of the received bytes
     bool atLineStart_ = true;   // message text: the next byte begins a line
 };
 
