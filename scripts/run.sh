@@ -20,4 +20,5 @@ if [ ! -s "$ORVANTA_REGISTRY" ] || [ -n "${ORVANTA_RUN_PORTS:-}" ]; then
 fi
 echo "Orvanta home: $home (registry $ORVANTA_REGISTRY); Ctrl-C ends it."
 echo "Try: curl pop3://127.0.0.1:<POP3 port>/ -u 'user#server#110:password'"
+echo "     swaks --server 127.0.0.1 --port <SMTP port> --from <an account's address> --to <someone>"
 exec "$bin" "${args[@]}"
