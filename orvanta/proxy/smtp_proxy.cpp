@@ -154,6 +154,32 @@ std::string SenderAddress(std::string_view line) {
     return std::string(rest.substr(start, end - start));
 }
 
+std::string RelayableEhloReply(std::string_view wire) {
+    std::vector<std::string> kept;
+    size_t start = 0;
+    while (start < wire.size()) {
+        size_t end = wire.find("\r\n", start);
+        if (end == std::string_view::npos) end = wire.size();
+        std::string line(wire.substr(start, end - start));
+        start = end + 2;
+        if (!kept.empty() && line.size() > 4) {
+            std::string_view keyword = std::string_view(line).substr(4);
+            keyword = keyword.substr(0, keyword.find(' '));
+            if (EqualsNoCase(keyword, "STARTTLS") || EqualsNoCase(keyword, "CHUNKING") ||
+                EqualsNoCase(keyword, "BINARYMIME"))
+                continue;
+        }
+        kept.push_back(std::move(line));
+    }
+    std::string out;
+    for (size_t i = 0; i < kept.size(); ++i) {
+        // The separator after the code marks every line but the last as continued.
+        if (kept[i].size() > 3) kept[i][3] = i + 1 < kept.size() ? '-' : ' ';
+        out += kept[i] + "\r\n";
+    }
+    return out;
+}
+
 bool ChooseFirstAccount() {
     std::optional<orvanta::SMTP_ACCOUNT> first = orvanta::FirstSmtpAccount();
     if (!first) return false;
@@ -187,11 +213,16 @@ bool CSmtpProxy::SendToServer(std::string_view line) {
     return server_.IsConnected() && server_.SendLine(line.data(), static_cast<int>(line.size()));
 }
 
-bool CSmtpProxy::ReadReply(bool relay) {
+bool CSmtpProxy::ReadReply(bool relay) { return ReadAndRelay(relay, false); }
+
+bool CSmtpProxy::ReadEhloReply() { return ReadAndRelay(true, true); }
+
+bool CSmtpProxy::ReadAndRelay(bool relay, bool ehlo) {
     lastCode_ = 0;
     if (!server_.IsConnected()) return false;
     std::string wire;
     bool ok = smtpreply::ReadReply(server_, kReplyReadSize, relay ? &wire : nullptr, &lastCode_);
+    if (ok && ehlo && lastCode_ >= 200 && lastCode_ < 300) wire = smtpproxy::RelayableEhloReply(wire);
     // What arrived of a broken reply still goes on: the client sees what the server said.
     if (relay && !wire.empty()) {
         std::lock_guard guard(sessionLock_);
@@ -252,7 +283,7 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket) {
             std::string host = orvanta::GetSetting(StringSetting::SelectSmtpServer);
             if (host.empty()) break;
             if (ConnectServer(host, orvanta::GetSetting(IntSetting::SelectSmtpPort)) != 1) break;
-            if (!ReadReply(false) || !SendToServer(greeting) || !ReadReply(true)) break;
+            if (!ReadReply(false) || !SendToServer(greeting) || !ReadEhloReply()) break;
             greeted = upstream = true;
             continue;
         }
@@ -274,9 +305,16 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket) {
             continue;
         }
 
+        // TLS cannot pass a line relay; the capability is not offered, and asked anyway it is
+        // refused here so the client carries on in plain text or gives up cleanly.
+        if (upstream && EqualsNoCase(line, "STARTTLS")) {
+            reply("454 4.7.0 TLS not available through this proxy");
+            continue;
+        }
         // Every other line goes to the server; without one (a command after HELO and before
         // MAIL FROM) nobody answers and the session ends.
-        if (!SendToServer(line) || !ReadReply(true)) break;
+        bool ehlo = line.size() > 3 && pop3proxy::StartsWithNoCase(line, "EHLO");
+        if (!SendToServer(line) || !ReadAndRelay(true, ehlo)) break;
         // The message text follows only when the server asked for it; after a refused DATA
         // the client's next lines are commands again.
         if (EqualsNoCase(line, "DATA") && lastCode_ >= 300 && lastCode_ < 400) inText = true;

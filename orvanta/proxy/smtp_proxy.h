@@ -32,12 +32,16 @@ public:
     // Reads one reply of the real server; with `relay` it goes on to the mail client. False
     // when the server's connection failed or its reply is broken.
     bool ReadReply(bool relay);
+    // ReadReply for an EHLO: the capabilities the relay cannot carry are left out of what
+    // the client sees.
+    bool ReadEhloReply();
 
 protected:
     void Session(CClientSocket& client, int clientSocket) override;
     void AbortSession() override;
 
 private:
+    bool ReadAndRelay(bool relay, bool ehlo);
     // Opens the connection to the real server: 1 when connected, else the connection's
     // result (-10, -20).
     int ConnectServer(const std::string& host, int port);
@@ -57,6 +61,10 @@ namespace smtpproxy {
 // The sender address of a "MAIL FROM" line: the text inside its angle brackets, else its
 // first word after the colon. At most 150 bytes of the line's argument are looked at.
 std::string SenderAddress(std::string_view line);
+
+// An EHLO reply (lines with CR LF) without STARTTLS, CHUNKING and BINARYMIME: the relay is
+// line by line in plain text, so a TLS handshake or binary chunks could not pass it.
+std::string RelayableEhloReply(std::string_view wire);
 
 // The default choice with no dialog: the first account of the account SMTP table, stored as
 // the dialog's OK would store it (its check box left off). False with no account at all.

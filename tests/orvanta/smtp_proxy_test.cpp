@@ -62,6 +62,14 @@ TEST(SmtpProxySender, AddressOfMailFrom) {
     EXPECT_EQ(smtpproxy::SenderAddress(longLine), std::string(148, 'a'));
 }
 
+TEST(SmtpProxyEhlo, CapabilitiesTheRelayCannotCarryAreLeftOut) {
+    EXPECT_EQ(smtpproxy::RelayableEhloReply("250-a.example\r\n250-SIZE 10\r\n250 STARTTLS\r\n"),
+              "250-a.example\r\n250 SIZE 10\r\n");
+    EXPECT_EQ(smtpproxy::RelayableEhloReply("250 a.example\r\n"), "250 a.example\r\n");
+    EXPECT_EQ(smtpproxy::RelayableEhloReply("250-starttls.example\r\n250-chunking\r\n250-BINARYMIME\r\n250 HELP\r\n"),
+              "250-starttls.example\r\n250 HELP\r\n");
+}
+
 // A proxy on a free port, a registry of its own with two accounts whose outgoing server is
 // the scripted peer, and a plain client connection.
 class SmtpProxyTest : public ::testing::Test {
@@ -184,14 +192,17 @@ TEST_F(SmtpProxyTest, EhloTakesTheChoiceAndRelaysTheServersReply) {
     server.Serve([&](Peer& peer) {
         peer.Send("220 real server\r\n");
         ehloSeen = peer.RecvLine();
-        peer.Send("250-real.example\r\n250-AUTH LOGIN\r\n250 8BITMIME\r\n");
+        peer.Send("250-real.example\r\n250-STARTTLS\r\n250-AUTH LOGIN\r\n250-8BITMIME\r\n250 CHUNKING\r\n");
         peer.RecvLine();   // the client's close ends the session; nothing more comes
     });
     Connect();
     Send("EHLO my.host");
+    // What a line relay cannot carry is not offered.
     EXPECT_EQ(Line(), "250-real.example");
     EXPECT_EQ(Line(), "250-AUTH LOGIN");
     EXPECT_EQ(Line(), "250 8BITMIME");
+    Send("STARTTLS");
+    EXPECT_EQ(Line(), "454 4.7.0 TLS not available through this proxy");
     client_.Close();
     server.Join();
     proxy_.Terminate();
