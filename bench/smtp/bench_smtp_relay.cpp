@@ -293,7 +293,7 @@ struct PythonSmtp {
 };
 
 void Measure(const char* peer, int peerPort, int proxyPort, const std::string& text, const std::string& sender,
-             int runs, bool* missed) {
+             int runs) {
     Send(peerPort, text, sender);   // warm-up of both paths
     Send(proxyPort, text, sender);
     double direct = 1e9, proxied = 1e9;
@@ -303,8 +303,8 @@ void Measure(const char* peer, int peerPort, int proxyPort, const std::string& t
     }
     double ratio = proxied / direct;
     std::printf("%-9s %d messages of %zu bytes, one session: straight %8.1f ms  through the proxy %8.1f ms  "
-                "ratio %.3f\n", peer, kMessages, text.size() - 3, direct * 1000, proxied * 1000, ratio);
-    if (ratio > 1.20) *missed = true;
+                "ratio %.3f  target ratio <= 1.20: %s\n", peer, kMessages, text.size() - 3, direct * 1000,
+                proxied * 1000, ratio, ratio <= 1.20 ? "met" : "MISSED");
 }
 
 }  // namespace
@@ -326,16 +326,16 @@ int main() {
     if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
 
     std::string text = MessageText();
-    bool missed = false;
-    Measure("C++ sink", sink.port(), proxyPort, text, "bench@example.org", 5, &missed);
+    Measure("C++ sink", sink.port(), proxyPort, text, "bench@example.org", 5);
     size_t expected = static_cast<size_t>(12) * kMessages * text.size();
     if (sink.received() != expected) Fail("the sink received " + std::to_string(sink.received()) + " bytes, not " +
                                           std::to_string(expected));
     if (havePython)
-        Measure("aiosmtpd", python.port, proxyPort, text, "python@example.org", 3, &missed);
+        Measure("aiosmtpd", python.port, proxyPort, text, "python@example.org", 3);
     else
         std::printf("aiosmtpd  not measured: /usr/bin/python3 has no aiosmtpd\n");
-    std::printf("target: the proxy adds at most 20%% (ratio <= 1.20): %s\n", missed ? "MISSED" : "met");
+    std::printf("(the sink does no work at all: against it the proxy's extra loopback hop per command and its\n"
+                " copy of the text are the whole difference, the floor of any relay in a process of its own)\n");
 
     proxy.Terminate();
     python.Stop();
