@@ -176,8 +176,20 @@ int CClientSocket::ReceiveInto(char* dest, int size)
                 return -1;
             got = m_pTls->Read(dest, size);
         }
-        if (got > 0)
+        if (got > 0) {
+            // A TLS record holds at most 16 KB: take the further records already received,
+            // so a large reader gets as much per call as from a plain socket.
+            while (got < size) {
+                std::lock_guard guard(m_TlsLock);
+                if (!m_pTls || m_pTls->Pending() == 0)
+                    break;
+                int more = m_pTls->Read(dest + got, size - got);
+                if (more <= 0)
+                    break;
+                got += more;
+            }
             return got;
+        }
         if (got == platform::CTlsSession::kClosed)
             return 0;
         if (got == platform::CTlsSession::kError)

@@ -122,6 +122,9 @@ SSL_CTX* ClientContext(std::string* error) {
     SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
     SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
     SSL_CTX_set_mode(ctx.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
+    // One receive takes in as many records as have arrived instead of two receives a record
+    // (header, then body); Pending() counts what is buffered that way.
+    SSL_CTX_set_read_ahead(ctx.get(), 1);
     if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1) ERR_clear_error();   // no system store: only the extra anchor
     if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr) != 1) {
         ERR_clear_error();
@@ -309,7 +312,13 @@ int CTlsSession::Write(const char* data, int size) {
     }
 }
 
-int CTlsSession::Pending() const { return SSL_pending(m_pImpl->ssl); }
+int CTlsSession::Pending() const {
+    int ready = SSL_pending(m_pImpl->ssl);
+    // Received bytes not decrypted yet (read ahead) count too: a reader must not wait on the
+    // socket for them. If they are only part of a record, Read says kWantRead.
+    if (ready == 0 && SSL_has_pending(m_pImpl->ssl)) ready = 1;
+    return ready;
+}
 
 void CTlsSession::Close() {
     if (m_pImpl->closed) return;

@@ -36,7 +36,8 @@ public:
     int Read(char* dest, int size);
     // Some of the bytes (at least one) or kError, kWantRead, kWantWrite.
     int Write(const char* data, int size);
-    // Decrypted bytes ready for Read without touching the socket.
+    // Decrypted bytes ready for Read without touching the socket; at least 1 while received
+    // bytes wait to be decrypted. 0 means the next Read needs the socket.
     int Pending() const;
     // Sends the closing alert once, without waiting for the peer's.
     void Close();
