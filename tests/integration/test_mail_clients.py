@@ -1,0 +1,221 @@
+"""Real mail programs against Orvanta on loopback: fetchmail and getmail6 fetch through the POP3
+proxy from a throwaway Dovecot, mbsync and offlineimap3 synchronise the spam box with a local
+maildir, neomutt (driven through tmux) reads the spam box and takes a flag off. Each test is
+skipped only when its program is not installed."""
+import imaplib
+import mailbox
+import os
+import poplib
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from test_orvanta_instance import Orvanta  # noqa: E402
+from test_pipeline_flow import msg, rules_tool  # noqa: E402
+from dovecot import Dovecot  # noqa: E402
+
+USERS = {u: "pw-" + u for u in ("fm", "gm", "fmbig", "mb", "oi", "mutt")}
+LEFT = "left for the next log-in"
+BIG = 5000  # more than one second of examination, even on a fast machine
+
+
+def clean(user, i):
+    return msg(b"friend%d@example.org" % i, b"lunch %s %d" % (user.encode(), i))
+
+
+def spam(user, i):
+    return msg(b"Seller %d <seller%d@shop.example>" % (i, i), b"cheap watches %s %d" % (user.encode(), i))
+
+
+def message_id(data):
+    m = re.search(rb"(?im)^Message-ID: *(<[^>]*>)", data)
+    return m.group(1) if m else None
+
+
+def lf(data):
+    return data.replace(b"\r\n", b"\n")
+
+
+def installed(program):
+    return unittest.skipUnless(shutil.which(program), program + " is not installed")
+
+
+class Clients(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dovecot = Dovecot(USERS, protocols=("pop3",))
+        for user in USERS:
+            if user == "fmbig":
+                continue
+            # Clean and spam interleaved, so the spam is taken out of the middle.
+            data = []
+            for i in range(1, 4):
+                data += [clean(user, i), spam(user, i)]
+            cls.dovecot.add_messages(user, data)
+        cls.dovecot.add_messages("fmbig", [clean("fmbig", i) for i in range(BIG)] +
+                                 [spam("fmbig", i) for i in range(5)])
+        cls.dovecot.start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.dovecot.stop()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="orvanta-clients-")
+        self.addCleanup(shutil.rmtree, self.tmp, True)
+
+    # -- Orvanta with a rule that takes "cheap watches" into the spam box "Junk" ----------------
+    def orvanta(self, **settings):
+        root = os.path.join(self.tmp, "orvanta")
+        o = Orvanta(root)
+        self.data = os.path.join(o.home, "user")
+        os.makedirs(self.data, exist_ok=True)
+        rules_tool("rule", os.path.join(self.data, "private.flt"), "2", "cheap watches", "Junk", "0")
+        rules_tool("folder", self.data + "/", "Junk")
+        for name, value in settings.items():
+            o.set_dword(name, value)
+        o.start()
+        self.addCleanup(o.stop)
+        o.wait_line("IMAP server listening on port")
+        self.o = o
+        return o
+
+    def pop3_user(self, user):
+        return "%s#127.0.0.1#%d" % (user, self.dovecot.pop3_port)
+
+    def left_on_server(self, user):
+        p = self.dovecot.pop3(user)
+        try:
+            return [message_id(b"\r\n".join(p.retr(n)[1])) for n in range(1, p.stat()[0] + 1)]
+        finally:
+            p.quit()
+
+    def junk(self):
+        """The message files of the spam box, in name order."""
+        d = os.path.join(self.data, "Junk")
+        names = sorted(n for n in os.listdir(d) if n.endswith(".msg"))
+        out = []
+        for n in names:
+            with open(os.path.join(d, n), "rb") as f:
+                out.append(f.read())
+        return out
+
+    def fill_spam_box(self, user):
+        """One log-in through the proxy: the spam goes to the spam box, the rest is fetched."""
+        p = poplib.POP3("127.0.0.1", self.o.pop3_port, timeout=60)
+        p.user(self.pop3_user(user))
+        p.pass_(USERS[user])
+        fetched = [message_id(b"\r\n".join(p.retr(n)[1])) for n in range(1, p.stat()[0] + 1)]
+        p.quit()
+        self.assertEqual(len(fetched), 3)
+        self.assertEqual(len(self.junk()), 3)
+
+    def run_client(self, args, env=None, ok=(0,), timeout=300):
+        r = subprocess.run(args, capture_output=True, timeout=timeout, env=env or dict(os.environ, HOME=self.tmp))
+        self.assertIn(r.returncode, ok, "%s: %d\n%s\n%s" % (args[0], r.returncode, r.stdout.decode(errors="replace"),
+                                                            r.stderr.decode(errors="replace")))
+        return r
+
+    def mbox_ids(self, path):
+        box = mailbox.mbox(path, create=False)
+        try:
+            return [message_id(m.as_bytes()) for m in box]
+        finally:
+            box.close()
+
+    def check_pop3_result(self, user, mbox_path):
+        expected = [message_id(clean(user, i)) for i in range(1, 4)]
+        self.assertEqual(self.mbox_ids(mbox_path), expected)
+        self.assertEqual(self.left_on_server(user), [])
+        junk = self.junk()
+        self.assertEqual([message_id(d) for d in junk], [message_id(spam(user, i)) for i in range(1, 4)])
+
+    # -- fetchmail ------------------------------------------------------------------------------
+    def fetchmail_rc(self, user, mbox_path):
+        # A small shell delivery agent (one process a message, so it has to start fast):
+        # mboxrd quoting, a From_ line, a blank line after each message.
+        deliver = os.path.join(self.tmp, "deliver.sh")
+        with open(deliver, "w") as f:
+            f.write("#!/bin/sh\n{ echo 'From fetchmail@localhost Thu Jan  1 00:00:00 1970';"
+                    " sed -e 's/\\r$//' -e 's/^\\(>*From \\)/>\\1/'; echo; } >> \"$1\"\n")
+        os.chmod(deliver, 0o755)
+        rc = os.path.join(self.tmp, "fetchmailrc")
+        with open(rc, "w") as f:
+            f.write('set no syslog\npoll 127.0.0.1 with proto POP3 port %d auth password timeout 120\n'
+                    '  user "%s" there with password "%s" is "%s" here\n'
+                    '  sslproto "" mda "%s %s"\n'
+                    % (self.o.pop3_port, self.pop3_user(user), USERS[user], os.environ.get("USER", "root"),
+                       deliver, mbox_path))
+        os.chmod(rc, 0o600)
+        return rc
+
+    def fetchmail(self, rc):
+        env = dict(os.environ, HOME=self.tmp, FETCHMAILHOME=self.tmp)
+        # 0: mail was fetched, 1: there was none.
+        return self.run_client(["fetchmail", "-f", rc, "--nodetach", "--nosyslog"], env=env, ok=(0, 1), timeout=200)
+
+    @installed("fetchmail")
+    def test_fetchmail_through_the_proxy(self):
+        self.orvanta()
+        mbox_path = os.path.join(self.tmp, "fm.mbox")
+        rc = self.fetchmail_rc("fm", mbox_path)
+        self.assertEqual(self.fetchmail(rc).returncode, 0)
+        self.check_pop3_result("fm", mbox_path)
+        # A second run finds nothing new and delivers nothing twice.
+        self.assertEqual(self.fetchmail(rc).returncode, 1)
+        self.check_pop3_result("fm", mbox_path)
+
+    @installed("fetchmail")
+    def test_fetchmail_with_a_bounded_examination_delivers_everything_once(self):
+        self.orvanta(EXAM_SECONDS=1)
+        mbox_path = os.path.join(self.tmp, "big.mbox")
+        rc = self.fetchmail_rc("fmbig", mbox_path)
+        runs = 0
+        for runs in range(1, 41):
+            self.fetchmail(rc)
+            if not self.left_on_server("fmbig"):
+                break
+        self.assertEqual(self.left_on_server("fmbig"), [])
+        ids = self.mbox_ids(mbox_path)
+        self.assertEqual(len(ids), len(set(ids)))
+        self.assertEqual(sorted(ids), sorted(message_id(clean("fmbig", i)) for i in range(BIG)))
+        self.assertEqual(sorted(message_id(d) for d in self.junk()),
+                         sorted(message_id(spam("fmbig", i)) for i in range(5)))
+        # Every run but the last left the rest for later, and said so.
+        self.assertGreater(runs, 1)
+        self.assertEqual(self.o.output().count(LEFT), runs - 1, self.o.output()[-3000:])
+
+    # -- getmail6 -------------------------------------------------------------------------------
+    @installed("getmail")
+    def test_getmail_through_the_proxy(self):
+        self.orvanta()
+        mbox_path = os.path.join(self.tmp, "gm.mbox")
+        open(mbox_path, "wb").close()
+        gmdir = os.path.join(self.tmp, "getmail")
+        os.makedirs(gmdir)
+        # getmail refuses to deliver as root: as root it writes the mbox as "nobody".
+        deliver_as = ""
+        if os.getuid() == 0:
+            os.chmod(self.tmp, 0o755)
+            shutil.chown(mbox_path, "nobody")
+            deliver_as = "user = nobody\n"
+        with open(os.path.join(gmdir, "getmailrc"), "w") as f:
+            f.write("[retriever]\ntype = SimplePOP3Retriever\nserver = 127.0.0.1\nport = %d\nusername = %s\n"
+                    "password = %s\n\n[destination]\ntype = Mboxrd\npath = %s\n%s\n[options]\n"
+                    "delete = true\nread_all = false\nverbose = 1\n"
+                    % (self.o.pop3_port, self.pop3_user("gm"), USERS["gm"], mbox_path, deliver_as))
+        args = ["getmail", "--getmaildir", gmdir, "--rcfile", "getmailrc"]
+        self.run_client(args)
+        self.check_pop3_result("gm", mbox_path)
+        second = self.run_client(args)
+        self.assertIn(b"0 messages", second.stdout + second.stderr)
+        self.check_pop3_result("gm", mbox_path)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
