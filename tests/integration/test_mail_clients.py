@@ -216,6 +216,121 @@ class Clients(unittest.TestCase):
         self.assertIn(b"0 messages", second.stdout + second.stderr)
         self.check_pop3_result("gm", mbox_path)
 
+    # -- the spam box over IMAP -----------------------------------------------------------------
+    def store_state(self):
+        """What a sync may change in the spam box: its files and the index."""
+        d = os.path.join(self.data, "Junk")
+        out = {}
+        for n in sorted(os.listdir(d)):
+            with open(os.path.join(d, n), "rb") as f:
+                out[n] = f.read()
+        return out
+
+    def index_flags(self):
+        """{Message-ID: flag byte} from the spam box's index."""
+        d = os.path.join(self.data, "Junk")
+        with open(os.path.join(d, "mail.qlt"), "rb") as f:
+            index = f.read()
+        out = {}
+        for pos in range(6, len(index) - 22, 23):
+            rec = index[pos:pos + 23]
+            if rec == b"0" * 23:
+                continue
+            with open(os.path.join(d, rec[6:22].decode()), "rb") as f:
+                out[message_id(f.read())] = rec[22]
+        return out
+
+    def maildir(self, path):
+        """{Message-ID: (flags, bytes)} of a local maildir folder."""
+        out = {}
+        for sub in ("cur", "new"):
+            for n in os.listdir(os.path.join(path, sub)):
+                with open(os.path.join(path, sub, n), "rb") as f:
+                    data = f.read()
+                flags = n.rsplit(":2,", 1)[1] if ":2," in n else ""
+                out[message_id(data)] = (flags, data)
+        return out
+
+    def maildir_file(self, path, mid):
+        for sub in ("cur", "new"):
+            for n in os.listdir(os.path.join(path, sub)):
+                with open(os.path.join(path, sub, n), "rb") as f:
+                    if message_id(f.read()) == mid:
+                        return os.path.join(path, sub, n)
+        raise AssertionError("no local copy of %r" % mid)
+
+    def set_maildir_flags(self, path, mid, flags):
+        old = self.maildir_file(path, mid)
+        base = os.path.basename(old).split(":2,")[0]
+        os.rename(old, os.path.join(path, "cur", base + ":2," + "".join(sorted(flags))))
+
+    def imap(self):
+        m = imaplib.IMAP4("127.0.0.1", self.o.imap_port, timeout=30)
+        m.login("user", "pw")
+        return m
+
+    def passes(self):
+        return rules_tool("passes", os.path.join(self.data, "pass.flt")).split()
+
+    def two_way_sync(self, sync, local):
+        """The same story for every synchronising client: first copy, local changes going up,
+        a change on the server coming down, and a last sync that changes nothing."""
+        ids = [message_id(spam(self.user, i)) for i in range(1, 4)]
+        sync()
+        copies = self.maildir(local)
+        self.assertEqual(sorted(copies), sorted(ids))
+        store = dict(zip(ids, self.junk()))
+        for mid, (flags, data) in copies.items():
+            # mbsync marks its copies with a header of its own.
+            self.assertEqual(re.sub(rb"(?m)^X-TUID: .*\n", b"", lf(data)), lf(store[mid]))
+            self.assertIn("F", flags)  # the spam box marks what it took in
+
+        # Locally: the first deleted, the second read and no longer flagged.
+        os.remove(self.maildir_file(local, ids[0]))
+        self.set_maildir_flags(local, ids[1], "S")
+        sync()
+        self.assertEqual(sorted(message_id(d) for d in self.junk()), sorted(ids[1:]))
+        flags = self.index_flags()
+        self.assertEqual(flags[ids[1]] & 0x28, 0x20)  # \Seen set, \Flagged gone
+        self.assertEqual(flags[ids[2]] & 0x28, 0x08)
+        # Taking the flag off is the user saying "no spam": the sender is on the pass list.
+        self.o.wait_line("Added a pass entry for seller2@shop.example")
+
+        # On the server: the third answered.
+        m = self.imap()
+        m.select("Junk")
+        typ, _ = m.uid("STORE", "3", "+FLAGS", "(\\Answered)")
+        self.assertEqual(typ, "OK")
+        m.logout()
+        sync()
+        self.assertIn("R", self.maildir(local)[ids[2]][0])
+        self.assertEqual(sorted(self.maildir(local)), sorted(ids[1:]))
+
+        # Nothing left to do: neither side changes.
+        before = (self.store_state(), self.maildir(local))
+        sync()
+        self.assertEqual((self.store_state(), self.maildir(local)), before)
+        # The pass list reaches its file when the program ends.
+        self.o.stop()
+        self.assertEqual([p.split("|")[0] for p in self.passes()], ["seller2@shop.example"])
+
+    @installed("mbsync")
+    def test_mbsync_synchronises_the_spam_box_both_ways(self):
+        self.user = "mb"
+        self.orvanta(Auto_Pass=1)
+        self.fill_spam_box("mb")
+        local = os.path.join(self.tmp, "Mail")
+        os.makedirs(local)
+        rc = os.path.join(self.tmp, "mbsyncrc")
+        with open(rc, "w") as f:
+            f.write("IMAPAccount orvanta\nHost 127.0.0.1\nPort %d\nUser user\nPass pw\nSSLType None\n"
+                    "AuthMechs LOGIN\n\nIMAPStore remote\nAccount orvanta\n\n"
+                    "MaildirStore local\nPath %s/\nInbox %s/INBOX\nSubFolders Verbatim\n\n"
+                    "Channel spam\nFar :remote:Junk\nNear :local:Junk\nCreate Near\nSync All\n"
+                    "Expunge Both\nSyncState *\n" % (self.o.imap_port, local, local))
+        self.two_way_sync(lambda: self.run_client(["mbsync", "-c", rc, "spam"], timeout=120),
+                          os.path.join(local, "Junk"))
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
