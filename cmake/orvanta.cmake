@@ -21,7 +21,7 @@ function(orvanta_gtest name)
     ORVANTA_BINARY_DIR="${CMAKE_BINARY_DIR}"
     ORVANTA_CORPUS_SCRIPT="${ORVANTA_CORPUS_SCRIPT}")
   gtest_discover_tests(${name} DISCOVERY_MODE POST_BUILD DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${T_LABELS}")
+    PROPERTIES LABELS "${T_LABELS}" TIMEOUT 300)
 endfunction()
 
 # orvanta_pytest(NAME SCRIPT file.py [TIMEOUT s] [LABELS l])

@@ -150,11 +150,16 @@ private:
         CClientSocket s(c, peer, 4096);
         auto send = [&](const std::string& text) { s.Write(text.data(), static_cast<int>(text.size())); };
         send("+OK fake\r\n");
+        bool loggedIn = false;
         for (;;) {
             std::string line = ReadLine(s);
             if (line == "<closed>") break;
             if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) {
+                loggedIn = loggedIn || line.rfind("PASS", 0) == 0;
                 send("+OK\r\n");
+            } else if (line == "CAPA" && !loggedIn) {
+                // The proxy asks before it logs in, to learn whether TLS is on offer.
+                send("+OK\r\nUSER\r\nUIDL\r\n.\r\n");
             } else if (line == "LIST") {
                 send("+OK\r\n1 10\r\n2 20\r\n3 30\r\n4 40\r\n5 50\r\n.\r\n");
             } else if (line == "UIDL") {
