@@ -186,8 +186,9 @@ class Clients(unittest.TestCase):
         self.assertEqual(sorted(ids), sorted(message_id(clean("fmbig", i)) for i in range(BIG)))
         self.assertEqual(sorted(message_id(d) for d in self.junk()),
                          sorted(message_id(spam("fmbig", i)) for i in range(5)))
-        # Every run but the last left the rest for later, and said so.
-        self.assertGreater(runs, 1)
+        # Every run but the last left the rest for later, and said so. How many runs that takes
+        # depends on the machine's speed (a fast one may need only one); the time bound itself
+        # is tested against a slow server in test_exam_time.
         self.assertEqual(self.o.output().count(LEFT), runs - 1, self.o.output()[-3000:])
 
     # -- getmail6 -------------------------------------------------------------------------------
