@@ -8,6 +8,7 @@
 #include "components/toolwick/reg_exp.h"
 #include "components/toolwick/spam_util.h"
 #include "sievelet/filter_file.h"
+#include "sievelet/word_index.h"
 
 namespace {
 

@@ -12,6 +12,9 @@
 
 class CMailHeader;
 class CRegExp;
+namespace sievelet {
+struct RuleIndex;
+}
 
 // One list of block rules tied to one filter file ("private.flt", "online.flt").
 //
@@ -96,6 +99,11 @@ private:
     // CheckString over a text of known length (text[length] is its terminator).
     bool CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder,
                    int* action);
+    // The word index of the list, rebuilt when the list has changed since.
+    sievelet::RuleIndex& Index();
+    // Whether the index may answer for the rule at that position; a rule edited since the
+    // index was built is not, and makes the next match rebuild it.
+    bool Indexed(size_t position, const SPAM_FILTER& rule);
 
     std::vector<SPAM_FILTER> m_filters;
     std::string m_path;   // at most 499 bytes
@@ -104,4 +112,7 @@ private:
     std::mutex m_lock;
     RegexCache m_regex;
     std::string m_scratch;  // the lower-cased first header line, reused between messages
+    std::unique_ptr<sievelet::RuleIndex> m_index;
+    // Which indexed words each text holds, one entry per rule, reused between messages.
+    std::vector<uint8_t> m_inFrom, m_inTo, m_inSubject, m_inEntire;
 };

@@ -6,11 +6,24 @@
 #include "parsewick/parsewick.h"
 #include "sievelet/spam_filter.h"
 #include "sievelet/text_match.h"
+#include "sievelet/word_index.h"
 
 namespace {
 
 constexpr size_t kSubjectSize = 10240;  // subjects are examined up to 10239 bytes
 constexpr long kFolderSize = 256;
+
+bool IsContentRule(unsigned char property)
+{
+    return property == SPAM_PROPERTY_CONTENT || property == SPAM_PROPERTY_SUBJECT_CONTENT ||
+           property == SPAM_PROPERTY_ENTIRE;
+}
+
+void ScanInto(const sievelet::WordIndex& index, const char* text, std::vector<uint8_t>& found)
+{
+    if (text && text[0])
+        index.Scan(text, std::strlen(text), found);
+}
 
 // A rule caught the message: count it and hand its folder and action to the caller.
 void RuleHit(SPAM_FILTER* rule, char* folder, int* action)
@@ -161,6 +174,51 @@ bool CSpamFilter::CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* /
     return true;
 }
 
+sievelet::RuleIndex& CSpamFilter::Index()
+{
+    if (m_index && !m_index->stale && m_index->keys.size() == m_filters.size())
+        return *m_index;
+    auto index = std::make_unique<sievelet::RuleIndex>();
+    const size_t count = m_filters.size();
+    std::vector<std::string> sender(count), subject(count), content(count);
+    index->keys.resize(count);
+    for (size_t i = 0; i < count; ++i) {
+        SPAM_FILTER& rule = m_filters[i];
+        char buffer[SPAM_WORD_SIZE];
+        sievelet::RuleIndex::Key& key = index->keys[i];
+        key.property = rule.property;
+        key.match = rule.match;
+        key.word = WordOf(&rule, buffer);
+        const bool literal = rule.match != SPAM_MATCH_REGEXP;
+        if (rule.property == SPAM_PROPERTY_SENDER || rule.property == SPAM_PROPERTY_RECEIVER)
+            sender[i] = key.word;
+        else if (rule.property == SPAM_PROPERTY_SUBJECT && literal)
+            subject[i] = key.word;
+        else if (IsContentRule(rule.property) && literal)
+            content[i] = key.word;
+    }
+    index->sender = sievelet::WordIndex(std::move(sender));
+    index->subject = sievelet::WordIndex(std::move(subject));
+    index->content = sievelet::WordIndex(std::move(content));
+    m_index = std::move(index);
+    return *m_index;
+}
+
+bool CSpamFilter::Indexed(size_t position, const SPAM_FILTER& rule)
+{
+    const sievelet::RuleIndex::Key& key = m_index->keys[position];
+    char buffer[SPAM_WORD_SIZE];
+    const char* word = WordOf(const_cast<SPAM_FILTER*>(&rule), buffer);
+    if (key.property != rule.property || key.match != rule.match || key.word != word) {
+        m_index->stale = true;
+        return false;
+    }
+    // Rules outside every index (patterns, empty words) are checked one by one.
+    const bool literal = rule.match != SPAM_MATCH_REGEXP;
+    return !key.word.empty() && (rule.property == SPAM_PROPERTY_SENDER ||
+                                 rule.property == SPAM_PROPERTY_RECEIVER || literal);
+}
+
 bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder,
                                   int* action, int level, bool senderSwitch, bool subjectSwitch,
                                   bool /*bodySwitch*/, bool entireSwitch)
@@ -182,34 +240,80 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
         }
     }
 
-    for (SPAM_FILTER& rule : m_filters) {
+    // Every text of the message is scanned once for all literal words; the rules are then
+    // taken in list order as before, so the first rule that matches still decides.
+    sievelet::RuleIndex& index = Index();
+    const size_t count = m_filters.size();
+    m_inFrom.assign(count, 0);
+    m_inTo.assign(count, 0);
+    m_inSubject.assign(count, 0);
+    m_inEntire.assign(count, 0);
+    if (senderSwitch) {
+        for (const char* text : {header->GetFromMail(), header->GetFromName(), header->GetReturnPathMail(),
+                                 header->GetReturnPathName(), header->GetSenderMail(), header->GetSenderName()})
+            ScanInto(index.sender, text, m_inFrom);
+        ScanInto(index.sender, header->GetToMail(), m_inTo);
+        ScanInto(index.sender, header->GetToName(), m_inTo);
+    }
+    if (subjectSwitch || entireSwitch)
+        index.subject.Scan(subject, subjectLength, m_inSubject);
+    if (entireSwitch) {
+        index.content.Scan(m_scratch.data(), m_scratch.size(), m_inEntire);
+        for (const char* text : {header->GetFromName(), header->GetReturnPathName(), header->GetSenderName(),
+                                 header->GetToName(), header->GetSubject()})
+            ScanInto(index.content, text, m_inEntire);
+    }
+
+    for (size_t i = 0; i < count; ++i) {
+        SPAM_FILTER& rule = m_filters[i];
         if (rule.level > level)
             continue;
+        bool indexedHit = false;  // the direct checks count their hit themselves
         bool hit = false;
         switch (rule.property) {
         case SPAM_PROPERTY_SENDER:
-            hit = senderSwitch && CheckFrom(result, header, &rule, folder, action);
+            if (!senderSwitch)
+                break;
+            if (Indexed(i, rule))
+                hit = indexedHit = m_inFrom[i] != 0;
+            else
+                hit = CheckFrom(result, header, &rule, folder, action);
             break;
         case SPAM_PROPERTY_RECEIVER:
-            hit = senderSwitch && CheckTo(result, header, &rule, folder, action);
+            if (!senderSwitch)
+                break;
+            if (Indexed(i, rule))
+                hit = indexedHit = m_inTo[i] != 0;
+            else
+                hit = CheckTo(result, header, &rule, folder, action);
             break;
         case SPAM_PROPERTY_SUBJECT:
-            hit = (subjectSwitch || entireSwitch) &&
-                  CheckText(subject, subjectLength, &rule, folder, action);
+            if (!subjectSwitch && !entireSwitch)
+                break;
+            if (Indexed(i, rule))
+                hit = indexedHit = m_inSubject[i] != 0;
+            else
+                hit = CheckText(subject, subjectLength, &rule, folder, action);
             break;
         case SPAM_PROPERTY_ENTIRE:
-            hit = entireSwitch &&
-                  (CheckText(m_scratch.c_str(), m_scratch.size(), &rule, folder, action) ||
-                   CheckString(result, header->GetFromName(), &rule, folder, action) ||
-                   CheckString(result, header->GetReturnPathName(), &rule, folder, action) ||
-                   CheckString(result, header->GetSenderName(), &rule, folder, action) ||
-                   CheckString(result, header->GetToName(), &rule, folder, action) ||
-                   CheckString(result, header->GetSubject(), &rule, folder, action));
+            if (!entireSwitch)
+                break;
+            if (Indexed(i, rule))
+                hit = indexedHit = m_inEntire[i] != 0;
+            else
+                hit = CheckText(m_scratch.c_str(), m_scratch.size(), &rule, folder, action) ||
+                      CheckString(result, header->GetFromName(), &rule, folder, action) ||
+                      CheckString(result, header->GetReturnPathName(), &rule, folder, action) ||
+                      CheckString(result, header->GetSenderName(), &rule, folder, action) ||
+                      CheckString(result, header->GetToName(), &rule, folder, action) ||
+                      CheckString(result, header->GetSubject(), &rule, folder, action);
             break;
         default:
             break;  // body, subject+body and file-name rules belong to the other passes
         }
         if (hit) {
+            if (indexedHit)
+                RuleHit(&rule, folder, action);
             CopyRule(result, rule);
             return true;
         }
@@ -224,7 +328,13 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
     if (!text || !text[0])
         return false;
     size_t length = std::strlen(text);
-    for (SPAM_FILTER& rule : m_filters) {
+    sievelet::RuleIndex& index = Index();
+    const size_t count = m_filters.size();
+    m_inEntire.assign(count, 0);
+    if (bodySwitch || entireSwitch)
+        index.content.Scan(text, length, m_inEntire);
+    for (size_t i = 0; i < count; ++i) {
+        SPAM_FILTER& rule = m_filters[i];
         if (rule.level > level)
             continue;
         bool applies = false;
@@ -241,7 +351,17 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
         default:
             break;
         }
-        if (applies && CheckText(text, length, &rule, folder, action)) {
+        if (!applies)
+            continue;
+        bool hit;
+        if (Indexed(i, rule)) {
+            hit = m_inEntire[i] != 0;
+            if (hit)
+                RuleHit(&rule, folder, action);
+        } else {
+            hit = CheckText(text, length, &rule, folder, action);
+        }
+        if (hit) {
             CopyRule(result, rule);
             return true;
         }

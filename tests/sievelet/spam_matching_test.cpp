@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "components/toolwick/spam_util.h"
 #include "sievelet/sievelet.h"
@@ -388,4 +389,56 @@ TEST(SpamFilterLock, OwnersCanHoldTheListsLockForAWholeMatch)
     list.unlock();
     std::lock_guard<std::mutex> guard(pass.GetLock());
     EXPECT_FALSE(pass.try_lock());
+}
+
+// Many literal rules matched in one pass must give what checking them one by one in list
+// order gives: the first matching rule decides, whatever the others say.
+TEST_F(Matching, ManyRulesFirstMatchInListOrderAcrossEdits)
+{
+    std::vector<std::string> words, folders;
+    for (int i = 0; i < 300; ++i) {
+        words.push_back("w" + std::to_string(i * 7919 % 1000) + "z");
+        folders.push_back("F" + std::to_string(i));
+        Rule(i % 2 ? CONTENT : ENTIRE, words[i].c_str(), 0, 0, folders[i].c_str());
+    }
+    auto firstIn = [&](const std::string& text) {
+        for (size_t i = 0; i < words.size(); ++i)
+            if (!words[i].empty() && text.find(words[i]) != std::string::npos)
+                return static_cast<int>(i);
+        return -1;
+    };
+    auto check = [&](const std::string& text) {
+        Reset();
+        int expected = firstIn(text);
+        bool hit = Content(text.c_str());
+        ASSERT_EQ(hit, expected >= 0) << text;
+        if (hit) {
+            EXPECT_EQ(std::string(folder), folders[static_cast<size_t>(expected)]) << text;
+        }
+    };
+    check("nothing here at all");
+    check("a w" + std::to_string(299 * 7919 % 1000) + "z then w0z");  // both; w0z comes first in the list
+    check("xw" + std::to_string(150 * 7919 % 1000) + "zx");
+    // Rules written straight into their records between messages are seen at once.
+    std::strcpy(list.GetSpamFilter(0)->word, "w150");
+    words[0] = "w150";
+    check("xw" + std::to_string(150 * 7919 % 1000) + "zx");
+    list.GetSpamFilter(1)->word[0] = '\0';
+    words[1] = "";
+    check("w" + std::to_string(1 * 7919 % 1000) + "z");
+    // A rule turned into a pattern is matched as one.
+    list.GetSpamFilter(2)->match = 1;
+    words[2] = "";  // "w838z" read as a pattern matches the same text, so keep it out of reach
+    std::strcpy(list.GetSpamFilter(2)->word, "^never");
+    check("w" + std::to_string(2 * 7919 % 1000) + "z");
+    // Deleting a rule shifts the ones after it; one added at the end keeps the count as it was.
+    list.DelSpamFilter(list.GetSpamFilter(3)->fid);
+    words.erase(words.begin() + 3);
+    folders.erase(folders.begin() + 3);
+    Rule(CONTENT, "brandnew", 0, 0, "New");
+    words.push_back("brandnew");
+    folders.push_back("New");
+    for (size_t i = 0; i < words.size(); ++i)
+        if (!words[i].empty())
+            check(".." + words[i] + "..");
 }
