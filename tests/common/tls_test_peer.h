@@ -79,6 +79,12 @@ inline void WritePem(const Cert& c, const std::string& path) {
     std::fclose(f);
 }
 
+inline void WriteKeyPem(const Cert& c, const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    PEM_write_PrivateKey(f, c.key, nullptr, nullptr, 0, nullptr, nullptr);
+    std::fclose(f);
+}
+
 // A directory with a CA of the test's own and certificates from it.
 struct Pki {
     std::filesystem::path dir;
