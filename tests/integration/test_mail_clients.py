@@ -332,6 +332,80 @@ class Clients(unittest.TestCase):
         self.two_way_sync(lambda: self.run_client(["mbsync", "-c", rc, "spam"], timeout=120),
                           os.path.join(local, "Junk"))
 
+    @installed("offlineimap")
+    def test_offlineimap_synchronises_the_spam_box_both_ways(self):
+        self.user = "oi"
+        self.orvanta(Auto_Pass=1)
+        self.fill_spam_box("oi")
+        local = os.path.join(self.tmp, "OIMail")
+        os.makedirs(local)
+        rc = os.path.join(self.tmp, "offlineimaprc")
+        with open(rc, "w") as f:
+            f.write("[general]\naccounts = orvanta\nmetadata = %s/oi-meta\n\n"
+                    "[Account orvanta]\nlocalrepository = local\nremoterepository = remote\n\n"
+                    "[Repository local]\ntype = Maildir\nlocalfolders = %s\n\n"
+                    "[Repository remote]\ntype = IMAP\nremotehost = 127.0.0.1\nremoteport = %d\n"
+                    "remoteuser = user\nremotepass = pw\nssl = no\nstarttls = no\n"
+                    "folderfilter = lambda name: name == 'Junk'\n" % (self.tmp, local, self.o.imap_port))
+        self.two_way_sync(lambda: self.run_client(["offlineimap", "-c", rc, "-o", "-u", "basic"], timeout=120),
+                          os.path.join(local, "Junk"))
+
+    # -- neomutt, driven through a terminal ------------------------------------------------------
+    def screen(self, session):
+        return subprocess.run(["tmux", "capture-pane", "-p", "-t", session], capture_output=True,
+                              timeout=10).stdout.decode(errors="replace")
+
+    def wait_screen(self, session, text, seconds=30):
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            if text in self.screen(session):
+                return
+            time.sleep(0.2)
+        raise AssertionError("%r never appeared on the screen:\n%s" % (text, self.screen(session)))
+
+    def keys(self, session, *keys):
+        subprocess.run(["tmux", "send-keys", "-t", session] + list(keys), check=True, timeout=10)
+
+    @installed("neomutt")
+    @installed("tmux")
+    def test_neomutt_reads_the_spam_box_and_takes_a_flag_off(self):
+        self.orvanta(Auto_Pass=1)
+        self.fill_spam_box("mutt")
+        rc = os.path.join(self.tmp, "muttrc")
+        with open(rc, "w") as f:
+            f.write('set folder = "imap://user@127.0.0.1:%d/"\nset imap_pass = "pw"\n'
+                    'set spoolfile = "+Junk"\nset ssl_starttls = no\nset ssl_force_tls = no\n'
+                    'set header_cache = ""\nset message_cachedir = ""\nset mail_check = 60\n'
+                    'set sort = mailbox-order\nset wait_key = no\nset quit = yes\nset move = no\n'
+                    'set mark_old = no\nset pager_stop = yes\nset imap_keepalive = 300\n'
+                    'set index_format = "%%4C %%Z %%s"\n' % self.o.imap_port)
+        session = "orvanta-mutt-%d" % os.getpid()
+        env = dict(os.environ, HOME=self.tmp, TERM="xterm")
+        subprocess.run(["tmux", "new-session", "-d", "-s", session, "-x", "160", "-y", "40",
+                        "neomutt -n -F %s" % rc], check=True, env=env, timeout=10)
+        self.addCleanup(subprocess.run, ["tmux", "kill-session", "-t", session], capture_output=True, timeout=10)
+
+        # The index shows the three messages the spam box took in, flagged.
+        self.wait_screen(session, "cheap watches mutt 3")
+        self.assertIn("cheap watches mutt 1", self.screen(session))
+        # Read the first, go back to the index, take its flag off and write the change out.
+        self.keys(session, "Enter")
+        self.wait_screen(session, "From: Seller 1")
+        self.keys(session, "q")
+        self.wait_screen(session, "cheap watches mutt 2")
+        self.keys(session, "F")
+        self.keys(session, "$")
+        self.o.wait_line("Added a pass entry for seller1@shop.example")
+        self.keys(session, "q")
+
+        flags = self.index_flags()
+        ids = [message_id(spam("mutt", i)) for i in range(1, 4)]
+        self.assertEqual(flags[ids[0]] & 0x28, 0x20)  # read, no longer flagged
+        self.assertEqual(flags[ids[1]] & 0x28, 0x08)  # untouched: unread and flagged
+        self.assertEqual(flags[ids[2]] & 0x28, 0x08)
+        self.o.stop()
+        self.assertEqual([p.split("|")[0] for p in self.passes()], ["seller1@shop.example"])
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
