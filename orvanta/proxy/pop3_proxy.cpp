@@ -28,6 +28,7 @@ constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a r
 // instead of two writes for every line of a long message.
 constexpr size_t kRelayFlushBytes = 64 * 1024;
 constexpr size_t kRelayBufferSize = 64 * 1024;
+constexpr int kQuitReplyWaitMs = 60000;   // the server's answer to QUIT, deletions committed
 // A client line longer than this (POP3 commands are short) ends the session.
 constexpr size_t kMaxClientLine = 1024 * 1024;
 constexpr platform::UINT kBusyTimer = 100;   // swaps the tray icon while mail is examined
@@ -182,8 +183,9 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
                     CommandLoop(client);
                     // The server answers QUIT and then closes, which ends the relay thread
                     // after it has passed the answer on: deletions are committed and the
-                    // client gets its reply.
-                    WaitRelay(10000);
+                    // client gets its reply. Committing thousands of deletions can take a
+                    // loaded server well over ten seconds, so this wait is longer.
+                    WaitRelay(kQuitReplyWaitMs);
                 }
             }
         }
