@@ -8,6 +8,7 @@
 #include <sys/types.h>
 #include <strings.h>
 #include <unistd.h>
+#include <string_view>
 #include <unordered_set>
 
 #include "components/toolwick/spam_util.h"
@@ -67,14 +68,36 @@ void FormatRecord(const MAILINFO& m, char out[CIMAPMail::kRecordSize])
     out[22] = static_cast<char>(PackFlags(m));
 }
 
-std::string LowerAscii(const char* s)
+char FoldAscii(char c)
 {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
+
+// File names compared without regard to ASCII case, straight on the names the folder and the
+// index already hold: a rescan of a large folder allocates nothing per message for them.
+struct FoldedHash {
+    size_t operator()(std::string_view s) const
+    {
+        size_t h = 14695981039346656037ull;
+        for (char c : s)
+            h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
+        return h;
+    }
+};
+
+struct FoldedEqual {
+    bool operator()(std::string_view a, std::string_view b) const
+    {
+        if (a.size() != b.size())
+            return false;
+        for (size_t i = 0; i < a.size(); ++i)
+            if (FoldAscii(a[i]) != FoldAscii(b[i]))
+                return false;
+        return true;
+    }
+};
+
+using FoldedNameSet = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;
 
 bool ReadWholeFile(FILE* f, std::string& out)
 {
@@ -191,8 +214,15 @@ void CIMAPMail::FolderMailInit(const char* folder)
 void CIMAPMail::Rescan()
 {
     const std::string index = IndexPath();
+    // The names are only looked up, so the listing stays unsorted; the few files the index
+    // does not know are put in order below.
     std::vector<std::string> files;
-    GetMailFileList(m_FolderPath.c_str(), files);
+    {
+        Guard guard(g_StoreLock);
+        for (platform::DirEntry& e : platform::ListDirectory(m_FolderPath, kMessagePattern, false, false))
+            if (!e.isDirectory)
+                files.push_back(std::move(e.name));
+    }
     if (!LoadMailList(index.c_str())) {
         // UIDs start again from 1: a file of its own, so that it is born anew and clients
         // see a new UID validity even when a damaged index was left behind.
@@ -200,17 +230,17 @@ void CIMAPMail::Rescan()
         SaveFID(index.c_str(), 0);
     }
 
-    std::unordered_set<std::string> listed;
+    FoldedNameSet listed;
     listed.reserve(files.size() * 2);
     for (const std::string& f : files)
-        listed.insert(LowerAscii(f.c_str()));
+        listed.insert(f);
 
     // Keep the entries whose file is there, each file and each UID once. The counter never
     // falls below a UID the index has held, even if its header was damaged.
     long counter = LoadFID(index.c_str());
     for (const auto& e : m_MailList)
         counter = std::max<long>(counter, e->uid);
-    std::unordered_set<std::string> kept;
+    FoldedNameSet kept;   // names inside the entries, which stay put while the list is rebuilt
     std::unordered_set<int> uids;
     kept.reserve(m_MailList.size() * 2);
     uids.reserve(m_MailList.size() * 2);
@@ -218,7 +248,7 @@ void CIMAPMail::Rescan()
     entries.reserve(m_MailList.size());
     std::vector<MAILINFO*> needUid;
     for (auto& e : m_MailList) {
-        std::string key = LowerAscii(e->name);
+        std::string_view key = e->name;
         if (!listed.count(key) || !kept.insert(key).second)
             continue;
         if (!uids.insert(e->uid).second)
@@ -231,9 +261,14 @@ void CIMAPMail::Rescan()
             break;
         e->uid = static_cast<int>(++counter);
     }
-    // Files the index does not know: new \Recent messages with the next UIDs.
-    for (const std::string& f : files) {
-        if (kept.count(LowerAscii(f.c_str())) || counter >= kMaxUid)
+    // Files the index does not know: new \Recent messages with the next UIDs, in name order.
+    std::vector<std::string> unknown;
+    for (std::string& f : files)
+        if (!kept.count(f))
+            unknown.push_back(std::move(f));
+    std::sort(unknown.begin(), unknown.end(), platform::LessNameNoCase);
+    for (const std::string& f : unknown) {
+        if (counter >= kMaxUid)
             continue;
         auto e = std::make_unique<MAILINFO>();
         std::memset(e.get(), 0, sizeof(MAILINFO));

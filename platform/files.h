@@ -23,10 +23,15 @@ struct DirEntry {
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
 // Entries of `dir` (not "." or "..") whose names match `pattern`, sorted by name without
-// regard to case. An unreadable or missing directory lists nothing. Sizes cost one stat per
-// entry, so they are filled only on request; the kind comes from the directory itself.
+// regard to case unless `sorted` is false (then in the directory's own order, for callers
+// that only look names up). An unreadable or missing directory lists nothing. Sizes cost one
+// stat per entry, so they are filled only on request; the kind comes from the directory itself.
 std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern = "*",
-                                    bool withSizes = false);
+                                    bool withSizes = false, bool sorted = true);
+
+// The order ListDirectory sorts by: ASCII case ignored, names that differ only in case in
+// byte order.
+bool LessNameNoCase(const std::string& a, const std::string& b);
 
 // Resolves the relative path `rel` ('/'-separated) below `root`, matching every component
 // against the existing entries without regard to case; components that do not exist are
