@@ -2,7 +2,10 @@
 
 #include "components/almanac/program_info.h"
 #include "common/client_socket.h"
+#include "common/smtp_starttls.h"
 #include "orvanta/accounts/smtp_accounts.h"
+#include "orvanta/core/log.h"
+#include "orvanta/core/settings.h"
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/proxy/smtp_reply.h"
 #include "platform/codepage.h"
@@ -55,10 +58,25 @@ std::string WarningMessage(const std::string& sender, const std::string& recipie
 bool SendWarningMailTo(const std::string& serverName, int port, const std::string& sender,
                        const std::string& recipient, const std::string& text) {
     CClientSocket server(kCapacity);
-    if (server.Connect(serverName.c_str(), port) != 1) return false;
-    // The greeting first, then one reply for every command: a refused recipient ends the
-    // dialogue before DATA.
-    bool sent = Check(server) && Command(server, "HELO localhost") &&
+    const std::string where = "Warning mail: " + serverName + ":" + std::to_string(port);
+    int connected = smtptls::Connect(server, serverName.c_str(), port);
+    if (connected == -30) LogUtf8(where + ": TLS failed (" + server.TlsError().substr(0, 200) + "); not sent.");
+    if (connected != 1) return false;
+    if (!Check(server)) {
+        server.Close();
+        return false;
+    }
+    // TLS is settled with an EHLO before the HELO the dialogue has always begun with; once the
+    // server offers TLS nothing goes out without it.
+    std::string reply, failure;
+    int code = 0;
+    int secured = smtptls::Negotiate(server, "EHLO localhost", GetSetting(IntSetting::TlsRequired) != 0, &reply,
+                                     &code, &failure);
+    if (secured == smtptls::kNoTls) LogUtf8(where + " offers no TLS and TLS_REQUIRED is 1; not sent.");
+    if (secured == smtptls::kTlsFailed) LogUtf8(where + ": TLS failed (" + failure.substr(0, 200) + "); not sent.");
+    if (secured != smtptls::kReady) return false;
+    // One reply for every command: a refused recipient ends the dialogue before DATA.
+    bool sent = Command(server, "HELO localhost") &&
                 Command(server, "MAIL FROM: <" + recipient + ">") && Command(server, "RCPT TO: <" + sender + ">") &&
                 Command(server, "DATA");
     if (sent) {

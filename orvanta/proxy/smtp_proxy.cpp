@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <vector>
 
+#include "common/smtp_starttls.h"
 #include "orvanta/accounts/smtp_accounts.h"
 #include "orvanta/core/log.h"
 #include "orvanta/core/settings.h"
@@ -22,6 +23,9 @@ namespace {
 
 constexpr const char* kGreeting = "220 Orvanta ESMTP Proxy Server... by pellix";
 constexpr const char* kHeloReply = "250 Bang ga ! Orvanta ESMTP Proxy Server... by pellix";
+// To the client when the real server could not be reached over TLS (or offers none while
+// TLS_REQUIRED is 1).
+constexpr std::string_view kTlsRefusal = "421 4.7.0 No secure connection to the outgoing server; closing\r\n";
 constexpr int kReplyReadSize = 2048;       // server reply lines are read 2047 bytes at a time
 constexpr size_t kMaxCommandLine = 64 * 1024;   // AUTH lines may be long; no command is longer
 constexpr size_t kReceiveSize = 64 * 1024;
@@ -197,16 +201,54 @@ CSmtpProxy::~CSmtpProxy() { Terminate(); }
 
 void CSmtpProxy::SetServerChooser(ServerChooser chooser) { chooser_ = std::move(chooser); }
 
-int CSmtpProxy::ConnectServer(const std::string& host, int port) {
-    int result = server_.Connect(host.c_str(), port);
-    if (result == 1) {
-        // Commands and replies are small and answered at once: no Nagle delay on them.
-        int on = 1;
-        ::setsockopt(server_.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+bool CSmtpProxy::OpenServer(const std::string& host, int port, const std::string& ehlo, std::string* ehloReply) {
+    ehloReply->clear();
+    lastCode_ = 0;
+    const std::string where = "SMTP proxy: " + host + ":" + std::to_string(port);
+    auto refuse = [&](const std::string& why) {
+        orvanta::LogUtf8(where + why + "; closed.");
+        server_.Close();
+        WriteToClient(kTlsRefusal);
+        return false;
+    };
+    int connected = smtptls::Connect(server_, host.c_str(), port);
+    if (connected == -30) return refuse(": TLS failed (" + server_.TlsError().substr(0, 200) + ")");
+    if (connected != 1) {
+        orvanta::LogUtf8(where + " cannot be reached; closed.");
+        return false;
     }
-    orvanta::LogUtf8("SMTP proxy: " + host + ":" + std::to_string(port) +
-                     (result == 1 ? " connected" : " cannot be reached"));
-    return result;
+    // Commands and replies are small and answered at once: no Nagle delay on them.
+    int on = 1;
+    ::setsockopt(server_.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (!ReadReply(false)) {
+        orvanta::LogUtf8(where + ": the server went away before its greeting; closed.");
+        server_.Close();
+        return false;
+    }
+    std::string failure;
+    bool tlsRequired = orvanta::GetSetting(IntSetting::TlsRequired) != 0;
+    int secured = smtptls::Negotiate(server_, ehlo, tlsRequired, ehloReply, &lastCode_, &failure);
+    switch (secured) {
+    case smtptls::kReady:
+        orvanta::LogUtf8(where + (server_.IsTls() ? " connected over TLS"
+                                                  : " connected in plain text (the server offers no TLS)"));
+        return true;
+    case smtptls::kNoTls:
+        ehloReply->clear();
+        return refuse(" offers no TLS and TLS_REQUIRED is 1");
+    case smtptls::kTlsFailed:
+        ehloReply->clear();
+        return refuse(": TLS failed (" + failure.substr(0, 200) + ")");
+    default:
+        orvanta::LogUtf8(where + ": " + failure + "; closed.");
+        return false;
+    }
+}
+
+void CSmtpProxy::WriteToClient(std::string_view wire) {
+    if (wire.empty()) return;
+    std::lock_guard guard(sessionLock_);
+    if (client_) client_->Write(wire.data(), static_cast<int>(wire.size()));
 }
 
 bool CSmtpProxy::SendToServer(std::string_view line) {
@@ -224,10 +266,7 @@ bool CSmtpProxy::ReadAndRelay(bool relay, bool ehlo) {
     bool ok = smtpreply::ReadReply(server_, kReplyReadSize, relay ? &wire : nullptr, &lastCode_);
     if (ok && ehlo && lastCode_ >= 200 && lastCode_ < 300) wire = smtpproxy::RelayableEhloReply(wire);
     // What arrived of a broken reply still goes on: the client sees what the server said.
-    if (relay && !wire.empty()) {
-        std::lock_guard guard(sessionLock_);
-        if (client_) client_->Write(wire.data(), static_cast<int>(wire.size()));
-    }
+    if (relay) WriteToClient(wire);
     return ok;
 }
 
@@ -282,8 +321,12 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket) {
             }
             std::string host = orvanta::GetSetting(StringSetting::SelectSmtpServer);
             if (host.empty()) break;
-            if (ConnectServer(host, orvanta::GetSetting(IntSetting::SelectSmtpPort)) != 1) break;
-            if (!ReadReply(false) || !SendToServer(greeting) || !ReadEhloReply()) break;
+            // The client gets the EHLO reply from inside TLS, so its AUTH runs protected.
+            std::string ehloReply;
+            bool opened = OpenServer(host, orvanta::GetSetting(IntSetting::SelectSmtpPort), greeting, &ehloReply);
+            if (opened && lastCode_ >= 200 && lastCode_ < 300) ehloReply = smtpproxy::RelayableEhloReply(ehloReply);
+            WriteToClient(ehloReply);
+            if (!opened) break;
             greeted = upstream = true;
             continue;
         }
@@ -297,10 +340,11 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket) {
                 orvanta::LogUtf8("SMTP proxy: no account's server for " + sender + "; closed.");
                 break;
             }
-            if (ConnectServer(host, port) != 1) break;
-            if (!ReadReply(false) || !SendToServer(greeting) || !ReadReply(false) || !SendToServer(line) ||
-                !ReadReply(true))
-                break;
+            // TLS is settled with an EHLO of the client's name first; the client's own HELO
+            // and MAIL FROM follow inside it.
+            std::string ehloReply;
+            if (!OpenServer(host, port, "EHLO" + greeting.substr(4), &ehloReply)) break;
+            if (!SendToServer(greeting) || !ReadReply(false) || !SendToServer(line) || !ReadReply(true)) break;
             upstream = true;
             continue;
         }

@@ -14,6 +14,10 @@
 // connected at its first MAIL FROM to the server of the account that owns the sender
 // address; a client that greets with EHLO goes to the server the user chose, and gets that
 // server's own EHLO reply so that authentication runs between the two.
+//
+// Towards the real server the proxy speaks TLS whenever it can (implicit on port 465, else
+// STARTTLS when offered) and never falls back to plain text once TLS was offered; the client's
+// side stays plain text on loopback. A server without TLS is used unless TLS_REQUIRED is 1.
 class CSmtpProxy : public CProxyBase {
 public:
     // Stands in for the server choice dialog: false for Cancel; on OK it has stored the
@@ -42,9 +46,14 @@ protected:
 
 private:
     bool ReadAndRelay(bool relay, bool ehlo);
-    // Opens the connection to the real server: 1 when connected, else the connection's
-    // result (-10, -20).
-    int ConnectServer(const std::string& host, int port);
+    // Opens the connection to the real server, reads its greeting and settles TLS with the
+    // command `ehlo`: TLS from the first byte on port 465, else STARTTLS when the EHLO reply
+    // offers it. *ehloReply receives the EHLO reply the session goes on with (the one inside
+    // TLS, without STARTTLS), lastCode_ its code. False when the session cannot go on: the
+    // reason is logged and the connection closed; a refusal for TLS's sake is also told to
+    // the client (421), a broken reply leaves in *ehloReply what arrived of it.
+    bool OpenServer(const std::string& host, int port, const std::string& ehlo, std::string* ehloReply);
+    void WriteToClient(std::string_view wire);
     bool SendToServer(std::string_view line);
 
     ServerChooser chooser_;
