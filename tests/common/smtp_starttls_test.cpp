@@ -242,6 +242,7 @@ TEST_F(SmtpTls, RefusalsAndServersWithoutTls)
         int result;
         const char* failure;
         std::vector<std::string> received;   // by the server, in order
+        bool hangUp = false;                  // the server closes right after its EHLO reply
     } cases[] = {
         {"250-mail\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n", "454 4.7.0 not now\r\n", false, smtptls::kTlsFailed,
          "the server offered STARTTLS but refused it: 454 4.7.0 not now", {"EHLO me", "STARTTLS"}},
@@ -250,6 +251,9 @@ TEST_F(SmtpTls, RefusalsAndServersWithoutTls)
         // A reply behind the 220, sent before TLS began, is never read as protected.
         {"250-mail\r\n250 STARTTLS\r\n", "220 go\r\n250 injected\r\n", false, smtptls::kTlsFailed,
          "the server sent more than its answer before TLS began", {"EHLO me", "STARTTLS"}},
+        // Half a reply, then nothing: whether TLS was on offer is unknown, so nothing more is sent.
+        {"250-mail\r\n250-STARTTLS\r\n", "", false, smtptls::kBroken, "the server went away after EHLO",
+         {"EHLO me"}, true},
     };
     for (const Case& c : cases) {
         std::vector<std::string> received;
@@ -259,12 +263,15 @@ TEST_F(SmtpTls, RefusalsAndServersWithoutTls)
                 std::string line;
                 while (conn.Line(&line)) {
                     received.push_back(line);
-                    if (line == "STARTTLS")
+                    if (line == "STARTTLS") {
                         conn.Send(c.startTlsReply);
-                    else if (line.rfind("EHLO", 0) == 0)
+                    } else if (line.rfind("EHLO", 0) == 0) {
                         conn.Send(c.ehloReply);
-                    else
+                        if (c.hangUp)
+                            return;
+                    } else {
                         conn.Send("250 ok\r\n");
+                    }
                 }
             });
             CClientSocket s(2048);
