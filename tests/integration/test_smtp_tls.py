@@ -310,16 +310,28 @@ class SmtpTlsTests(unittest.TestCase):
 
 @unittest.skipUnless(smtp_server.available(), "aiosmtpd is not installed for this Python (use /usr/bin/python3)")
 class WarningMailTlsTests(unittest.TestCase):
-    def test_warning_goes_out_over_starttls(self):
-        from test_pipeline_flow import FakePop3, msg, rules_tool, SUBJECT
+    def fetch_spam(self, o, sender, subject):
+        from test_pipeline_flow import FakePop3, msg
         import poplib
+        fake = FakePop3([msg(sender, subject, to=b"me@example.net")])
+        fake.drop = False
+        fake.start()
+        self.addCleanup(fake.stop)
+        p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=60)
+        # A user of its own each time: a UIDL the account has seen before is not examined again.
+        p.user("%s#127.0.0.1#%d" % (sender.decode().split("@")[0], fake.port))
+        p.pass_("pw")
+        self.assertEqual(p.stat()[0], 0)   # the spam is held back, and a warning goes out
+        p.quit()
+
+    def test_warning_goes_out_over_starttls_and_never_in_plain_text(self):
+        from test_pipeline_flow import rules_tool, SUBJECT
         if not can_bind("127.0.0.1", 25):
             self.skipTest("cannot listen on 127.0.0.1:25")
         tmp = tempfile.mkdtemp(prefix="orvanta-warn-tls-")
         self.addCleanup(shutil.rmtree, tmp, True)
         ca = CertAuthority(tmp)
-        smtp = TlsSmtpServer(*ca.issue("local", "localhost", ["IP:127.0.0.1"]), port=25).start()
-        self.addCleanup(smtp.stop)
+        stranger_ca = CertAuthority(tmp, "Stranger CA")
         o = Orvanta(os.path.join(tmp, "orvanta"))
         self.addCleanup(o.stop)
         o.env["ORVANTA_CA_FILE"] = ca.cert_path
@@ -333,18 +345,25 @@ class WarningMailTlsTests(unittest.TestCase):
         o.set_dword("USE_WARN", 1)
         o.set_dword("Select_Warn", 0)
         o.start()
-        fake = FakePop3([msg(b"spammer@spam.example", b"cheap watches", to=b"me@example.net")])
-        fake.drop = False
-        fake.start()
-        self.addCleanup(fake.stop)
-        p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=60)
-        p.user("u#127.0.0.1#%d" % fake.port)
-        p.pass_("pw")
-        self.assertEqual(p.stat()[0], 0)
-        p.quit()
+
+        # A certificate nobody trusts: the warning stays unsent, nothing follows the handshake.
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(*stranger_ca.issue("stranger", "localhost", ["IP:127.0.0.1"]))
+        scripted = ScriptedSmtp("starttls", context, port=25)
+        try:
+            self.fetch_spam(o, b"first@spam.example", b"cheap watches")
+            self.assertTrue(scripted.done.wait(20), o.output())
+            self.assertEqual(scripted.received, ["EHLO localhost", "STARTTLS", "<handshake failed>"])
+            o.wait_line("Warning mail: 127.0.0.1:25: TLS failed (certificate issuer unknown")
+        finally:
+            scripted.stop()
+
+        # A trusted one; the server takes MAIL only after STARTTLS, and the HELO came inside TLS.
+        smtp = TlsSmtpServer(*ca.issue("local", "localhost", ["IP:127.0.0.1"]), port=25).start()
+        self.addCleanup(smtp.stop)
+        self.fetch_spam(o, b"spammer@spam.example", b"cheap watches again")
         got = smtp.wait_messages(1)
         self.assertEqual(len(got), 1, o.output())
-        # The server takes MAIL only after STARTTLS; the HELO came inside TLS as before.
         self.assertTrue(got[0].tls)
         self.assertEqual(got[0].helo, "localhost")
         self.assertEqual(got[0].mail_from, "me@example.net")
