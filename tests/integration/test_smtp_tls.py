@@ -18,7 +18,6 @@ import ssl
 import sys
 import tempfile
 import threading
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
