@@ -57,12 +57,13 @@ struct ScriptedServer {
 
 TEST(WarningMail, DialogueWaitsForEveryReply) {
     ScriptedServer s;
-    s.Play({"220-welcome\r\n220 mail.example\r\n", "250 hi\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n",
-            "354 send\r\n", "250 queued\r\n", "221 bye\r\n"});
+    s.Play({"220-welcome\r\n220 mail.example\r\n", "250-mail.example\r\n250 8BITMIME\r\n", "250 hi\r\n",
+            "250 sender ok\r\n", "250 rcpt ok\r\n", "354 send\r\n", "250 queued\r\n", "221 bye\r\n"});
     EXPECT_TRUE(SendWarningMailTo("127.0.0.1", s.server.port(), "spam@bad.example", "me@home.example",
                                   "stop it\r\n.\r\nplease"));
     s.server.Join();
-    std::vector<std::string> expected = {"HELO localhost", "MAIL FROM: <me@home.example>",
+    // The EHLO asks for STARTTLS; without it the dialogue goes on in plain text.
+    std::vector<std::string> expected = {"EHLO localhost", "HELO localhost", "MAIL FROM: <me@home.example>",
                                          "RCPT TO: <spam@bad.example>", "DATA", "FROM: me@home.example",
                                          "To: spam@bad.example", "SUBJECT: " + kSubject, "", "stop it", "..",
                                          "please", ".", "QUIT"};
@@ -71,11 +72,11 @@ TEST(WarningMail, DialogueWaitsForEveryReply) {
 
 TEST(WarningMail, RefusedRecipientEndsBeforeData) {
     ScriptedServer s;
-    s.Play({"220 mail.example\r\n", "250 hi\r\n", "250 sender ok\r\n", "550 no such user\r\n", "250 x\r\n",
-            "250 x\r\n"});
+    s.Play({"220 mail.example\r\n", "250 mail.example\r\n", "250 hi\r\n", "250 sender ok\r\n",
+            "550 no such user\r\n", "250 x\r\n", "250 x\r\n"});
     EXPECT_FALSE(SendWarningMailTo("127.0.0.1", s.server.port(), "spam@bad.example", "me@home.example", "text"));
     s.server.Join();
-    std::vector<std::string> expected = {"HELO localhost", "MAIL FROM: <me@home.example>",
+    std::vector<std::string> expected = {"EHLO localhost", "HELO localhost", "MAIL FROM: <me@home.example>",
                                          "RCPT TO: <spam@bad.example>"};
     EXPECT_EQ(s.seen, expected);
 }
