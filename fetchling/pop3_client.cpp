@@ -74,6 +74,7 @@ bool CPop3Client::IsTls() const
 int CPop3Client::NegotiateTls(bool tlsRequired)
 {
     m_sTlsFailure.clear();
+    m_bPipelining = false;
     if (!m_bConnect || !m_pSocket)
         return -10;
     if (m_pSocket->IsTls())
@@ -90,6 +91,7 @@ int CPop3Client::NegotiateTls(bool tlsRequired)
     if (m_pSocket->ReadLine(line, sizeof line) < 0)
         return fail(-10, "the server closed the connection after CAPA");
     bool offered = false;
+    bool pipelining = false;
     if (StartsOk(line)) {
         // The listing ends with ".": every line is read, long ones piece by piece.
         for (int count = 0;; ++count) {
@@ -108,11 +110,14 @@ int CPop3Client::NegotiateTls(bool tlsRequired)
                 break;
             if (whole && strncasecmp(line, "STLS", 4) == 0 && (line[4] == '\0' || line[4] == ' '))
                 offered = true;
+            if (whole && strcasecmp(line, "PIPELINING") == 0)
+                pipelining = true;
         }
     }
     if (!offered) {
         if (tlsRequired)
             return fail(-40, "the server offers no TLS");
+        m_bPipelining = pipelining;
         return 1;
     }
 
@@ -163,6 +168,7 @@ void CPop3Client::CloseSocket()
     if (m_pSocket)
         m_pSocket->Close();
     m_bConnect = false;
+    m_bPipelining = false;
     DebugMesg(fetchling_text::kClosed);
 }
 

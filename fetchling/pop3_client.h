@@ -46,6 +46,10 @@ public:
     // connection is closed: once TLS is offered, nothing is sent in plain text any more.
     int NegotiateTls(bool tlsRequired);
     bool IsTls() const;
+    // Whether NegotiateTls's CAPA listing named PIPELINING and the connection stayed as it was
+    // (a listing from before STLS no longer counts): commands may then go out before the
+    // replies to earlier ones have arrived.
+    bool OffersPipelining() const { return m_bPipelining; }
     // Why the last Connect or NegotiateTls gave up on TLS, one line; empty otherwise.
     const std::string& TlsFailure() const { return m_sTlsFailure; }
     bool IsConnect() const { return m_bConnect; }
@@ -94,5 +98,6 @@ private:
     char m_szPwd[100] = {};
     std::unique_ptr<CPop3TranCommand> m_pCommand;
     std::atomic<bool> m_bConnect{false};
+    bool m_bPipelining = false;
     std::string m_sTlsFailure;
 };

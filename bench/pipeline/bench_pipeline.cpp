@@ -21,6 +21,7 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <thread>
@@ -153,7 +154,16 @@ double DirectRetrieval(int port, const std::string& user, size_t* bytes) {
 
 // Through the proxy: the log-in up to the proxy's answer to PASS, which comes after the
 // examination. Returns seconds; `offered` gets the client's message count.
-double Examination(int proxyPort, const std::string& user, int* offered) {
+double CpuSeconds() {
+    rusage u{};
+    ::getrusage(RUSAGE_SELF, &u);
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The wall time of one examination; *cpu receives the processor time this process (the proxy
+// and its pipeline) used meanwhile, which tells our own work from waiting for the server.
+double Examination(int proxyPort, const std::string& user, int* offered, double* cpu) {
+    const double cpu0 = CpuSeconds();
     auto t0 = std::chrono::steady_clock::now();
     Client c(proxyPort);
     Expect(c, "greeting");
@@ -162,6 +172,7 @@ double Examination(int proxyPort, const std::string& user, int* offered) {
     c.Send("PASS secret");
     Expect(c, "PASS (examination)");
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    *cpu = CpuSeconds() - cpu0;
     c.Send("STAT");
     std::string stat = c.Line();
     *offered = std::atoi(stat.c_str() + 4);
@@ -331,7 +342,7 @@ int main() {
     DirectRetrieval(dovecot.port, "direct", &bytes);
     for (int r = 0; r < kRounds; ++r) DirectRetrieval(dovecot.port, "exam" + std::to_string(r), &bytes);
 
-    double bestDirect = 1e9, bestExam = 1e9;
+    double bestDirect = 1e9, bestExam = 1e9, bestCpu = 0;
     int offered = 0;
     size_t stored = 0;
     for (int r = 0; r < kRounds; ++r) {
@@ -345,7 +356,12 @@ int main() {
         orvanta::pipeline::CreateFilterSets(nullptr, dir, dir);
         orvanta::pipeline::EnsureInbox();
         CIMAPFolder(dir.c_str()).CreateFolder("Junk", 1, 0);
-        bestExam = std::min(bestExam, Examination(proxyPort, "exam" + std::to_string(r) + via, &offered));
+        double cpu = 0;
+        double exam = Examination(proxyPort, "exam" + std::to_string(r) + via, &offered, &cpu);
+        if (exam < bestExam) {
+            bestExam = exam;
+            bestCpu = cpu;
+        }
 
         CIMAPMail junk(dir.c_str());
         junk.FolderMailInit("Junk");
@@ -356,6 +372,7 @@ int main() {
     std::printf("direct retrieval of %d messages (%zu bytes)   %8.1f ms\n", kMessages, bytes, bestDirect * 1000);
     std::printf("examination with 1,000 private rules          %8.1f ms  (%zu stored as spam, %d offered)\n",
                 bestExam * 1000, stored, offered);
+    std::printf("  of which processor time in the proxy and pipeline %8.1f ms\n", bestCpu * 1000);
     std::printf("ratio %.3f  target <= 1.30: %s\n", ratio, ratio <= 1.30 ? "met" : "MISSED");
 
     proxy.Terminate();

@@ -43,6 +43,26 @@ void Offer(ProxyMesgList& list, int number, long size, const char* uid) {
     list.push_back(MakeProxyMesg(number, static_cast<int>(size), uid));
 }
 
+struct ServerMessage {
+    int number;
+    long size;
+    std::string uid;
+};
+
+// Reads and drops the answer to a RETR that went out ahead and is not wanted any more.
+void DrainRetr(CPop3TranCommand& command, CPop3Client& client) {
+    if (!command.CheckOKReply()) return;
+    std::vector<char> line(MessageReader::kLineSize);
+    bool atLineStart = true;
+    for (;;) {
+        int n = client.ReadLine(line.data(), MessageReader::kLineSize);
+        if (n < 0) return;
+        const bool ended = client.LastLineEnded();
+        if (atLineStart && ended && n == 1 && line[0] == '.') return;
+        atLineStart = ended;
+    }
+}
+
 }  // namespace
 
 int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& list) {
@@ -74,12 +94,29 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
     const bool bounded = settings.examSeconds > 0;
     const auto deadline = started + std::chrono::seconds(bounded ? settings.examSeconds : 0);
 
+    std::vector<ServerMessage> messages;
     mesgs->Reset();
-    while (mesgs->GetNextMesg()) {
-        const int number = mesgs->GetMesgID();
-        const long size = mesgs->GetMesgOctet();
-        const std::string uid = mesgs->GetMesgUID();
+    while (mesgs->GetNextMesg()) messages.push_back({mesgs->GetMesgID(), mesgs->GetMesgOctet(), mesgs->GetMesgUID()});
+
+    // A server that allows pipelining gets the next message's RETR before the current one is
+    // read and judged, so it prepares that message meanwhile; and the deletions go out
+    // together at the end (a POP3 server carries them out only at QUIT anyway).
+    const bool pipelined = client.OffersPipelining();
+    int ahead = 0;   // the message whose RETR is out and not answered yet, or 0
+    auto dropAhead = [&](int number) {
+        if (ahead != 0 && ahead == number) {
+            DrainRetr(*command, client);
+            ahead = 0;
+        }
+    };
+    std::vector<int> deletions;
+
+    for (size_t i = 0; i < messages.size(); ++i) {
+        const int number = messages[i].number;
+        const long size = messages[i].size;
+        const std::string& uid = messages[i].uid;
         if (account->IsExistUID(uid.c_str())) {
+            dropAhead(number);   // a UID the server gave twice
             Offer(list, number, size, uid.c_str());
             continue;
         }
@@ -87,14 +124,30 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         // log-in, so a slow server still makes progress. A message left here is neither offered
         // nor recorded: it stays on the server and is examined at the next log-in.
         if (bounded && examined > 0 && std::chrono::steady_clock::now() >= deadline) {
+            dropAhead(number);
             ++leftForLater;
             continue;
         }
         ++examined;
         verdict.Reset();
-        if (!command->Retr(number)) {
+        bool retrieved;
+        if (ahead == number) {
+            retrieved = command->CheckOKReply();
+            ahead = 0;
+        } else {
+            retrieved = command->Retr(number);
+        }
+        if (!retrieved) {
             Offer(list, number, size, uid.c_str());
             continue;
+        }
+        if (pipelined) {
+            for (size_t j = i + 1; j < messages.size(); ++j) {
+                if (account->IsExistUID(messages[j].uid.c_str())) continue;
+                client.SendLine(("RETR " + std::to_string(messages[j].number)).c_str());
+                ahead = messages[j].number;
+                break;
+            }
         }
         MessageReader::Result read = reader.Read(source, tempPath, verdict);
         if (read == MessageReader::Result::FileError) {
@@ -121,11 +174,18 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         }
         if (!uid.empty()) account->AddHistory(uid.c_str());
         if (takeOut) {
-            command->Dele(number);
+            deletions.push_back(number);
             ++taken;
         } else {
             Offer(list, number, size, uid.c_str());
         }
+    }
+    dropAhead(ahead);
+    if (pipelined) {
+        for (int number : deletions) client.SendLine(("DELE " + std::to_string(number)).c_str());
+        for (size_t k = 0; k < deletions.size(); ++k) command->CheckOKReply();
+    } else {
+        for (int number : deletions) command->Dele(number);
     }
     if (leftForLater > 0)
         LogUtf8("Mail examination stopped after " + std::to_string(settings.examSeconds) + " second(s) (EXAM_SECONDS): " +
