@@ -5,13 +5,13 @@
 #include <vector>
 
 #include "common/client_socket.h"
+#include "common/smtp_reply.h"
 
 namespace smtptls {
 
 namespace {
 
-constexpr size_t kMaxLine = 64 * 1024;   // a longer reply line counts as broken
-constexpr int kMaxLines = 1000;          // so does a reply of more lines
+constexpr int kReadSize = 2048;   // the connection's reads of a reply line
 
 // The lines of `wire` without their CR LF.
 std::vector<std::string_view> Lines(std::string_view wire)
@@ -86,27 +86,7 @@ std::string WithoutStartTls(std::string_view wire)
 bool ReadReply(CClientSocket& server, std::string* wire, int* code)
 {
     wire->clear();
-    *code = 0;
-    char buffer[2048];
-    for (int count = 0; count < kMaxLines; ++count) {
-        std::string line;
-        do {
-            int n = server.ReadLine(buffer, sizeof buffer);
-            if (n < 0)
-                return false;
-            line.append(buffer, static_cast<size_t>(n));
-            if (line.size() > kMaxLine)
-                return false;
-        } while (!server.LastLineEnded());
-        if (line.size() < 3)
-            return false;
-        *wire += line + "\r\n";
-        if (line.size() == 3 || line[3] != '-') {
-            *code = std::atoi(line.substr(0, 3).c_str());
-            return *code >= 100 && *code < 600;
-        }
-    }
-    return false;
+    return smtpreply::ReadReply(server, kReadSize, wire, code) && *code >= 100 && *code < 600;
 }
 
 int Negotiate(CClientSocket& server, const std::string& ehlo, bool tlsRequired, std::string* reply, int* code,

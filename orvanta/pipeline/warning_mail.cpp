@@ -7,7 +7,7 @@
 #include "orvanta/core/log.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/pipeline/spam_notices.h"
-#include "orvanta/proxy/smtp_reply.h"
+#include "common/smtp_reply.h"
 #include "platform/codepage.h"
 
 namespace orvanta::pipeline {

@@ -12,7 +12,7 @@
 #include "orvanta/core/settings.h"
 #include "orvanta/core/texts.h"
 #include "orvanta/proxy/pop3_commands.h"
-#include "orvanta/proxy/smtp_reply.h"
+#include "common/smtp_reply.h"
 
 using orvanta::IntSetting;
 using orvanta::StringSetting;

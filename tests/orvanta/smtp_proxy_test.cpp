@@ -14,7 +14,7 @@
 #include "orvanta/accounts/smtp_accounts.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/proxy/smtp_proxy.h"
-#include "orvanta/proxy/smtp_reply.h"
+#include "common/smtp_reply.h"
 #include "platform/registry.h"
 
 using orvanta::IntSetting;

@@ -1,4 +1,4 @@
-#include "orvanta/proxy/smtp_reply.h"
+#include "common/smtp_reply.h"
 
 #include <vector>
 
@@ -16,7 +16,7 @@ bool ReadReply(CClientSocket& server, int readSize, std::string* wire, int* code
     if (code) *code = 0;
     if (readSize < 2) return false;
     std::vector<char> buffer(static_cast<size_t>(readSize));
-    for (;;) {
+    for (int count = 0; count < kMaxReplyLines; ++count) {
         std::string line;
         for (;;) {
             int n = server.ReadLine(buffer.data(), readSize);
@@ -40,6 +40,7 @@ bool ReadReply(CClientSocket& server, int readSize, std::string* wire, int* code
             return true;
         }
     }
+    return false;
 }
 
 }  // namespace smtpreply
