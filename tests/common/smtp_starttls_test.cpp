@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 
 #include "common/client_socket.h"
+#include "common/smtp_reply.h"
+#include "tests/common/loopback_server.h"
 #include "tests/common/tls_test_peer.h"
 
 extern char** environ;
@@ -185,6 +187,34 @@ TEST(SmtpStartTlsText, ImplicitTlsPorts)
         EXPECT_TRUE(smtptls::IsImplicitTlsPort(465)) << bad;
     }
     unsetenv("ORVANTA_SMTP_IMPLICIT_TLS_PORT");
+}
+
+// A reply is read whole across any cut of the reads; one that never ends, in length or in
+// lines, counts as broken instead of keeping the reader for ever.
+TEST(SmtpReplyRead, WholeRepliesAndEndlessOnes)
+{
+    testing_peer::LoopbackServer server;
+    std::string endless;
+    for (int i = 0; i < smtpreply::kMaxReplyLines + 1; ++i)
+        endless += "250-line " + std::to_string(i) + "\r\n";
+    server.Serve([&](testing_peer::Peer& p) {
+        p.SendAndPause("250-mail.exa");
+        p.SendAndPause("mple.org\r\n250-SIZE 10\r\n25");
+        p.Send("0 AUTH PLAIN\r\n354\r\n");
+        p.Send(endless + "250 too late\r\n");
+        p.RecvAll(2000);
+    });
+    CClientSocket s(64);
+    ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
+    std::string wire;
+    int code = -1;
+    ASSERT_TRUE(smtptls::ReadReply(s, &wire, &code));
+    EXPECT_EQ(wire, "250-mail.example.org\r\n250-SIZE 10\r\n250 AUTH PLAIN\r\n");
+    EXPECT_EQ(code, 250);
+    ASSERT_TRUE(smtpreply::ReadReply(s, 16, nullptr, &code));   // the code alone ends a reply
+    EXPECT_EQ(code, 354);
+    EXPECT_FALSE(smtptls::ReadReply(s, &wire, &code));
+    s.Close();
 }
 
 TEST_F(SmtpTls, StartTlsWithAioSmtpdThenAuthInsideTls)
