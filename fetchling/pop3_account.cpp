@@ -13,6 +13,15 @@
 
 namespace {
 
+// UIDs compare without regard to ASCII case, as strcasecmp does in the C locale.
+std::string Folded(std::string s)
+{
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
 std::string CutUid(const char* uid)
 {
     return std::string(uid, strnlen(uid, CPop3Account::kUidSize - 1));
@@ -84,6 +93,7 @@ bool CPop3Account::LoadHistoryFile()
     char record[kUidSize];
     while (in.read(record, kUidSize) && in.gcount() == kUidSize)
         m_History.push_back(CutUid(record));
+    RebuildFolded();
     return true;
 }
 
@@ -125,15 +135,32 @@ bool CPop3Account::IsExistUID(const char* uid) const
 {
     if (!uid)
         return false;
-    std::string wanted = CutUid(uid);
-    return std::any_of(m_History.begin(), m_History.end(),
-                       [&](const std::string& entry) { return strcasecmp(entry.c_str(), wanted.c_str()) == 0; });
+    return m_Folded.count(Folded(CutUid(uid))) > 0;
 }
 
 void CPop3Account::AddHistory(const char* uid)
 {
-    if (uid)
-        m_History.push_back(CutUid(uid));
+    if (!uid)
+        return;
+    m_History.push_back(CutUid(uid));
+    Count(m_History.back(), 1);
+}
+
+void CPop3Account::Count(const std::string& uid, int delta)
+{
+    std::string key = Folded(uid);
+    int& n = m_Folded[key];
+    n += delta;
+    if (n <= 0)
+        m_Folded.erase(key);
+}
+
+void CPop3Account::RebuildFolded()
+{
+    m_Folded.clear();
+    m_Folded.reserve(m_History.size());
+    for (const std::string& uid : m_History)
+        ++m_Folded[Folded(uid)];
 }
 
 void CPop3Account::RemoveHistory(const char* uid)
@@ -142,8 +169,10 @@ void CPop3Account::RemoveHistory(const char* uid)
         return;
     std::string wanted = CutUid(uid);
     auto it = std::find(m_History.begin(), m_History.end(), wanted);
-    if (it != m_History.end())
+    if (it != m_History.end()) {
+        Count(*it, -1);
         m_History.erase(it);
+    }
 }
 
 void CPop3Account::GetUidList(std::vector<std::string>& uids) const
@@ -157,6 +186,7 @@ void CPop3Account::RemoveUidList(std::vector<std::string>& current)
     for (const std::string& uid : current)
         keep.insert(uid.substr(0, kUidSize - 1));
     std::erase_if(m_History, [&](const std::string& entry) { return keep.find(entry) == keep.end(); });
+    RebuildFolded();
 }
 
 bool CPop3Account::RemoveHistoryFile(const char* directory, const char* name)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // One account on a real POP3 server and its UID history: the UIDs of the messages already
@@ -63,4 +64,11 @@ private:
     int m_nPort;
     bool m_bDirectoryCut;
     std::vector<std::string> m_History;
+    // The history's UIDs folded to lower case, each with how often it occurs: the examination
+    // asks for every message on the server, and a scan of the list made each log-in cost the
+    // square of the mailbox.
+    std::unordered_map<std::string, int> m_Folded;
+
+    void Count(const std::string& uid, int delta);
+    void RebuildFolded();
 };

@@ -189,15 +189,51 @@ TEST_F(AccountTest, CaseRulesOfLookupAndPruning)
     acc.GetUidList(uids);
     EXPECT_EQ(uids, (W{"keep", "keep"}));
 
+    EXPECT_FALSE(acc.IsExistUID("abc"));   // pruned away, and no longer found
+    EXPECT_FALSE(acc.IsExistUID("drop"));
+
     acc.RemoveHistory("KEEP");   // exact case only
     EXPECT_EQ(acc.GetHistoryCount(), 2);
     acc.RemoveHistory("keep");   // the first one only
     EXPECT_EQ(acc.GetHistoryCount(), 1);
+    EXPECT_TRUE(acc.IsExistUID("KEEP"));   // the other copy is still there
     acc.RemoveHistory(nullptr);
 
     std::vector<std::string> none;
     acc.RemoveUidList(none);
     EXPECT_EQ(acc.GetHistoryCount(), 0);
+    EXPECT_FALSE(acc.IsExistUID("keep"));
+}
+
+// A large history is looked up as the list says, however it was built: added, loaded from the
+// file, pruned, one entry removed.
+TEST_F(AccountTest, LargeHistoryLookupsFollowEveryChange)
+{
+    CPop3Account acc(dir.c_str(), "bighost", "h", "user1", "", 110);
+    const int n = 20000;
+    for (int i = 0; i < n; ++i)
+        acc.AddHistory(("UID-" + std::to_string(i)).c_str());
+    ASSERT_TRUE(acc.SaveHistoryFile());
+
+    CPop3Account loaded(dir.c_str(), "bighost", "h", "user1", "", 110);
+    ASSERT_TRUE(loaded.LoadHistoryFile());
+    EXPECT_TRUE(loaded.IsExistUID("uid-0"));
+    EXPECT_TRUE(loaded.IsExistUID("UID-19999"));
+    EXPECT_FALSE(loaded.IsExistUID("UID-20000"));
+
+    std::vector<std::string> current;
+    for (int i = 0; i < n; i += 2)
+        current.push_back("UID-" + std::to_string(i));
+    loaded.RemoveUidList(current);
+    EXPECT_EQ(loaded.GetHistoryCount(), n / 2);
+    int found = 0;
+    for (int i = 0; i < n; ++i)
+        found += loaded.IsExistUID(("uid-" + std::to_string(i)).c_str()) ? 1 : 0;
+    EXPECT_EQ(found, n / 2);
+    EXPECT_FALSE(loaded.IsExistUID("UID-1"));
+    loaded.RemoveHistory("UID-4");
+    EXPECT_FALSE(loaded.IsExistUID("UID-4"));
+    EXPECT_TRUE(loaded.IsExistUID("UID-6"));
 }
 
 TEST_F(AccountTest, CopiesAreIndependent)
