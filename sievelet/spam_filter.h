@@ -104,6 +104,9 @@ private:
     // Whether the index may answer for the rule at that position; a rule edited since the
     // index was built is not, and makes the next match rebuild it.
     bool Indexed(size_t position, const SPAM_FILTER& rule);
+    // The rule's number in the index's pattern set, or -1 when it is not there (or the rule
+    // changed since the index was built).
+    int PatternNumber(size_t position, const SPAM_FILTER& rule) const;
 
     std::vector<SPAM_FILTER> m_filters;
     std::string m_path;   // at most 499 bytes

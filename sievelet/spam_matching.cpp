@@ -68,6 +68,38 @@ const char* WordOf(SPAM_FILTER* rule, char (&buffer)[SPAM_WORD_SIZE])
     return buffer;
 }
 
+// Which pattern rules occur in one text: the index's pattern set is asked once, when the
+// first pattern rule needs that text, instead of one search per rule.
+class PatternHits {
+public:
+    PatternHits(const CRegExpSet* set, const char* text, size_t length) : set_(set), text_(text), length_(length) {}
+
+    // 1 when the pattern numbered `number` occurs in the text, 0 when it does not, -1 when the
+    // set cannot tell (the rule is then matched on its own).
+    int Occurs(int number)
+    {
+        if (number < 0 || !set_)
+            return -1;
+        if (!text_ || length_ == 0)
+            return 0;   // as CheckText: an empty text matches nothing
+        if (!asked_) {
+            asked_ = true;
+            decided_ = set_->Match(text_, &found_);
+        }
+        if (!decided_ || static_cast<size_t>(number) >= found_.size())
+            return -1;
+        return found_[static_cast<size_t>(number)] ? 1 : 0;
+    }
+
+private:
+    const CRegExpSet* set_;
+    const char* text_;
+    size_t length_;
+    bool asked_ = false;
+    bool decided_ = false;
+    std::vector<char> found_;
+};
+
 }  // namespace
 
 CRegExp* CSpamFilter::CompiledWord(const char* word)
@@ -182,6 +214,8 @@ sievelet::RuleIndex& CSpamFilter::Index()
     const size_t count = m_filters.size();
     std::vector<std::string> sender(count), subject(count), content(count);
     index->keys.resize(count);
+    index->patternNumber.assign(count, -1);
+    index->patterns = std::make_unique<CRegExpSet>();
     for (size_t i = 0; i < count; ++i) {
         SPAM_FILTER& rule = m_filters[i];
         char buffer[SPAM_WORD_SIZE];
@@ -196,7 +230,11 @@ sievelet::RuleIndex& CSpamFilter::Index()
             subject[i] = key.word;
         else if (IsContentRule(rule.property) && literal)
             content[i] = key.word;
+        if (!literal && !key.word.empty() && (rule.property == SPAM_PROPERTY_SUBJECT || IsContentRule(rule.property)))
+            index->patternNumber[i] = index->patterns->Add(key.word.c_str());
     }
+    if (!index->patterns->Compile())
+        index->patterns.reset();
     index->sender = sievelet::WordIndex(std::move(sender));
     index->subject = sievelet::WordIndex(std::move(subject));
     index->content = sievelet::WordIndex(std::move(content));
@@ -217,6 +255,18 @@ bool CSpamFilter::Indexed(size_t position, const SPAM_FILTER& rule)
     const bool literal = rule.match != SPAM_MATCH_REGEXP;
     return !key.word.empty() && (rule.property == SPAM_PROPERTY_SENDER ||
                                  rule.property == SPAM_PROPERTY_RECEIVER || literal);
+}
+
+int CSpamFilter::PatternNumber(size_t position, const SPAM_FILTER& rule) const
+{
+    if (!m_index || position >= m_index->keys.size())
+        return -1;
+    const sievelet::RuleIndex::Key& key = m_index->keys[position];
+    char buffer[SPAM_WORD_SIZE];
+    const char* word = WordOf(const_cast<SPAM_FILTER*>(&rule), buffer);
+    if (key.property != rule.property || key.match != rule.match || key.word != word)
+        return -1;
+    return m_index->patternNumber[position];
 }
 
 bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder,
@@ -264,6 +314,24 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
             ScanInto(index.content, text, m_inEntire);
     }
 
+    const CRegExpSet* patterns = index.patterns.get();
+    PatternHits subjectHits(patterns, subject, subjectLength);
+    PatternHits scratchHits(patterns, m_scratch.c_str(), m_scratch.size());
+    const char* names[] = {header->GetFromName(), header->GetReturnPathName(), header->GetSenderName(),
+                           header->GetToName(), header->GetSubject()};
+    std::vector<PatternHits> nameHits;
+    for (const char* name : names)
+        nameHits.emplace_back(patterns, name, name ? std::strlen(name) : 0);
+    // A pattern rule on one text: the set's answer, or a search of its own when it has none.
+    auto patternRule = [&](PatternHits& hits, size_t i, SPAM_FILTER& rule, const char* text, size_t length) {
+        int occurs = hits.Occurs(PatternNumber(i, rule));
+        if (occurs < 0)
+            return text != nullptr && CheckText(text, length, &rule, folder, action);
+        if (occurs == 1)
+            RuleHit(&rule, folder, action);
+        return occurs == 1;
+    };
+
     for (size_t i = 0; i < count; ++i) {
         SPAM_FILTER& rule = m_filters[i];
         if (rule.level > level)
@@ -293,20 +361,18 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
             if (Indexed(i, rule))
                 hit = indexedHit = m_inSubject[i] != 0;
             else
-                hit = CheckText(subject, subjectLength, &rule, folder, action);
+                hit = patternRule(subjectHits, i, rule, subject, subjectLength);
             break;
         case SPAM_PROPERTY_ENTIRE:
             if (!entireSwitch)
                 break;
             if (Indexed(i, rule))
                 hit = indexedHit = m_inEntire[i] != 0;
-            else
-                hit = CheckText(m_scratch.c_str(), m_scratch.size(), &rule, folder, action) ||
-                      CheckString(result, header->GetFromName(), &rule, folder, action) ||
-                      CheckString(result, header->GetReturnPathName(), &rule, folder, action) ||
-                      CheckString(result, header->GetSenderName(), &rule, folder, action) ||
-                      CheckString(result, header->GetToName(), &rule, folder, action) ||
-                      CheckString(result, header->GetSubject(), &rule, folder, action);
+            else {
+                hit = patternRule(scratchHits, i, rule, m_scratch.c_str(), m_scratch.size());
+                for (size_t n = 0; !hit && n < nameHits.size(); ++n)
+                    hit = patternRule(nameHits[n], i, rule, names[n], names[n] ? std::strlen(names[n]) : 0);
+            }
             break;
         default:
             break;  // body, subject+body and file-name rules belong to the other passes
@@ -333,6 +399,7 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
     m_inEntire.assign(count, 0);
     if (bodySwitch || entireSwitch)
         index.content.Scan(text, length, m_inEntire);
+    PatternHits textHits(index.patterns.get(), text, length);
     for (size_t i = 0; i < count; ++i) {
         SPAM_FILTER& rule = m_filters[i];
         if (rule.level > level)
@@ -356,6 +423,10 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
         bool hit;
         if (Indexed(i, rule)) {
             hit = m_inEntire[i] != 0;
+            if (hit)
+                RuleHit(&rule, folder, action);
+        } else if (int occurs = textHits.Occurs(PatternNumber(i, rule)); occurs >= 0) {
+            hit = occurs == 1;
             if (hit)
                 RuleHit(&rule, folder, action);
         } else {

@@ -2,8 +2,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "components/toolwick/reg_exp.h"
 
 // Finds, in one pass over a text, which of many literal words occur in it (byte-wise, case
 // as given). A rule list checks hundreds of words against every message; scanning the text
@@ -46,6 +49,9 @@ struct RuleIndex {
     WordIndex sender;   // sender and receiver rules: always substrings
     WordIndex subject;  // literal subject rules
     WordIndex content;  // literal body, subject+body and whole-message rules
+    // Pattern rules of the text properties, matched together; -1 for every other rule.
+    std::unique_ptr<CRegExpSet> patterns;
+    std::vector<int> patternNumber;
     bool stale = false;
 };
 

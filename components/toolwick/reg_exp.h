@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <vector>
 
 // Henry Spencer's classic regular expressions over bytes, matched in linear time.
 // Dialect: alternation `|`, grouping `( )`, `*` `+` `?`, `.` (any byte, newline included),
@@ -34,4 +35,28 @@ private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
     int m_findLen = 0;
+};
+
+// Many patterns of the CRegExp dialect matched in one pass over a text: which of them occur.
+// A pattern that does not compile is in no answer, as a CRegExp of it matches nothing.
+class CRegExpSet {
+public:
+    CRegExpSet();
+    ~CRegExpSet();
+    CRegExpSet(const CRegExpSet&) = delete;
+    CRegExpSet& operator=(const CRegExpSet&) = delete;
+
+    // Adds a pattern before Compile; its number in Match's answers, or -1 when it does not
+    // compile.
+    int Add(const char* pattern);
+    // False when the set cannot be built; Match then always fails.
+    bool Compile();
+    // The numbers of the patterns that occur in the text (up to its first NUL, as RegFind
+    // reads it), in *found (one flag per number). False when the set could not decide (not
+    // compiled, or out of memory on this text): the caller matches the patterns one by one.
+    bool Match(const char* text, std::vector<char>* found) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
 };

@@ -250,3 +250,42 @@ TEST(RegExpReference, AgreesWithABacktrackingMatcherOnRandomPatterns)
     EXPECT_GT(compiled, 3000);
     EXPECT_GT(matched, 3000);
 }
+
+// Many patterns matched together must answer as each one matched alone, for patterns that
+// compile and those that do not, CP949 alternatives included.
+TEST(RegExpReference, SetAgreesWithSinglePatterns)
+{
+    const char* tokens[] = {"a", "b", "\xB1", "\xB1\xA4", "\xB1\xA4\xC1", ".", "[ab]", "[^a]", "(", ")",
+                            "|", "*", "+", "?", "^", "$", "\\*", "["};
+    const char alphabet[] = {'a', 'b', '\n', '\xB1', '\xA4', '\xC1', '*'};
+    std::mt19937 rng(20261208);
+    int hits = 0, misses = 0;
+    for (int round = 0; round < 300; ++round) {
+        std::vector<std::string> patterns(1 + rng() % 40);
+        for (std::string& p : patterns)
+            for (int i = 0, n = 1 + static_cast<int>(rng() % 6); i < n; ++i)
+                p += tokens[rng() % std::size(tokens)];
+        CRegExpSet set;
+        std::vector<int> number;
+        for (const std::string& p : patterns)
+            number.push_back(set.Add(p.c_str()));
+        ASSERT_TRUE(set.Compile());
+        for (int t = 0; t < 10; ++t) {
+            std::string text;
+            for (int i = 0, n = static_cast<int>(rng() % 12); i < n; ++i)
+                text += alphabet[rng() % std::size(alphabet)];
+            std::vector<char> found;
+            ASSERT_TRUE(set.Match(text.c_str(), &found));
+            for (size_t k = 0; k < patterns.size(); ++k) {
+                CRegExp re;
+                bool alone = re.RegComp(patterns[k].c_str()) && re.RegFind(text.c_str()) >= 0;
+                ASSERT_EQ(number[k] >= 0, re.RegComp(patterns[k].c_str()) != nullptr) << patterns[k];
+                bool together = number[k] >= 0 && found[static_cast<size_t>(number[k])];
+                ASSERT_EQ(together, alone) << "pattern: " << patterns[k] << " text: " << text;
+                (alone ? hits : misses)++;
+            }
+        }
+    }
+    EXPECT_GT(hits, 5000);
+    EXPECT_GT(misses, 5000);
+}
