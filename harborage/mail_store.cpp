@@ -86,15 +86,7 @@ struct FoldedHash {
 };
 
 struct FoldedEqual {
-    bool operator()(std::string_view a, std::string_view b) const
-    {
-        if (a.size() != b.size())
-            return false;
-        for (size_t i = 0; i < a.size(); ++i)
-            if (FoldAscii(a[i]) != FoldAscii(b[i]))
-                return false;
-        return true;
-    }
+    bool operator()(std::string_view a, std::string_view b) const { return platform::EqualNoCase(a, b); }
 };
 
 using FoldedNameSet = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;

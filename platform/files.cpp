@@ -18,15 +18,6 @@ inline unsigned char Fold(char c)
     return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
-}
 
 bool LessNoCase(const std::string& a, const std::string& b)
 {
@@ -67,6 +58,16 @@ bool WildcardMatch(std::string_view pattern, std::string_view name)
 }
 
 bool LessNameNoCase(const std::string& a, const std::string& b) { return LessNoCase(a, b); }
+
+bool EqualNoCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i]))
+            return false;
+    return true;
+}
 
 std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::string_view pattern, bool withSizes,
                                     bool sorted)

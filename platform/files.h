@@ -33,6 +33,9 @@ std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::strin
 // byte order.
 bool LessNameNoCase(const std::string& a, const std::string& b);
 
+// Whether two names are equal when ASCII case is ignored.
+bool EqualNoCase(std::string_view a, std::string_view b);
+
 // Resolves the relative path `rel` ('/'-separated) below `root`, matching every component
 // against the existing entries without regard to case; components that do not exist are
 // kept as given. Refuses (nullopt) an empty component that is not at the end, a "." or ".."
