@@ -20,7 +20,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from test_orvanta_instance import Orvanta  # noqa: E402
 from dovecot import Dovecot  # noqa: E402  (tests/integration/lib)
-from tlscerts import CertAuthority  # noqa: E402
+from tlscerts import CertAuthority, upgrade_server_side  # noqa: E402
 
 CRLF = b"\r\n"
 
@@ -144,23 +144,11 @@ class ScriptedServer:
                         conn.sendall(b"+OK begin\r\n+OK injected\r\n")
                     else:
                         conn.sendall(b"+OK begin\r\n")
-                        raw = conn.dup()   # the failed handshake closes the wrapped socket
-                        try:
-                            conn = self.context.wrap_socket(conn, server_side=True)
-                            self.received.append("<tls>")
-                            raw.close()
-                        except (ssl.SSLError, OSError):
-                            self.received.append("<handshake failed>")
-                            # Whatever comes now would be plain text after a failed upgrade.
-                            raw.settimeout(2)
-                            try:
-                                rest = raw.recv(4096)
-                            except OSError:
-                                rest = b""
-                            raw.close()
-                            if rest:
-                                self.received.append("<plain after failure> " + rest.decode(errors="replace"))
+                        # After a failed upgrade, whatever comes is plain text: it is recorded.
+                        tls = upgrade_server_side(conn, self.context, self.received)
+                        if tls is None:
                             break
+                        conn = tls
                 elif word == "USER":
                     conn.sendall(b"+OK\r\n")
                 elif word == "QUIT":

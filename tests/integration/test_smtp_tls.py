@@ -27,7 +27,7 @@ from test_smtp_proxy import add_account, message, set_string  # noqa: E402
 import smtp_server  # noqa: E402  (tests/integration/lib)
 from smtp_server import SmtpServer, free_port  # noqa: E402
 from smtp_tls_server import TlsSmtpServer  # noqa: E402
-from tlscerts import CertAuthority  # noqa: E402
+from tlscerts import CertAuthority, upgrade_server_side  # noqa: E402
 
 USERS = {"kim": "s3cret"}
 
@@ -58,23 +58,7 @@ class ScriptedSmtp:
         self.thread.start()
 
     def _upgrade(self, conn):
-        raw = conn.dup()   # a failed handshake closes the wrapped socket
-        try:
-            tls = self.context.wrap_socket(conn, server_side=True)
-            raw.close()
-            self.received.append("<tls>")
-            return tls
-        except (ssl.SSLError, OSError):
-            self.received.append("<handshake failed>")
-            raw.settimeout(2)
-            try:
-                rest = raw.recv(4096)
-            except OSError:
-                rest = b""
-            raw.close()
-            if rest:
-                self.received.append("<plain after failure> " + rest.decode(errors="replace"))
-            return None
+        return upgrade_server_side(conn, self.context, self.received)
 
     def _serve(self):
         try:

@@ -45,3 +45,27 @@ class CertAuthority:
         for path in (cert, key):
             os.chmod(path, 0o644)
         return cert, key
+
+
+def upgrade_server_side(conn, context, received):
+    """Plays the server's TLS handshake on `conn`. Returns the TLS socket, or None when the
+    handshake failed; `received` gets "<tls>" or "<handshake failed>", and after a failure
+    whatever the client sent next in plain text."""
+    import ssl
+    raw = conn.dup()   # a failed handshake closes the wrapped socket
+    try:
+        tls = context.wrap_socket(conn, server_side=True)
+        raw.close()
+        received.append("<tls>")
+        return tls
+    except (ssl.SSLError, OSError):
+        received.append("<handshake failed>")
+        raw.settimeout(2)
+        try:
+            rest = raw.recv(4096)
+        except OSError:
+            rest = b""
+        raw.close()
+        if rest:
+            received.append("<plain after failure> " + rest.decode(errors="replace"))
+        return None
