@@ -17,6 +17,7 @@
 #include <fstream>
 #include <grp.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <pwd.h>
 #include <spawn.h>
 #include <string>
@@ -283,6 +284,68 @@ struct Dovecot {
     }
 };
 
+// The floor for any relay: a process that only copies bytes, one thread each way, the
+// same two extra loopback hops and thread wake-ups per command as the proxy, and nothing
+// else. Its ratio shows how much of the proxy's is the hop itself.
+class BareRelay {
+public:
+    explicit BareRelay(int serverPort) : serverPort_(serverPort) {
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener_, 8) != 0)
+            Fail("bare relay: cannot listen");
+        socklen_t len = sizeof a;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        acceptor_ = std::thread([this] { Accept(); });
+    }
+    ~BareRelay() {
+        ::shutdown(listener_, SHUT_RDWR);
+        acceptor_.join();
+        ::close(listener_);
+    }
+    int Port() const { return port_; }
+
+private:
+    static void Copy(int from, int to) {
+        char buf[65536];
+        for (;;) {
+            ssize_t n = ::recv(from, buf, sizeof buf, 0);
+            if (n <= 0 || ::send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n) break;
+        }
+        ::shutdown(to, SHUT_WR);
+    }
+    void Accept() {
+        for (;;) {
+            int client = ::accept(listener_, nullptr, nullptr);
+            if (client < 0) return;
+            int server = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(static_cast<uint16_t>(serverPort_));
+            if (::connect(server, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) {
+                int on = 1;
+                ::setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                ::setsockopt(server, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+                std::thread back([&] { Copy(server, client); });
+                Copy(client, server);
+                back.join();
+            }
+            ::close(server);
+            ::close(client);
+        }
+    }
+    int serverPort_;
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread acceptor_;
+};
+
 }  // namespace
 
 int main() {
@@ -318,10 +381,11 @@ int main() {
         Fetch(proxyPort, std::string(c.user) + viaTls, 1, c.last, &bytes);
     }
 
+    BareRelay bare(dovecot.port);
     int worst = 0, worstTls = 0;
     for (const Case& c : cases) {
-        Timing direct{1e9, 1e9}, proxied{1e9, 1e9}, secured{1e9, 1e9}, directTls{1e9, 1e9};
-        size_t directBytes = 0, proxyBytes = 0, tlsBytes = 0, directTlsBytes = 0;
+        Timing direct{1e9, 1e9}, proxied{1e9, 1e9}, secured{1e9, 1e9}, directTls{1e9, 1e9}, copied{1e9, 1e9};
+        size_t directBytes = 0, proxyBytes = 0, tlsBytes = 0, directTlsBytes = 0, copiedBytes = 0;
         for (int run = 0; run < 5; ++run) {
             Timing d = Fetch(dovecot.port, c.user, 1, c.last, &directBytes);
             Timing p = Fetch(proxyPort, std::string(c.user) + via, 1, c.last, &proxyBytes);
@@ -331,14 +395,20 @@ int main() {
             secured = {std::min(secured.login, t.login), std::min(secured.retr, t.retr)};
             Timing dt = Fetch(secure.port, c.user, 1, c.last, &directTlsBytes, true);
             directTls = {std::min(directTls.login, dt.login), std::min(directTls.retr, dt.retr)};
+            Timing b = Fetch(bare.Port(), c.user, 1, c.last, &copiedBytes);
+            copied = {std::min(copied.login, b.login), std::min(copied.retr, b.retr)};
         }
-        if (directBytes != proxyBytes || directBytes != tlsBytes || directBytes != directTlsBytes) Fail("byte counts differ for " + std::string(c.name));
+        if (directBytes != proxyBytes || directBytes != tlsBytes || directBytes != directTlsBytes ||
+            directBytes != copiedBytes) Fail("byte counts differ for " + std::string(c.name));
         double ratio = proxied.retr / direct.retr;
         double tlsRatio = secured.retr / proxied.retr;
         std::printf("%-30s direct %8.1f ms  through the proxy %8.1f ms  ratio %.3f  (%zu bytes)\n", c.name,
                     direct.retr * 1000, proxied.retr * 1000, ratio, directBytes);
         std::printf("%-30s direct %8.1f ms  through the proxy %8.1f ms  (log-in; the proxy's includes its "
                     "LIST, UIDL and history)\n", "", direct.login * 1000, proxied.login * 1000);
+        std::printf("%-30s through a relay that only copies bytes %8.1f ms  ratio %.3f  (the hop alone; "
+                    "the proxy / this relay %.3f)\n", "", copied.retr * 1000, copied.retr / direct.retr,
+                    proxied.retr / copied.retr);
         std::printf("%-30s through the proxy over TLS %8.1f ms  TLS / plain text %.3f  (log-in %.1f ms)\n", "",
                     secured.retr * 1000, tlsRatio, secured.login * 1000);
         // The server's own TLS is part of the ratio above; this one is what the proxy adds to it.
