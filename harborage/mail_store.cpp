@@ -1,6 +1,7 @@
 #include "harborage/mail_store.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -73,23 +74,60 @@ char FoldAscii(char c)
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// File names compared without regard to ASCII case, straight on the names the folder and the
-// index already hold: a rescan of a large folder allocates nothing per message for them.
-struct FoldedHash {
-    size_t operator()(std::string_view s) const
+// The file names of one rescan, ASCII case folded, in one flat open-addressing table. The
+// listing lets only 16-byte names through and the index holds at most 16 bytes, so a name is
+// its two folded 8-byte halves and its length: a lookup follows no pointer and nothing is
+// allocated per name, and a large folder costs per message what a small one does.
+class FoldedNameTable {
+public:
+    struct Slot {
+        std::uint64_t low = 0, high = 0;
+        std::uint32_t length = 0;  // 0: empty (a listed name is never empty)
+        bool kept = false;         // an index entry has claimed the file
+    };
+
+    explicit FoldedNameTable(size_t count)
     {
-        size_t h = 14695981039346656037ull;
-        for (char c : s)
-            h = (h ^ static_cast<unsigned char>(FoldAscii(c))) * 1099511628211ull;
-        return h;
+        size_t size = 16;
+        while (size < count * 2)
+            size <<= 1;
+        m_Slots.resize(size);
+        m_Mask = size - 1;
     }
-};
 
-struct FoldedEqual {
-    bool operator()(std::string_view a, std::string_view b) const { return platform::EqualNoCase(a, b); }
-};
+    // The slot of `name`, added if it is not there yet.
+    Slot& Add(std::string_view name) { return *Probe(name, true); }
+    // The slot of `name`, or nullptr.
+    Slot* Find(std::string_view name) { return name.empty() ? nullptr : Probe(name, false); }
 
-using FoldedNameSet = std::unordered_set<std::string_view, FoldedHash, FoldedEqual>;
+private:
+    Slot* Probe(std::string_view name, bool add)
+    {
+        char folded[16] = {};
+        for (size_t i = 0; i < std::min<size_t>(name.size(), 16); ++i)
+            folded[i] = FoldAscii(name[i]);
+        Slot key;
+        std::memcpy(&key.low, folded, 8);
+        std::memcpy(&key.high, folded + 8, 8);
+        key.length = static_cast<std::uint32_t>(name.size());
+        std::uint64_t h = key.low * 0x9E3779B97F4A7C15ull ^ key.high * 0xC2B2AE3D27D4EB4Full ^ key.length;
+        h ^= h >> 31;
+        for (size_t i = static_cast<size_t>(h) & m_Mask;; i = (i + 1) & m_Mask) {
+            Slot& s = m_Slots[i];
+            if (s.length == 0) {
+                if (!add)
+                    return nullptr;
+                s = key;
+                return &s;
+            }
+            if (s.low == key.low && s.high == key.high && s.length == key.length)
+                return &s;
+        }
+    }
+
+    std::vector<Slot> m_Slots;
+    size_t m_Mask = 0;
+};
 
 bool ReadWholeFile(FILE* f, std::string& out)
 {
@@ -167,6 +205,65 @@ bool WriteAt(FILE* f, long offset, const char* data, size_t size)
     return std::fseek(f, offset, SEEK_SET) == 0 && std::fwrite(data, 1, size, f) == size;
 }
 
+// The largest number among the message files (not directories) of `directory`, 0 for none.
+long LargestFileNumber(const std::string& directory)
+{
+    long largest = 0;
+    for (const platform::DirEntry& e : platform::ListDirectory(directory, kMessagePattern, false, false))
+        if (!e.isDirectory)
+            largest = std::max(largest, ParseNumber(e.name.c_str() + 4, 8));
+    return largest;
+}
+
+// The largest message file number of each directory we put a file into, with the directory's
+// modification time just after: while that time stays the same nothing else was added, and
+// the next file name follows without listing the directory again (each spam delivered into
+// a large spam box would otherwise list all of it). Guarded by the store lock. A change
+// that slipped in unseen can only make a name taken; the move refuses it and the directory
+// is listed afresh.
+class LargestNumberCache {
+public:
+    bool Find(const std::string& directory, const timespec& changed, long* largest) const
+    {
+        auto it = m_Known.find(directory);
+        if (it == m_Known.end() || it->second.changed.tv_sec != changed.tv_sec ||
+            it->second.changed.tv_nsec != changed.tv_nsec)
+            return false;
+        *largest = it->second.largest;
+        return true;
+    }
+    void Added(const std::string& directory, const char* fileName)
+    {
+        struct stat st {};
+        if (stat(directory.c_str(), &st) != 0) {
+            m_Known.erase(directory);
+            return;
+        }
+        long number = ParseNumber(fileName + 4, 8);
+        auto it = m_Known.find(directory);
+        // Known before this file came: the new time covers only our own change.
+        if (it != m_Known.end() && it->second.largest < number) {
+            it->second = Entry {st.st_mtim, number};
+            return;
+        }
+        if (m_Known.size() >= kMaxDirectories)
+            m_Known.clear();
+        // First file here: list once to learn the rest.
+        m_Known[directory] = Entry {st.st_mtim, LargestFileNumber(directory)};
+    }
+    void Forget(const std::string& directory) { m_Known.erase(directory); }
+
+private:
+    struct Entry {
+        timespec changed;
+        long largest;
+    };
+    static constexpr size_t kMaxDirectories = 1000;
+    std::unordered_map<std::string, Entry> m_Known;
+};
+
+LargestNumberCache g_LargestFileNumber;
+
 }  // namespace
 
 std::recursive_mutex& CIMAPMail::StoreLock() { return g_StoreLock; }
@@ -203,18 +300,28 @@ void CIMAPMail::FolderMailInit(const char* folder)
         Rescan();
 }
 
+void CIMAPMail::BindFolder(const char* folder)
+{
+    Guard guard(g_StoreLock);
+    m_MailList.clear();
+    m_RecordOffset.clear();
+    std::string name = folder ? folder : "";
+    m_FolderName = std::move(name);
+    m_FolderPath = harborage::ResolveFolder(m_RootPath, m_FolderName);
+}
+
 void CIMAPMail::Rescan()
 {
     const std::string index = IndexPath();
     // The names are only looked up, so the listing stays unsorted; the few files the index
     // does not know are put in order below.
-    std::vector<std::string> files;
+    std::vector<platform::DirEntry> files;
     {
         Guard guard(g_StoreLock);
-        for (platform::DirEntry& e : platform::ListDirectory(m_FolderPath, kMessagePattern, false, false))
-            if (!e.isDirectory)
-                files.push_back(std::move(e.name));
+        files = platform::ListDirectory(m_FolderPath, kMessagePattern, false, false);
     }
+    files.erase(std::remove_if(files.begin(), files.end(), [](const platform::DirEntry& e) { return e.isDirectory; }),
+                files.end());
     if (!LoadMailList(index.c_str())) {
         // UIDs start again from 1: a file of its own, so that it is born anew and clients
         // see a new UID validity even when a damaged index was left behind.
@@ -222,29 +329,41 @@ void CIMAPMail::Rescan()
         SaveFID(index.c_str(), 0);
     }
 
-    FoldedNameSet listed;
-    listed.reserve(files.size() * 2);
-    for (const std::string& f : files)
-        listed.insert(f);
+    FoldedNameTable names(files.size());
+    std::vector<FoldedNameTable::Slot*> fileSlots;
+    fileSlots.reserve(files.size());
+    for (const platform::DirEntry& f : files)
+        fileSlots.push_back(&names.Add(f.name));
 
     // Keep the entries whose file is there, each file and each UID once. The counter never
     // falls below a UID the index has held, even if its header was damaged.
     long counter = LoadFID(index.c_str());
     for (const auto& e : m_MailList)
         counter = std::max<long>(counter, e->uid);
-    FoldedNameSet kept;   // names inside the entries, which stay put while the list is rebuilt
+    // UIDs are checked for repeats by their order while they climb, as an index written by us
+    // has them; a set is built only for one that does not.
+    int lastUid = 0;
     std::unordered_set<int> uids;
-    kept.reserve(m_MailList.size() * 2);
-    uids.reserve(m_MailList.size() * 2);
+    bool ascending = true;
     MailInfoList entries;
     entries.reserve(m_MailList.size());
     std::vector<MAILINFO*> needUid;
     for (auto& e : m_MailList) {
-        std::string_view key = e->name;
-        if (!listed.count(key) || !kept.insert(key).second)
+        FoldedNameTable::Slot* slot = names.Find(e->name);
+        if (slot == nullptr || slot->kept)
             continue;
-        if (!uids.insert(e->uid).second)
-            needUid.push_back(e.get());
+        slot->kept = true;
+        if (ascending && e->uid > lastUid) {
+            lastUid = e->uid;
+        } else {
+            if (ascending) {
+                ascending = false;
+                for (const auto& k : entries)
+                    uids.insert(k->uid);
+            }
+            if (!uids.insert(e->uid).second)
+                needUid.push_back(e.get());
+        }
         entries.push_back(std::move(e));
     }
     // A damaged index may repeat a UID: the later record gets a fresh one.
@@ -255,9 +374,9 @@ void CIMAPMail::Rescan()
     }
     // Files the index does not know: new \Recent messages with the next UIDs, in name order.
     std::vector<std::string> unknown;
-    for (std::string& f : files)
-        if (!kept.count(f))
-            unknown.push_back(std::move(f));
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!fileSlots[i]->kept)
+            unknown.push_back(std::move(files[i].name));
     std::sort(unknown.begin(), unknown.end(), platform::LessNameNoCase);
     for (const std::string& f : unknown) {
         if (counter >= kMaxUid)
@@ -718,11 +837,12 @@ bool CIMAPMail::GetMailFileList(const char* directory, std::vector<std::string>&
 bool CIMAPMail::GetMailFileName(const char* directory, char* name)
 {
     Guard guard(g_StoreLock);
-    std::vector<std::string> files;
-    GetMailFileList(directory, files);
+    struct stat st {};
+    if (directory == nullptr || stat(directory, &st) != 0 || !S_ISDIR(st.st_mode))
+        return false;
     long largest = 0;
-    for (const std::string& f : files)
-        largest = std::max(largest, ParseNumber(f.c_str() + 4, 8));
+    if (!g_LargestFileNumber.Find(directory, st.st_mtim, &largest))
+        largest = LargestFileNumber(directory);
     if (largest >= kMaxFileNumber)
         return false;  // a ninth digit would fall outside the scan pattern
     // 8 digits at most (checked above); the buffer bound is only for the compiler's sake.
@@ -745,7 +865,13 @@ int CIMAPMail::CopyMailFile(int seq, const char* folder)
     char name[20];
     if (!GetMailFileName(target.c_str(), name))
         return 0;
-    return harborage::CopyFileNoReplace(source, target + "/" + name) ? 1 : 0;
+    if (!harborage::CopyFileNoReplace(source, target + "/" + name)) {
+        g_LargestFileNumber.Forget(target);   // as in AddTempMailMesg
+        if (!GetMailFileName(target.c_str(), name) || !harborage::CopyFileNoReplace(source, target + "/" + name))
+            return 0;
+    }
+    g_LargestFileNumber.Added(target, name);
+    return 1;
 }
 
 int CIMAPMail::DeleteMailFile(int seq)
@@ -783,8 +909,13 @@ int CIMAPMail::AddTempMailMesg(const char* folder, const char* tempPath, bool se
     char name[20];
     if (!GetMailFileName(target.c_str(), name))
         return 0;
-    if (!harborage::MoveFileNoReplace(tempPath, target + "/" + name))
-        return 0;
+    if (!harborage::MoveFileNoReplace(tempPath, target + "/" + name)) {
+        // The name may have been taken behind the remembered listing: list and try once more.
+        g_LargestFileNumber.Forget(target);
+        if (!GetMailFileName(target.c_str(), name) || !harborage::MoveFileNoReplace(tempPath, target + "/" + name))
+            return 0;
+    }
+    g_LargestFileNumber.Added(target, name);
     if (MAILINFO* info = InsertMailInfo(m_MailList, name, seen, answered, flagged, deleted, draft, recent))
         SaveInsertMailInfo(info);
     return 1;

@@ -50,6 +50,10 @@ public:
     // message files the index does not know yet (as \Recent, with fresh UIDs); entries whose
     // file is gone are dropped, and the index is rewritten.
     void FolderMailInit(const char* folder);
+    // Makes `folder` current without reading it: enough to deliver into it with
+    // AddTempMailMesg, whose record goes straight to the index. The list stays empty; the
+    // next rescan (a client's SELECT) sees the folder whole.
+    void BindFolder(const char* folder);
 
     // Appends the live records of the index at `indexPath` to the list.
     bool LoadMailList(const char* indexPath);

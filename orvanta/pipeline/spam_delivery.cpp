@@ -16,8 +16,10 @@ SpamNotices Notices() {
 }
 
 bool Store(const std::string& storeDirectory, const std::string& folder, const std::string& path) {
+    // Only the new record is written: a rescan of the whole spam box for every message stored
+    // would cost the square of its size; the client's next SELECT reads the folder anyway.
     CIMAPMail store(storeDirectory.c_str());
-    store.FolderMailInit(folder.c_str());
+    store.BindFolder(folder.c_str());
     return store.AddTempMailMesg(folder.c_str(), path.c_str(), false, false, true, false, false, true, "", "") == 1;
 }
 

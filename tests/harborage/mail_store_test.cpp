@@ -570,3 +570,44 @@ TEST_F(MailStoreTest, RescanThatGrowsTheIndexKeepsEveryRecord)
     EXPECT_EQ(index.substr(6 + 23 * 39), Record(40, "mesg00000040.msg", 0x01));
     EXPECT_EQ(mail.GetUidValidity(), validity);
 }
+
+// Deliveries bound without a rescan remember the folder's largest file number; a file put in
+// behind their back (in the same clock tick, so the folder's time may not show it) is never
+// overwritten, and the next rescan lists every message once.
+TEST_F(MailStoreTest, DeliveriesWithoutRescanNeverReplaceAFileAddedMeanwhile)
+{
+    CIMAPMail spam(rootText.c_str());
+    spam.BindFolder("Spam");
+    EXPECT_EQ(spam.Size(), 0);
+    ASSERT_EQ(Deliver(spam, "Spam", true, true), 1);
+    ASSERT_EQ(Deliver(spam, "Spam", true, true), 1);
+    WriteFile(root / "Spam" / "mesg00000003.msg", "foreign");
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Deliver(spam, "Spam", true, true), 1);
+    EXPECT_EQ(ReadFile(root / "Spam" / "mesg00000003.msg"), "foreign");
+
+    CIMAPMail reader(rootText.c_str());
+    reader.FolderMailInit("Spam");
+    ASSERT_EQ(reader.Size(), 6);
+    std::set<std::string> names;
+    int adopted = 0;
+    for (int seq = 1; seq <= reader.Size(); ++seq) {
+        MAILINFO* m = reader.GetMailInfo(seq);
+        names.insert(m->name);
+        EXPECT_EQ(m->uid, seq);
+        if (std::strcmp(m->name, "mesg00000003.msg") == 0) {
+            ++adopted;
+            EXPECT_FALSE(m->flagged);   // the stranger is adopted, the deliveries keep their flags
+        } else {
+            EXPECT_TRUE(m->flagged && m->recent);
+        }
+    }
+    EXPECT_EQ(names.size(), 6u);
+    EXPECT_EQ(adopted, 1);
+
+    // A file deleted by hand frees nothing the cache would hand out twice.
+    fs::remove(root / "Spam" / "mesg00000006.msg");
+    ASSERT_EQ(Deliver(spam, "Spam"), 1);
+    reader.FolderMailInit("Spam");
+    EXPECT_EQ(reader.Size(), 6);
+}
