@@ -44,21 +44,27 @@ void UnpackFlags(unsigned char b, MAILINFO& m)
     m.recent = b & 0x01;
 }
 
-// A decimal number of `n` bytes as the original atol read it: leading digits only.
+// A decimal number of `n` bytes as the original atol read it: blanks, a sign, then leading
+// digits only. By hand: a rescan reads one for every record.
 long ParseNumber(const char* p, size_t n)
 {
-    char buf[16];
-    n = std::min(n, sizeof buf - 1);
-    std::memcpy(buf, p, n);
-    buf[n] = '\0';
-    return std::strtol(buf, nullptr, 10);
+    size_t i = 0;
+    while (i < n && (p[i] == ' ' || (p[i] >= '\t' && p[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < n && (p[i] == '+' || p[i] == '-'))
+        negative = p[i++] == '-';
+    long value = 0;
+    for (size_t digits = 0; i < n && digits < 15 && p[i] >= '0' && p[i] <= '9'; ++i, ++digits)
+        value = value * 10 + (p[i] - '0');
+    return negative ? -value : value;
 }
 
 void FormatCounter(long value, char out[CIMAPMail::kHeaderSize])
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%06ld", std::clamp(value, 0L, CIMAPMail::kMaxUid));
-    std::memcpy(out, buf, CIMAPMail::kHeaderSize);
+    long v = std::clamp(value, 0L, CIMAPMail::kMaxUid);
+    for (int i = CIMAPMail::kHeaderSize - 1; i >= 0; --i, v /= 10)
+        out[i] = static_cast<char>('0' + v % 10);
 }
 
 void FormatRecord(const MAILINFO& m, char out[CIMAPMail::kRecordSize])
