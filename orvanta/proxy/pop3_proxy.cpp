@@ -335,6 +335,10 @@ void CPop3Proxy::RelayThread() {
                 atLineStart = ended;
                 continue;
             }
+            // A refused PASS: the client may try again, and the "+OK" to its next USER is no
+            // log-in to examine mail on.
+            if (passPending_.load() && pop3proxy::StartsWithNoCase(std::string_view(piece, n), "-ERR"))
+                passPending_.store(false);
         }
         if (!swallowing) {
             out.append(piece, static_cast<size_t>(n));

@@ -272,6 +272,39 @@ class FaultTests(unittest.TestCase):
         # One line end per command: nothing was inserted into the long line.
         self.assertEqual(bytes(fake.received[0]).count(b"\n"), len(cmds))
 
+    def test_wrong_password_then_a_second_try(self):
+        """A refused PASS is passed on and the session stays in the log-in: the next USER's
+        "+OK" is not taken for a log-in, and mail is examined after the PASS that succeeds."""
+        tries = []
+
+        def special(c, line):
+            if line.startswith(b"PASS"):
+                tries.append(line)
+                c.send(b"-ERR [AUTH] Authentication failed.\r\n" if len(tries) == 1 else b"+OK Logged in.\r\n")
+                return True
+            return False
+        handler = responder(special)
+        fake = FakePop3(handler)
+        try:
+            c = self.greeted()
+            c.send(b"USER u#127.0.0.1#%d\r\n" % fake.port)
+            self.assertEqual(c.line(), b"+OK")
+            c.send(b"PASS wrong\r\n")
+            self.assertEqual(c.line(), b"-ERR [AUTH] Authentication failed.")
+            c.send(b"USER u\r\n")
+            self.assertEqual(c.line(), b"+OK")
+            c.send(b"PASS right\r\n")
+            self.assertEqual(c.line(), b"+OK")
+            c.send(b"STAT\r\n")
+            self.assertEqual(c.line(), b"+OK 2 %d" % sum(len(m) for m in MAILBOX))
+            c.send(b"QUIT\r\n")
+            self.assertEqual(c.line(), b"+OK bye")
+            c.close()
+        finally:
+            fake.stop()
+        self.assertEqual(handler.commands[:5], [b"CAPA", b"USER u", b"PASS wrong", b"USER u", b"PASS right"])
+        self.assertEqual(handler.commands[5], b"LIST")
+
     def test_client_vanishing_sends_quit_in_its_place(self):
         handler = responder()
         fake = FakePop3(handler)
