@@ -3,6 +3,7 @@
 #include "sievelet/word_index.h"
 
 #include <deque>
+#include <stdexcept>
 
 namespace sievelet {
 
@@ -70,6 +71,13 @@ WordIndex::WordIndex(std::vector<std::string> words) : m_words(std::move(words))
             }
         }
     }
+
+    // For the scan, each transition holds the start of its target's row, and its top bit tells
+    // whether the target ends a word: one dependent load per byte, no multiplication.
+    if (m_firstOutput.size() * m_columns >= kEndsWord)
+        throw std::length_error("word index too large");
+    for (uint32_t& target : m_next)
+        target = static_cast<uint32_t>(target * m_columns) | (m_firstOutput[target] >= 0 ? kEndsWord : 0);
 }
 
 void WordIndex::Scan(const char* text, size_t length, std::vector<uint8_t>& found) const
@@ -77,13 +85,13 @@ void WordIndex::Scan(const char* text, size_t length, std::vector<uint8_t>& foun
     if (m_firstOutput.size() <= 1)
         return;
     const uint32_t* next = m_next.data();
-    const int32_t* first = m_firstOutput.data();
-    const size_t columns = m_columns;
-    uint32_t state = 0;
+    uint32_t row = 0;
     for (size_t i = 0; i < length; ++i) {
-        state = next[state * columns + m_class[static_cast<unsigned char>(text[i])]];
-        for (int32_t o = first[state]; o >= 0; o = m_outputs[o + 1])
-            found[static_cast<size_t>(m_outputs[o])] = 1;
+        uint32_t t = next[row + m_class[static_cast<unsigned char>(text[i])]];
+        row = t & ~kEndsWord;
+        if (t & kEndsWord)
+            for (int32_t o = m_firstOutput[row / m_columns]; o >= 0; o = m_outputs[o + 1])
+                found[static_cast<size_t>(m_outputs[o])] = 1;
     }
 }
 

@@ -31,7 +31,10 @@ private:
     std::vector<std::string> m_words;
     uint16_t m_class[256] = {};         // byte -> column; 0 for bytes no word contains
     size_t m_columns = 1;
-    std::vector<uint32_t> m_next;       // state * m_columns + column -> state
+    static constexpr uint32_t kEndsWord = 0x80000000u;
+    // Row start (state * m_columns) + column -> the target's row start, kEndsWord set when
+    // the target ends a word.
+    std::vector<uint32_t> m_next;
     std::vector<int32_t> m_firstOutput; // state -> first entry in m_outputs, -1 for none
     std::vector<int32_t> m_outputs;     // pairs (word, next entry or -1)
 };
