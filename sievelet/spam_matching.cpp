@@ -68,6 +68,16 @@ const char* WordOf(SPAM_FILTER* rule, char (&buffer)[SPAM_WORD_SIZE])
     return buffer;
 }
 
+// Whether a rule is still as its index key recorded it: the word as WordOf gives it (up to
+// its terminator, or its first SPAM_WORD_SIZE - 1 bytes), compared in place. Asked for every
+// rule of every message, so no copy and one pass over the word.
+bool SameRule(const sievelet::RuleIndex::Key& key, const SPAM_FILTER& rule)
+{
+    const size_t n = key.word.size();
+    return key.property == rule.property && key.match == rule.match && n < sizeof rule.word &&
+           std::memcmp(rule.word, key.word.data(), n) == 0 && (n == sizeof rule.word - 1 || rule.word[n] == '\0');
+}
+
 // Which pattern rules occur in one text: the index's pattern set is asked once, when the
 // first pattern rule needs that text, instead of one search per rule.
 class PatternHits {
@@ -245,9 +255,7 @@ sievelet::RuleIndex& CSpamFilter::Index()
 bool CSpamFilter::Indexed(size_t position, const SPAM_FILTER& rule)
 {
     const sievelet::RuleIndex::Key& key = m_index->keys[position];
-    char buffer[SPAM_WORD_SIZE];
-    const char* word = WordOf(const_cast<SPAM_FILTER*>(&rule), buffer);
-    if (key.property != rule.property || key.match != rule.match || key.word != word) {
+    if (!SameRule(key, rule)) {
         m_index->stale = true;
         return false;
     }
@@ -261,10 +269,7 @@ int CSpamFilter::PatternNumber(size_t position, const SPAM_FILTER& rule) const
 {
     if (!m_index || position >= m_index->keys.size())
         return -1;
-    const sievelet::RuleIndex::Key& key = m_index->keys[position];
-    char buffer[SPAM_WORD_SIZE];
-    const char* word = WordOf(const_cast<SPAM_FILTER*>(&rule), buffer);
-    if (key.property != rule.property || key.match != rule.match || key.word != word)
+    if (!SameRule(m_index->keys[position], rule))
         return -1;
     return m_index->patternNumber[position];
 }
