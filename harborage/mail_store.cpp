@@ -297,11 +297,7 @@ std::string CIMAPMail::FolderFile(const char* name) const
 void CIMAPMail::FolderMailInit(const char* folder)
 {
     Guard guard(g_StoreLock);
-    m_MailList.clear();
-    m_RecordOffset.clear();
-    std::string name = folder ? folder : "";  // `folder` may be our own GetFolderName()
-    m_FolderName = std::move(name);
-    m_FolderPath = harborage::ResolveFolder(m_RootPath, m_FolderName);
+    BindFolder(folder);
     if (HasFolder())
         Rescan();
 }
@@ -311,7 +307,7 @@ void CIMAPMail::BindFolder(const char* folder)
     Guard guard(g_StoreLock);
     m_MailList.clear();
     m_RecordOffset.clear();
-    std::string name = folder ? folder : "";
+    std::string name = folder ? folder : "";  // `folder` may be our own GetFolderName()
     m_FolderName = std::move(name);
     m_FolderPath = harborage::ResolveFolder(m_RootPath, m_FolderName);
 }
