@@ -108,6 +108,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         clientSocket_ = clientSocket;
     }
     passPending_.store(false);
+    loggedIn_.store(false);
     SendLineToClient(kGreeting);
 
     std::vector<char> line(kLineSize);
@@ -247,7 +248,7 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             break;
         }
         case pop3proxy::CommandAction::Pass:
-            passPending_.store(true);
+            if (!loggedIn_.load()) passPending_.store(true);
             SendToServer(action.text);
             break;
         case pop3proxy::CommandAction::Quit:
@@ -281,13 +282,15 @@ void CPop3Proxy::RelayThread() {
 
     for (;;) {
         // Outside the log-in the server's bytes go to the client exactly as they came, a
-        // whole receive at a time. The wait for them comes first, so a PASS sent meanwhile
-        // is seen before its reply is read, and the reply is then read line by line.
-        if (!passPending_.load() && serverSocket >= 0 && server->Pending() == 0) {
+        // whole receive at a time. Until the log-in the wait for them comes first, so a PASS
+        // sent meanwhile is seen before its reply is read, and the reply is then read line by
+        // line; after it there is no PASS to look for.
+        const bool loggedIn = loggedIn_.load();
+        if (!loggedIn && !passPending_.load() && serverSocket >= 0 && server->Pending() == 0) {
             pollfd p{serverSocket, POLLIN, 0};
             if (::poll(&p, 1, -1) < 0 && errno == EINTR) continue;
         }
-        if (!passPending_.load() && atLineStart) {
+        if (!passPending_.load() && (atLineStart || loggedIn)) {
             flush();   // what the line reader gathered goes first
             int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
             if (n <= 0) break;
@@ -324,6 +327,7 @@ void CPop3Proxy::RelayThread() {
                     list_ = std::move(list);
                 }
                 if (CPop3Account* account = pop3_->GetAccount()) account->SaveHistoryFile();
+                loggedIn_.store(true);
                 passPending_.store(false);
                 SendLineToClient(result == 1 ? "+OK" : "-ERR");
                 {

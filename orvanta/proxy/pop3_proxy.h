@@ -66,6 +66,9 @@ private:
     ProxyMesgList list_;
 
     std::atomic<bool> passPending_{false};
+    // The server has taken a PASS and the mail was examined: a later PASS is only relayed, and
+    // the relay no longer waits for the server before each read to catch one.
+    std::atomic<bool> loggedIn_{false};
 
     std::mutex stateLock_;            // guards the fields below
     std::condition_variable stateChanged_;
