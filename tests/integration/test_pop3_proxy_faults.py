@@ -297,6 +297,11 @@ class FaultTests(unittest.TestCase):
             self.assertEqual(c.line(), b"+OK")
             c.send(b"STAT\r\n")
             self.assertEqual(c.line(), b"+OK 2 %d" % sum(len(m) for m in MAILBOX))
+            # Once logged in, a PASS is only relayed: its "+OK" starts no second examination.
+            c.send(b"PASS again\r\n")
+            self.assertEqual(c.line(), b"+OK Logged in.")
+            c.send(b"NOOP\r\n")
+            self.assertEqual(c.line(), b"+OK")
             c.send(b"QUIT\r\n")
             self.assertEqual(c.line(), b"+OK bye")
             c.close()
@@ -304,6 +309,8 @@ class FaultTests(unittest.TestCase):
             fake.stop()
         self.assertEqual(handler.commands[:5], [b"CAPA", b"USER u", b"PASS wrong", b"USER u", b"PASS right"])
         self.assertEqual(handler.commands[5], b"LIST")
+        self.assertEqual(handler.commands.count(b"LIST"), 1)
+        self.assertEqual(handler.commands[-3:], [b"PASS again", b"NOOP", b"QUIT"])
 
     def test_client_vanishing_sends_quit_in_its_place(self):
         handler = responder()
