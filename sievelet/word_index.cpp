@@ -78,6 +78,8 @@ WordIndex::WordIndex(std::vector<std::string> words) : m_words(std::move(words))
         throw std::length_error("word index too large");
     for (uint32_t& target : m_next)
         target = static_cast<uint32_t>(target * m_columns) | (m_firstOutput[target] >= 0 ? kEndsWord : 0);
+    for (int c = 0; c < 256; ++c)
+        m_staysAtRoot[c] = m_next[m_class[c]] == 0;
 }
 
 void WordIndex::Scan(const char* text, size_t length, std::vector<uint8_t>& found) const
@@ -87,6 +89,13 @@ void WordIndex::Scan(const char* text, size_t length, std::vector<uint8_t>& foun
     const uint32_t* next = m_next.data();
     uint32_t row = 0;
     for (size_t i = 0; i < length; ++i) {
+        // Outside every word, bytes that begin none are passed over without a transition.
+        if (row == 0) {
+            while (i < length && m_staysAtRoot[static_cast<unsigned char>(text[i])])
+                ++i;
+            if (i == length)
+                break;
+        }
         uint32_t t = next[row + m_class[static_cast<unsigned char>(text[i])]];
         row = t & ~kEndsWord;
         if (t & kEndsWord)

@@ -35,6 +35,7 @@ private:
     // Row start (state * m_columns) + column -> the target's row start, kEndsWord set when
     // the target ends a word.
     std::vector<uint32_t> m_next;
+    bool m_staysAtRoot[256] = {};       // byte -> whether the root's transition on it is the root
     std::vector<int32_t> m_firstOutput; // state -> first entry in m_outputs, -1 for none
     std::vector<int32_t> m_outputs;     // pairs (word, next entry or -1)
 };

@@ -82,6 +82,11 @@ TEST(WordIndex, AgreesWithAPlainSearchOnRandomWordsAndTexts)
             std::string text = make(random() % 80);
             ASSERT_EQ(Found(index, text), Expected(words, text)) << "round " << round << " text " << text;
         }
+        // Texts mostly of bytes that begin no word, which the scan passes over at the root.
+        std::string text;
+        for (size_t i = 0, n = random() % 120; i < n; ++i)
+            text += random() % 4 ? "xyz \x7f"[random() % 5] : "abcab\xe0"[random() % 6];
+        ASSERT_EQ(Found(index, text), Expected(words, text)) << "round " << round << " sparse text " << text;
     }
 }
 
