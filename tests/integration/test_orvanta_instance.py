@@ -67,11 +67,25 @@ class Orvanta:
                 "--ports", "%d,%d,%d" % (self.pop3_port, self.smtp_port, self.imap_port), *extra]
 
     def start(self, *extra, wait_for="POP3 proxy listening on port"):
-        self.proc = subprocess.Popen(self.args(*extra), env=self.env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT)
-        threading.Thread(target=self._read, daemon=True).start()
-        if wait_for:
-            self.wait_line(wait_for)
+        # A port found free can be taken by another test before the program binds it; then
+        # the program says so, and it is started again on fresh ports (a few times at most).
+        for attempt in range(3):
+            self.proc = subprocess.Popen(self.args(*extra), env=self.env, stdout=subprocess.PIPE,
+                                         stderr=subprocess.STDOUT)
+            threading.Thread(target=self._read, daemon=True).start()
+            if not wait_for:
+                return self
+            try:
+                self.wait_line(wait_for)
+                return self
+            except AssertionError:
+                if attempt == 2 or "cannot listen on port" not in self.output():
+                    raise
+            self.proc.terminate()
+            self.proc.wait(15)
+            with self.lock:
+                self.lines = []
+            self.pop3_port, self.smtp_port, self.imap_port = free_port(), free_port(), free_port()
         return self
 
     def _read(self):
