@@ -160,6 +160,11 @@ class FaultTests(unittest.TestCase):
         self.assertEqual(c.line(), b"+OK Orvanta POP3-Proxy Server ready.")
         return c
 
+    def exchange(self, c, command, reply):
+        """Sends one command line and checks the one reply line it gets."""
+        c.send(command + b"\r\n")
+        self.assertEqual(c.line(), reply)
+
     def assertProxyAlive(self):
         c = self.greeted()
         c.send(b"USER x\r\n")
@@ -287,23 +292,15 @@ class FaultTests(unittest.TestCase):
         fake = FakePop3(handler)
         try:
             c = self.greeted()
-            c.send(b"USER u#127.0.0.1#%d\r\n" % fake.port)
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"PASS wrong\r\n")
-            self.assertEqual(c.line(), b"-ERR [AUTH] Authentication failed.")
-            c.send(b"USER u\r\n")
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"PASS right\r\n")
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"STAT\r\n")
-            self.assertEqual(c.line(), b"+OK 2 %d" % sum(len(m) for m in MAILBOX))
+            self.exchange(c, b"USER u#127.0.0.1#%d" % fake.port, b"+OK")
+            self.exchange(c, b"PASS wrong", b"-ERR [AUTH] Authentication failed.")
+            self.exchange(c, b"USER u", b"+OK")
+            self.exchange(c, b"PASS right", b"+OK")
+            self.exchange(c, b"STAT", b"+OK 2 %d" % sum(len(m) for m in MAILBOX))
             # Once logged in, a PASS is only relayed: its "+OK" starts no second examination.
-            c.send(b"PASS again\r\n")
-            self.assertEqual(c.line(), b"+OK Logged in.")
-            c.send(b"NOOP\r\n")
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"QUIT\r\n")
-            self.assertEqual(c.line(), b"+OK bye")
+            self.exchange(c, b"PASS again", b"+OK Logged in.")
+            self.exchange(c, b"NOOP", b"+OK")
+            self.exchange(c, b"QUIT", b"+OK bye")
             c.close()
         finally:
             fake.stop()
@@ -317,12 +314,9 @@ class FaultTests(unittest.TestCase):
         fake = FakePop3(handler)
         try:
             c = self.greeted()
-            c.send(b"USER u#127.0.0.1#%d\r\n" % fake.port)
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"PASS pw\r\n")
-            self.assertEqual(c.line(), b"+OK")
-            c.send(b"DELE 2\r\n")
-            self.assertEqual(c.line(), b"+OK deleted")
+            self.exchange(c, b"USER u#127.0.0.1#%d" % fake.port, b"+OK")
+            self.exchange(c, b"PASS pw", b"+OK")
+            self.exchange(c, b"DELE 2", b"+OK deleted")
             c.close()
             deadline = time.time() + 10
             while handler.commands[-1:] != [b"QUIT"] and time.time() < deadline:
