@@ -1,7 +1,9 @@
 // The examination of new mail: every message on the server that was not examined before is
 // retrieved once, judged while it streams into the temporary file, and either offered to
 // the mail client or taken out into the spam box.
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -98,16 +100,32 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
     mesgs->Reset();
     while (mesgs->GetNextMesg()) messages.push_back({mesgs->GetMesgID(), mesgs->GetMesgOctet(), mesgs->GetMesgUID()});
 
-    // A server that allows pipelining gets the next message's RETR before the current one is
-    // read and judged, so it prepares that message meanwhile; and the deletions go out
+    // A server that allows pipelining gets the RETRs of the next few messages before the
+    // current one is read and judged, so it sends them meanwhile; they go out a few at a time
+    // in one write, which wakes the server once for several messages. The deletions go out
     // together at the end (a POP3 server carries them out only at QUIT anyway).
     const bool pipelined = client.OffersPipelining();
-    int ahead = 0;   // the message whose RETR is out and not answered yet, or 0
+    constexpr size_t kWindow = 8;
+    std::deque<int> requested;   // messages whose RETR is out and not answered yet, in order
+    size_t nextCandidate = 0;    // where the search for the next message to request goes on
     auto dropAhead = [&](int number) {
-        if (ahead != 0 && ahead == number) {
+        if (!requested.empty() && requested.front() == number) {
             DrainRetr(*command, client);
-            ahead = 0;
+            requested.pop_front();
         }
+    };
+    auto requestAhead = [&](size_t after) {
+        if (requested.size() > kWindow / 2) return;
+        nextCandidate = std::max(nextCandidate, after + 1);
+        std::string batch;
+        for (; nextCandidate < messages.size() && requested.size() < kWindow; ++nextCandidate) {
+            const ServerMessage& m = messages[nextCandidate];
+            if (account->IsExistUID(m.uid.c_str())) continue;
+            if (!batch.empty()) batch += "\r\n";
+            batch += "RETR " + std::to_string(m.number);
+            requested.push_back(m.number);
+        }
+        if (!batch.empty()) client.SendLine(batch.c_str());   // the line end follows the last command
     };
     std::vector<int> deletions;
 
@@ -131,9 +149,9 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         ++examined;
         verdict.Reset();
         bool retrieved;
-        if (ahead == number) {
+        if (!requested.empty() && requested.front() == number) {
             retrieved = command->CheckOKReply();
-            ahead = 0;
+            requested.pop_front();
         } else {
             retrieved = command->Retr(number);
         }
@@ -141,14 +159,7 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
             Offer(list, number, size, uid.c_str());
             continue;
         }
-        if (pipelined) {
-            for (size_t j = i + 1; j < messages.size(); ++j) {
-                if (account->IsExistUID(messages[j].uid.c_str())) continue;
-                client.SendLine(("RETR " + std::to_string(messages[j].number)).c_str());
-                ahead = messages[j].number;
-                break;
-            }
-        }
+        if (pipelined) requestAhead(i);
         MessageReader::Result read = reader.Read(source, tempPath, verdict);
         if (read == MessageReader::Result::FileError) {
             LogUtf8("Mail examination stopped: cannot create " + tempPath);
@@ -180,7 +191,7 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
             Offer(list, number, size, uid.c_str());
         }
     }
-    dropAhead(ahead);
+    while (!requested.empty()) dropAhead(requested.front());
     if (pipelined) {
         for (int number : deletions) client.SendLine(("DELE " + std::to_string(number)).c_str());
         for (size_t k = 0; k < deletions.size(); ++k) command->CheckOKReply();

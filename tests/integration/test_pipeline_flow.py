@@ -383,13 +383,17 @@ class PipelineFlow(unittest.TestCase):
 
 class FakePop3(threading.Thread):
     """A POP3 server holding two messages that drops the connection in the middle of the
-    RETR of message 2 as long as `drop` is set."""
+    RETR of message 2 as long as `drop` is set. With `pipelining` it offers PIPELINING in its
+    CAPA listing; `uids` replaces the UIDs uid-1, uid-2, ..."""
 
-    def __init__(self, messages):
+    def __init__(self, messages, pipelining=False, uids=None):
         super().__init__(daemon=True)
         self.messages = messages
+        self.pipelining = pipelining
+        self.uids = uids or [b"uid-%d" % (i + 1) for i in range(len(messages))]
         self.drop = True
         self.deleted = []
+        self.commands = []
         self.sock = socket.socket()
         self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         self.sock.bind(("127.0.0.1", 0))
@@ -410,18 +414,21 @@ class FakePop3(threading.Thread):
     def session(self, f):
         f.write(b"+OK fake\r\n")
         marked = []
-        for _ in range(100):
+        for _ in range(100 + 3 * len(self.messages)):
             line = f.readline()
             if not line:
                 return
             cmd = line.strip().split(b" ")
             verb = cmd[0].upper()
-            if verb in (b"USER", b"PASS", b"NOOP"):
+            self.commands.append(line.strip())
+            if verb == b"CAPA" and self.pipelining:
+                f.write(b"+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n")
+            elif verb in (b"USER", b"PASS", b"NOOP"):
                 f.write(b"+OK\r\n")
             elif verb == b"LIST":
                 f.write(b"+OK\r\n" + b"".join(b"%d %d\r\n" % (i + 1, len(m)) for i, m in enumerate(self.messages)) + b".\r\n")
             elif verb == b"UIDL":
-                f.write(b"+OK\r\n" + b"".join(b"%d uid-%d\r\n" % (i + 1, i + 1) for i in range(len(self.messages))) + b".\r\n")
+                f.write(b"+OK\r\n" + b"".join(b"%d %s\r\n" % (i + 1, u) for i, u in enumerate(self.uids)) + b".\r\n")
             elif verb == b"RETR":
                 n = int(cmd[1])
                 body = self.messages[n - 1]
@@ -496,6 +503,56 @@ class DroppedRetr(unittest.TestCase):
                 o.proc.kill()
             fake.stop()
 
+
+class PipelinedRetr(unittest.TestCase):
+    def test_retrs_in_flight_each_message_judged_as_itself(self):
+        """A server offering PIPELINING gets several RETRs at once; every answer must still be
+        read as the message it belongs to, also around a UID the server lists twice."""
+        count = 20
+        spam = {3, 7, 8, 12, 15, 20}
+        messages = [msg(b"m%d@x.example" % n, b"cheap watches %d" % n if n in spam else b"note %d" % n,
+                        [b"line %d of message %d" % (i, n) for i in range(50 * n)]) for n in range(1, count + 1)]
+        uids = [b"uid-%d" % n for n in range(1, count + 1)]
+        uids[11] = uids[10]   # message 12 has the UID of message 11: it is only offered
+        fake = FakePop3(messages, pipelining=True, uids=uids)
+        fake.drop = False
+        fake.start()
+        root = tempfile.mkdtemp(prefix="orvanta-pipe-")
+        self.addCleanup(shutil.rmtree, root, True)
+        o = Orvanta(root)
+        try:
+            data = os.path.join(o.home, "user")
+            os.makedirs(data, exist_ok=True)
+            rules_tool("rule", os.path.join(data, "private.flt"), str(SUBJECT), "cheap watches", "INBOX", "0")
+            o.start()
+            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
+            p.user("u#127.0.0.1#%d" % fake.port)
+            p.pass_("pw")
+            offered = [n for n in range(1, count + 1) if n not in spam or n == 12]
+            self.assertEqual(p.stat()[0], len(offered))
+            for k, n in enumerate(offered, 1):
+                self.assertEqual(wire_retr(p, k), messages[n - 1])
+            p.quit()
+            deadline = time.time() + 10
+            while not fake.deleted and time.time() < deadline:
+                time.sleep(0.1)
+            self.assertEqual(sorted(fake.deleted), [3, 7, 8, 15, 20])
+            examination = fake.commands[:fake.commands.index(b"DELE 3")]
+            self.assertEqual(examination.count(b"RETR 12"), 1)   # sent ahead, then dropped
+            self.assertEqual(len([c for c in examination if c.startswith(b"RETR")]), count)
+            o.stop()
+            host = ImapHost(data, o.env)
+            try:
+                m = host.client()
+                box = stored(m, "INBOX")
+                m.logout()
+            finally:
+                host.stop()
+            self.assertEqual([d for _f, d in box], [messages[n - 1] for n in (3, 7, 8, 15, 20)])
+        finally:
+            if o.proc and o.proc.poll() is None:
+                o.proc.kill()
+            fake.stop()
 
 if __name__ == "__main__":
     unittest.main()
