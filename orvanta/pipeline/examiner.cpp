@@ -102,16 +102,24 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
 
     // A server that allows pipelining gets the RETRs of the next few messages before the
     // current one is read and judged, so it sends them meanwhile; they go out a few at a time
-    // in one write, which wakes the server once for several messages. The deletions go out
-    // together at the end (a POP3 server carries them out only at QUIT anyway).
+    // in one write, which wakes the server once for several messages. Beyond the next message
+    // the RETRs out stay within kAheadBytes: when the time is up, what is out is read to its
+    // end and dropped, and that must not keep the client waiting on a slow line. The
+    // deletions go out together at the end (a POP3 server carries them out only at QUIT).
     const bool pipelined = client.OffersPipelining();
     constexpr size_t kWindow = 8;
-    std::deque<int> requested;   // messages whose RETR is out and not answered yet, in order
+    constexpr long kAheadBytes = 256 * 1024;
+    std::deque<const ServerMessage*> requested;   // RETRs out and not answered yet, in order
+    long bytesAhead = 0;
     size_t nextCandidate = 0;    // where the search for the next message to request goes on
+    auto answered = [&] {
+        bytesAhead -= requested.front()->size;
+        requested.pop_front();
+    };
     auto dropAhead = [&](int number) {
-        if (!requested.empty() && requested.front() == number) {
+        if (!requested.empty() && requested.front()->number == number) {
             DrainRetr(*command, client);
-            requested.pop_front();
+            answered();
         }
     };
     auto requestAhead = [&](size_t after) {
@@ -121,9 +129,11 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         for (; nextCandidate < messages.size() && requested.size() < kWindow; ++nextCandidate) {
             const ServerMessage& m = messages[nextCandidate];
             if (account->IsExistUID(m.uid.c_str())) continue;
+            if (!requested.empty() && bytesAhead + m.size > kAheadBytes) break;
             if (!batch.empty()) batch += "\r\n";
             batch += "RETR " + std::to_string(m.number);
-            requested.push_back(m.number);
+            requested.push_back(&m);
+            bytesAhead += m.size;
         }
         if (!batch.empty()) client.SendLine(batch.c_str());   // the line end follows the last command
     };
@@ -149,9 +159,9 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         ++examined;
         verdict.Reset();
         bool retrieved;
-        if (!requested.empty() && requested.front() == number) {
+        if (!requested.empty() && requested.front()->number == number) {
             retrieved = command->CheckOKReply();
-            requested.pop_front();
+            answered();
         } else {
             retrieved = command->Retr(number);
         }
@@ -191,7 +201,7 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
             Offer(list, number, size, uid.c_str());
         }
     }
-    while (!requested.empty()) dropAhead(requested.front());
+    while (!requested.empty()) dropAhead(requested.front()->number);
     if (pipelined) {
         for (int number : deletions) client.SendLine(("DELE " + std::to_string(number)).c_str());
         for (size_t k = 0; k < deletions.size(); ++k) command->CheckOKReply();

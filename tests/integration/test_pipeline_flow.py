@@ -384,12 +384,14 @@ class PipelineFlow(unittest.TestCase):
 class FakePop3(threading.Thread):
     """A POP3 server holding two messages that drops the connection in the middle of the
     RETR of message 2 as long as `drop` is set. With `pipelining` it offers PIPELINING in its
-    CAPA listing; `uids` replaces the UIDs uid-1, uid-2, ..."""
+    CAPA listing; `uids` replaces the UIDs uid-1, uid-2, ...; `slow_first` delays the answer
+    to the first RETR by that many seconds."""
 
-    def __init__(self, messages, pipelining=False, uids=None):
+    def __init__(self, messages, pipelining=False, uids=None, slow_first=0):
         super().__init__(daemon=True)
         self.messages = messages
         self.pipelining = pipelining
+        self.slow_first = slow_first
         self.uids = uids or [b"uid-%d" % (i + 1) for i in range(len(messages))]
         self.drop = True
         self.deleted = []
@@ -432,6 +434,8 @@ class FakePop3(threading.Thread):
             elif verb == b"RETR":
                 n = int(cmd[1])
                 body = self.messages[n - 1]
+                if self.slow_first and n == 1:
+                    time.sleep(self.slow_first)
                 if n == 2 and self.drop:
                     f.write(b"+OK\r\n" + body[:len(body) // 2])
                     return
@@ -549,6 +553,37 @@ class PipelinedRetr(unittest.TestCase):
             finally:
                 host.stop()
             self.assertEqual([d for _f, d in box], [messages[n - 1] for n in (3, 7, 8, 15, 20)])
+        finally:
+            if o.proc and o.proc.poll() is None:
+                o.proc.kill()
+            fake.stop()
+
+    def test_what_goes_out_ahead_is_bounded_in_bytes(self):
+        """When the time for the examination is up, the RETRs already out are read and dropped:
+        with large messages only as many go out ahead as keep that short."""
+        count = 12
+        messages = [msg(b"m%d@x.example" % n, b"note %d" % n, [b"%06d" % i + b"x" * 94 for i in range(1000)])
+                    for n in range(1, count + 1)]   # about 100 KB each
+        fake = FakePop3(messages, pipelining=True, slow_first=1.5)
+        fake.drop = False
+        fake.start()
+        root = tempfile.mkdtemp(prefix="orvanta-pipe-")
+        self.addCleanup(shutil.rmtree, root, True)
+        o = Orvanta(root)
+        try:
+            o.set_dword("EXAM_SECONDS", 1)
+            o.start()
+            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
+            p.user("u#127.0.0.1#%d" % fake.port)
+            p.pass_("pw")
+            self.assertEqual(p.stat()[0], 1)      # the first one is examined, the rest waits
+            self.assertEqual(wire_retr(p, 1), messages[0])
+            p.quit()
+            first = fake.commands.index(b"RETR 1")
+            examination = fake.commands[:fake.commands.index(b"RETR 1", first + 1)]   # up to the client's own
+            # Message 1, then messages 2 and 3 ahead: a fourth would pass 256 KB out at once.
+            self.assertEqual([c for c in examination if c.startswith(b"RETR")], [b"RETR 1", b"RETR 2", b"RETR 3"])
+            o.stop()
         finally:
             if o.proc and o.proc.poll() is None:
                 o.proc.kill()
