@@ -455,60 +455,80 @@ class FakePop3(threading.Thread):
         self.sock.close()
 
 
-class DroppedRetr(unittest.TestCase):
-    def test_server_dropping_inside_retr_loses_nothing(self):
-        spam = msg(b"s@x.example", b"cheap watches", [b"line %d" % i for i in range(2000)])
-        fake = FakePop3([msg(b"a@x.example", b"first"), spam])
+class FakeServerCase(unittest.TestCase):
+    """orvanta in front of a FakePop3, with the subject rule "cheap watches" filing into INBOX."""
+
+    def start_orvanta(self, fake, **dwords):
         fake.start()
+        self.addCleanup(fake.stop)
         root = tempfile.mkdtemp(prefix="orvanta-pipe-")
         self.addCleanup(shutil.rmtree, root, True)
         o = Orvanta(root)
+        self.addCleanup(lambda: o.proc and o.proc.poll() is None and o.proc.kill())
+        data = os.path.join(o.home, "user")
+        os.makedirs(data, exist_ok=True)
+        rules_tool("rule", os.path.join(data, "private.flt"), str(SUBJECT), "cheap watches", "INBOX", "0")
+        for name, value in dwords.items():
+            o.set_dword(name, value)
+        o.start()
+        return o, data
+
+    @staticmethod
+    def connect(o, fake):
+        p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
+        p.user("u#127.0.0.1#%d" % fake.port)
+        return p
+
+    @staticmethod
+    def wait_deleted(fake):
+        deadline = time.time() + 10
+        while not fake.deleted and time.time() < deadline:
+            time.sleep(0.1)
+
+    @staticmethod
+    def stored_inbox(o, data):
+        """Stops orvanta and reads its INBOX back through the IMAP server."""
+        o.stop()
+        host = ImapHost(data, o.env)
         try:
-            data = os.path.join(o.home, "user")
-            os.makedirs(data, exist_ok=True)
-            rules_tool("rule", os.path.join(data, "private.flt"), str(SUBJECT), "cheap watches", "INBOX", "0")
-            o.start()
-            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
-            p.user("u#127.0.0.1#%d" % fake.port)
-            try:
-                p.pass_("pw")
-                p.quit()
-            except (poplib.error_proto, OSError, EOFError):
-                pass
-            hist = [n for n in os.listdir(data) if n.endswith(".his")]
-            history = b"".join(open(os.path.join(data, n), "rb").read() for n in hist)
-            self.assertIn(b"uid-1", history)
-            self.assertNotIn(b"uid-2", history)        # examined again next time
-            self.assertEqual(fake.deleted, [])
-            self.assertFalse(os.listdir(os.path.join(data, "INBOX")) and
-                             any(n.startswith("mesg") for n in os.listdir(os.path.join(data, "INBOX"))))
-
-            fake.drop = False
-            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
-            p.user("u#127.0.0.1#%d" % fake.port)
-            p.pass_("pw")
-            self.assertEqual(p.stat()[0], 1)
-            p.quit()
-            deadline = time.time() + 10
-            while fake.deleted != [2] and time.time() < deadline:
-                time.sleep(0.1)
-            self.assertEqual(fake.deleted, [2])
-            o.stop()
-            host = ImapHost(data, o.env)
-            try:
-                m = host.client()
-                box = stored(m, "INBOX")
-                m.logout()
-            finally:
-                host.stop()
-            self.assertEqual([d for _f, d in box], [spam])
+            m = host.client()
+            box = stored(m, "INBOX")
+            m.logout()
         finally:
-            if o.proc and o.proc.poll() is None:
-                o.proc.kill()
-            fake.stop()
+            host.stop()
+        return [d for _f, d in box]
 
 
-class PipelinedRetr(unittest.TestCase):
+class DroppedRetr(FakeServerCase):
+    def test_server_dropping_inside_retr_loses_nothing(self):
+        spam = msg(b"s@x.example", b"cheap watches", [b"line %d" % i for i in range(2000)])
+        fake = FakePop3([msg(b"a@x.example", b"first"), spam])
+        o, data = self.start_orvanta(fake)
+        p = self.connect(o, fake)
+        try:
+            p.pass_("pw")
+            p.quit()
+        except (poplib.error_proto, OSError, EOFError):
+            pass
+        hist = [n for n in os.listdir(data) if n.endswith(".his")]
+        history = b"".join(open(os.path.join(data, n), "rb").read() for n in hist)
+        self.assertIn(b"uid-1", history)
+        self.assertNotIn(b"uid-2", history)        # examined again next time
+        self.assertEqual(fake.deleted, [])
+        self.assertFalse(os.listdir(os.path.join(data, "INBOX")) and
+                         any(n.startswith("mesg") for n in os.listdir(os.path.join(data, "INBOX"))))
+
+        fake.drop = False
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        self.assertEqual(p.stat()[0], 1)
+        p.quit()
+        self.wait_deleted(fake)
+        self.assertEqual(fake.deleted, [2])
+        self.assertEqual(self.stored_inbox(o, data), [spam])
+
+
+class PipelinedRetr(FakeServerCase):
     def test_retrs_in_flight_each_message_judged_as_itself(self):
         """A server offering PIPELINING gets several RETRs at once; every answer must still be
         read as the message it belongs to, also around a UID the server lists twice."""
@@ -520,43 +540,20 @@ class PipelinedRetr(unittest.TestCase):
         uids[11] = uids[10]   # message 12 has the UID of message 11: it is only offered
         fake = FakePop3(messages, pipelining=True, uids=uids)
         fake.drop = False
-        fake.start()
-        root = tempfile.mkdtemp(prefix="orvanta-pipe-")
-        self.addCleanup(shutil.rmtree, root, True)
-        o = Orvanta(root)
-        try:
-            data = os.path.join(o.home, "user")
-            os.makedirs(data, exist_ok=True)
-            rules_tool("rule", os.path.join(data, "private.flt"), str(SUBJECT), "cheap watches", "INBOX", "0")
-            o.start()
-            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
-            p.user("u#127.0.0.1#%d" % fake.port)
-            p.pass_("pw")
-            offered = [n for n in range(1, count + 1) if n not in spam or n == 12]
-            self.assertEqual(p.stat()[0], len(offered))
-            for k, n in enumerate(offered, 1):
-                self.assertEqual(wire_retr(p, k), messages[n - 1])
-            p.quit()
-            deadline = time.time() + 10
-            while not fake.deleted and time.time() < deadline:
-                time.sleep(0.1)
-            self.assertEqual(sorted(fake.deleted), [3, 7, 8, 15, 20])
-            examination = fake.commands[:fake.commands.index(b"DELE 3")]
-            self.assertEqual(examination.count(b"RETR 12"), 1)   # sent ahead, then dropped
-            self.assertEqual(len([c for c in examination if c.startswith(b"RETR")]), count)
-            o.stop()
-            host = ImapHost(data, o.env)
-            try:
-                m = host.client()
-                box = stored(m, "INBOX")
-                m.logout()
-            finally:
-                host.stop()
-            self.assertEqual([d for _f, d in box], [messages[n - 1] for n in (3, 7, 8, 15, 20)])
-        finally:
-            if o.proc and o.proc.poll() is None:
-                o.proc.kill()
-            fake.stop()
+        o, data = self.start_orvanta(fake)
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        offered = [n for n in range(1, count + 1) if n not in spam or n == 12]
+        self.assertEqual(p.stat()[0], len(offered))
+        for k, n in enumerate(offered, 1):
+            self.assertEqual(wire_retr(p, k), messages[n - 1])
+        p.quit()
+        self.wait_deleted(fake)
+        self.assertEqual(sorted(fake.deleted), [3, 7, 8, 15, 20])
+        examination = fake.commands[:fake.commands.index(b"DELE 3")]
+        self.assertEqual(examination.count(b"RETR 12"), 1)   # sent ahead, then dropped
+        self.assertEqual(len([c for c in examination if c.startswith(b"RETR")]), count)
+        self.assertEqual(self.stored_inbox(o, data), [messages[n - 1] for n in (3, 7, 8, 15, 20)])
 
     def test_what_goes_out_ahead_is_bounded_in_bytes(self):
         """When the time for the examination is up, the RETRs already out are read and dropped:
@@ -566,28 +563,18 @@ class PipelinedRetr(unittest.TestCase):
                     for n in range(1, count + 1)]   # about 100 KB each
         fake = FakePop3(messages, pipelining=True, slow_first=1.5)
         fake.drop = False
-        fake.start()
-        root = tempfile.mkdtemp(prefix="orvanta-pipe-")
-        self.addCleanup(shutil.rmtree, root, True)
-        o = Orvanta(root)
-        try:
-            o.set_dword("EXAM_SECONDS", 1)
-            o.start()
-            p = poplib.POP3("127.0.0.1", o.pop3_port, timeout=30)
-            p.user("u#127.0.0.1#%d" % fake.port)
-            p.pass_("pw")
-            self.assertEqual(p.stat()[0], 1)      # the first one is examined, the rest waits
-            self.assertEqual(wire_retr(p, 1), messages[0])
-            p.quit()
-            first = fake.commands.index(b"RETR 1")
-            examination = fake.commands[:fake.commands.index(b"RETR 1", first + 1)]   # up to the client's own
-            # Message 1, then messages 2 and 3 ahead: a fourth would pass 256 KB out at once.
-            self.assertEqual([c for c in examination if c.startswith(b"RETR")], [b"RETR 1", b"RETR 2", b"RETR 3"])
-            o.stop()
-        finally:
-            if o.proc and o.proc.poll() is None:
-                o.proc.kill()
-            fake.stop()
+        o, _data = self.start_orvanta(fake, EXAM_SECONDS=1)
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        self.assertEqual(p.stat()[0], 1)      # the first one is examined, the rest waits
+        self.assertEqual(wire_retr(p, 1), messages[0])
+        p.quit()
+        first = fake.commands.index(b"RETR 1")
+        examination = fake.commands[:fake.commands.index(b"RETR 1", first + 1)]   # up to the client's own
+        # Message 1, then messages 2 and 3 ahead: a fourth would pass 256 KB out at once.
+        self.assertEqual([c for c in examination if c.startswith(b"RETR")], [b"RETR 1", b"RETR 2", b"RETR 3"])
+        o.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
