@@ -51,9 +51,8 @@ struct ServerMessage {
     std::string uid;
 };
 
-// Reads and drops the answer to a RETR that went out ahead and is not wanted any more.
-void DrainRetr(CPop3TranCommand& command, CPop3Client& client) {
-    if (!command.CheckOKReply()) return;
+// Reads and drops a message the server is sending, up to its terminating ".".
+void DrainMessage(CPop3Client& client) {
     std::vector<char> line(MessageReader::kLineSize);
     bool atLineStart = true;
     for (;;) {
@@ -63,6 +62,11 @@ void DrainRetr(CPop3TranCommand& command, CPop3Client& client) {
         if (atLineStart && ended && n == 1 && line[0] == '.') return;
         atLineStart = ended;
     }
+}
+
+// Reads and drops the answer to a RETR that went out ahead and is not wanted any more.
+void DrainRetr(CPop3TranCommand& command, CPop3Client& client) {
+    if (command.CheckOKReply()) DrainMessage(client);
 }
 
 }  // namespace
@@ -172,6 +176,9 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
         if (pipelined) requestAhead(i);
         MessageReader::Result read = reader.Read(source, tempPath, verdict);
         if (read == MessageReader::Result::FileError) {
+            // The message is on its way all the same: read past it, or the rest of the session
+            // would take its lines for the server's answers.
+            DrainMessage(client);
             LogUtf8("Mail examination stopped: cannot create " + tempPath);
             break;
         }

@@ -575,6 +575,31 @@ class PipelinedRetr(FakeServerCase):
         self.assertEqual([c for c in examination if c.startswith(b"RETR")], [b"RETR 1", b"RETR 2", b"RETR 3"])
         o.stop()
 
+    def test_temp_file_that_cannot_be_made_keeps_the_session_in_step(self):
+        """The message whose RETR was answered is read past even when it cannot be written:
+        otherwise its lines would reach the client as the answers to its own commands."""
+        messages = [msg(b"m%d@x.example" % n, b"note %d" % n, [b"body line %d" % i for i in range(200)])
+                    for n in range(1, 4)]
+        for pipelining in (False, True):
+            with self.subTest(pipelining=pipelining):
+                fake = FakePop3(messages, pipelining=pipelining)
+                fake.drop = False
+                o, data = self.start_orvanta(fake)
+                os.makedirs(os.path.join(data, "temp.mail"))   # opening it for writing fails
+                p = self.connect(o, fake)
+                self.assertTrue(p.pass_("pw").startswith(b"+OK"))
+                self.assertEqual(p.stat(), (0, 0))   # nothing examined: all of it waits on the server
+                self.assertEqual(p.noop(), b"+OK")
+                self.assertTrue(p.quit().startswith(b"+OK bye"))
+                self.assertIn("cannot create", o.output())
+                os.rmdir(os.path.join(data, "temp.mail"))
+                p = self.connect(o, fake)
+                p.pass_("pw")
+                self.assertEqual([wire_retr(p, n) for n in (1, 2, 3)], messages)
+                p.quit()
+                self.assertEqual(fake.deleted, [])
+                o.stop()
+
 
 if __name__ == "__main__":
     unittest.main()
