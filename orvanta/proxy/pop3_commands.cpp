@@ -98,4 +98,45 @@ CommandAction TranslateCommand(std::string_view line, const ProxyMesgList& list)
     return action;
 }
 
+void CapaReplyFilter::Pass(std::string_view bytes, std::string& out) {
+    while (!bytes.empty()) {
+        if (state_ == State::Idle) {
+            if (expected_ == 0) {
+                out.append(bytes);
+                return;
+            }
+            --expected_;
+            state_ = State::Status;
+        }
+        size_t end = bytes.find('\n');
+        size_t take = end == std::string_view::npos ? bytes.size() : end + 1;
+        line_.append(bytes.substr(0, take));
+        bytes.remove_prefix(take);
+        if (end != std::string_view::npos) Line(out);
+    }
+}
+
+void CapaReplyFilter::Line(std::string& out) {
+    std::string_view line(line_);
+    std::string_view bare = line.substr(0, line.find_last_not_of("\r\n") + 1);
+    if (state_ == State::Status) {
+        // "-ERR" is the whole answer; "+OK" is followed by the capabilities and ".".
+        state_ = StartsWithNoCase(bare, "+OK") ? State::Capabilities : State::Idle;
+        out.append(line);
+    } else if (bare == ".") {
+        state_ = State::Idle;
+        out.append(line);
+    } else {
+        std::vector<std::string> words = SplitWords(bare);
+        if (!(words.size() == 1 && strcasecmp(words[0].c_str(), "PIPELINING") == 0)) out.append(line);
+    }
+    line_.clear();
+}
+
+void CapaReplyFilter::Finish(std::string& out) {
+    out.append(line_);
+    line_.clear();
+    state_ = State::Idle;
+}
+
 }  // namespace pop3proxy

@@ -55,4 +55,26 @@ struct CommandAction {
 
 CommandAction TranslateCommand(std::string_view line, const ProxyMesgList& list);
 
+// The proxy answers some commands itself at once and relays the rest, so it keeps the order of
+// replies only while the client waits for each one. A server's answer to a relayed CAPA must
+// therefore not reach the client with PIPELINING in it. The relay thread passes the server's
+// bytes through this filter; the command loop calls Expect() before it forwards a CAPA.
+class CapaReplyFilter {
+public:
+    void Expect(int answers = 1) { expected_ += answers; }
+    // Nothing to hold back: the bytes can go to the client as they are.
+    bool Idle() const { return expected_ == 0 && state_ == State::Idle; }
+    // Appends to `out` what goes to the client for these bytes of the server's.
+    void Pass(std::string_view bytes, std::string& out);
+    // The server has gone: a line it left unfinished goes on as it was.
+    void Finish(std::string& out);
+
+private:
+    enum class State { Idle, Status, Capabilities };
+    void Line(std::string& out);
+    int expected_ = 0;
+    State state_ = State::Idle;
+    std::string line_;
+};
+
 }  // namespace pop3proxy

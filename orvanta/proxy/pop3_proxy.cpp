@@ -108,6 +108,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         clientSocket_ = clientSocket;
     }
     passPending_.store(false);
+    capaForwarded_.store(0);
     loggedIn_.store(false);
     SendLineToClient(kGreeting);
 
@@ -256,6 +257,7 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             quitSent = true;
             break;
         case pop3proxy::CommandAction::Forward:
+            if (pop3proxy::IsCapaLine(line)) capaForwarded_.fetch_add(1);
             SendToServer(action.text);
             break;
         }
@@ -275,8 +277,17 @@ void CPop3Proxy::RelayThread() {
     bool cutAfterCRPending = false;   // the last raw receive ended with a CR
     CClientSocket* server = pop3_->GetConnection();
     int serverSocket = server ? server->GetSocket() : -1;
+    pop3proxy::CapaReplyFilter capa;
+    std::string filtered;
+    auto relay = [&](const char* data, size_t length) {
+        if (int asked = capaForwarded_.exchange(0)) capa.Expect(asked);
+        if (capa.Idle()) return SendToClient(data, length);
+        filtered.clear();
+        capa.Pass(std::string_view(data, length), filtered);
+        SendToClient(filtered.data(), filtered.size());
+    };
     auto flush = [&] {
-        SendToClient(out.data(), out.size());
+        relay(out.data(), out.size());
         out.clear();
     };
 
@@ -294,7 +305,7 @@ void CPop3Proxy::RelayThread() {
             flush();   // what the line reader gathered goes first
             int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
             if (n <= 0) break;
-            SendToClient(buffer.data(), static_cast<size_t>(n));
+            relay(buffer.data(), static_cast<size_t>(n));
             // A receive that ended inside a line: its rest goes through the line reader, so a
             // PASS reply is only ever looked for at the start of a line.
             atLineStart = buffer[static_cast<size_t>(n) - 1] == '\n';
@@ -355,6 +366,9 @@ void CPop3Proxy::RelayThread() {
         atLineStart = ended;
     }
     flush();
+    filtered.clear();
+    capa.Finish(filtered);
+    SendToClient(filtered.data(), filtered.size());
     CloseServer();
     {
         std::lock_guard guard(stateLock_);

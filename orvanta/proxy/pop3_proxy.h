@@ -69,6 +69,8 @@ private:
     // The server has taken a PASS and the mail was examined: a later PASS is only relayed, and
     // the relay no longer waits for the server before each read to catch one.
     std::atomic<bool> loggedIn_{false};
+    // CAPA lines forwarded whose answers the relay thread has not started filtering yet.
+    std::atomic<int> capaForwarded_{0};
 
     std::mutex stateLock_;            // guards the fields below
     std::condition_variable stateChanged_;

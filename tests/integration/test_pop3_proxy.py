@@ -94,6 +94,7 @@ class ProxyTests(unittest.TestCase):
         want_uidl = direct.uidl()[1]
         want_retr = [direct.retr(n)[1] for n in (1, 2, 3, 4)]
         want_top = direct.top(3, 1)[1]
+        want_capa = direct.capa()
         direct.quit()
 
         p = self.pop("pop")
@@ -102,6 +103,11 @@ class ProxyTests(unittest.TestCase):
         self.assertEqual(p.uidl()[1], want_uidl)
         self.assertEqual(p.uidl(2).split()[1:], want_uidl[1].split())   # UIDL n is relayed
         self.assertTrue(p.noop().startswith(b"+OK"))
+        # The server's capabilities, less PIPELINING: the proxy answers STAT, LIST and UIDL
+        # itself at once, so a pipelining client would get replies out of order.
+        self.assertIn("PIPELINING", want_capa)
+        want_capa.pop("PIPELINING")
+        self.assertEqual(p.capa(), want_capa)
         self.assertEqual([p.retr(n)[1] for n in (1, 2, 3, 4)], want_retr)
         self.assertEqual(p.top(3, 1)[1], want_top)
         with self.assertRaises(poplib.error_proto):

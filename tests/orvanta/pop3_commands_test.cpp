@@ -130,6 +130,41 @@ TEST(Translate, ForwardedCommands) {
     }
 }
 
+// What the client gets for `server` when the filter sees it in pieces of `step` bytes.
+std::string Filtered(CapaReplyFilter& filter, const std::string& server, size_t step) {
+    std::string out;
+    for (size_t i = 0; i < server.size(); i += step) filter.Pass(std::string_view(server).substr(i, step), out);
+    return out;
+}
+
+TEST(CapaReply, PipeliningIsTakenOutOfTheAnswerOnly) {
+    const std::string capa = "+OK\r\nTOP\r\nPIPELINING\r\nUIDL\r\n.\r\n";
+    const std::string after = "+OK 2 octets\r\nPIPELINING\r\n.\r\n";   // a message that says it
+    for (size_t step : {1u, 2u, 5u, 1000u}) {
+        CapaReplyFilter filter;
+        EXPECT_EQ(Filtered(filter, after, step), after) << "nothing asked: untouched";
+        filter.Expect();
+        EXPECT_FALSE(filter.Idle());
+        EXPECT_EQ(Filtered(filter, capa + after, step), "+OK\r\nTOP\r\nUIDL\r\n.\r\n" + after) << step;
+        EXPECT_TRUE(filter.Idle());
+    }
+}
+
+TEST(CapaReply, RefusalsRepeatsAndAServerThatStops) {
+    CapaReplyFilter filter;
+    filter.Expect(2);
+    EXPECT_EQ(Filtered(filter, "-ERR no\r\n+OK\r\npipelining \r\nUSER\r\n.\r\n+OK\r\n", 3),
+              "-ERR no\r\n+OK\r\nUSER\r\n.\r\n+OK\r\n");
+    EXPECT_TRUE(filter.Idle());
+
+    filter.Expect();
+    std::string out = Filtered(filter, "+OK\r\nTOP\r\nUID", 4);
+    EXPECT_EQ(out, "+OK\r\nTOP\r\n");
+    filter.Finish(out);
+    EXPECT_EQ(out, "+OK\r\nTOP\r\nUID");
+    EXPECT_TRUE(filter.Idle());
+}
+
 TEST(ProxyMesg, ServerNumberAndUidBounds) {
     ProxyMesgList list = ThreeOfFive();
     EXPECT_EQ(ServerNumber(list, 0), 0);
