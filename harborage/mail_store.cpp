@@ -246,6 +246,7 @@ public:
             return;
         }
         long number = ParseNumber(fileName + 4, 8);
+        Used(directory, number);
         auto it = m_Known.find(directory);
         // Known before this file came: the new time covers only our own change.
         if (it != m_Known.end() && it->second.largest < number) {
@@ -259,6 +260,20 @@ public:
     }
     void Forget(const std::string& directory) { m_Known.erase(directory); }
 
+    // A number once handed out or deleted here is not handed out again while we run: another
+    // session that listed the folder before still holds that file name for its old message,
+    // and would read, flag or expunge a new message that took the name.
+    void Used(const std::string& directory, long number)
+    {
+        long& used = m_Used[directory];
+        used = std::max(used, number);
+    }
+    long UsedUpTo(const std::string& directory) const
+    {
+        auto it = m_Used.find(directory);
+        return it == m_Used.end() ? 0 : it->second;
+    }
+
 private:
     struct Entry {
         timespec changed;
@@ -266,6 +281,7 @@ private:
     };
     static constexpr size_t kMaxDirectories = 1000;
     std::unordered_map<std::string, Entry> m_Known;
+    std::unordered_map<std::string, long> m_Used;   // one number per folder, never cleared
 };
 
 LargestNumberCache g_LargestFileNumber;
@@ -845,6 +861,7 @@ bool CIMAPMail::GetMailFileName(const char* directory, char* name)
     long largest = 0;
     if (!g_LargestFileNumber.Find(directory, st.st_mtim, &largest))
         largest = LargestFileNumber(directory);
+    largest = std::max(largest, g_LargestFileNumber.UsedUpTo(directory));
     if (largest >= kMaxFileNumber)
         return false;  // a ninth digit would fall outside the scan pattern
     // 8 digits at most (checked above); the buffer bound is only for the compiler's sake.
@@ -885,6 +902,7 @@ int CIMAPMail::DeleteMailFile(int seq)
     std::string path = FolderFile(info->name);
     if (path.empty() || unlink(path.c_str()) != 0)
         return 0;
+    g_LargestFileNumber.Used(m_FolderPath, ParseNumber(info->name + 4, 8));
     SaveDeleteMailInfo(info);
     // The entry itself goes (file names are unique in the list), without a search by name,
     // so an EXPUNGE from the last message down stays linear.

@@ -83,7 +83,7 @@ TEST_F(MailStoreTest, FlagBytePacking)
     EXPECT_FALSE(r->flagged || r->recent);
 }
 
-TEST_F(MailStoreTest, DeletedSlotUntilRescanThenUidGrowsButFileNumberIsReused)
+TEST_F(MailStoreTest, DeletedSlotUntilRescanThenUidGrowsAndFileNumberIsNotReused)
 {
     CIMAPMail mail(rootText.c_str());
     mail.FolderMailInit("INBOX");
@@ -100,8 +100,30 @@ TEST_F(MailStoreTest, DeletedSlotUntilRescanThenUidGrowsButFileNumberIsReused)
     ASSERT_EQ(Deliver(mail, "INBOX"), 1);
     ASSERT_EQ(mail.Size(), 1);
     EXPECT_EQ(mail.GetMailInfo(1)->uid, 2);
-    EXPECT_STREQ(mail.GetMailInfo(1)->name, "mesg00000001.msg");
-    EXPECT_EQ(Index(), "000002" + Record(2, "mesg00000001.msg", 0));
+    EXPECT_STREQ(mail.GetMailInfo(1)->name, "mesg00000002.msg");
+    EXPECT_EQ(Index(), "000002" + Record(2, "mesg00000002.msg", 0));
+}
+
+TEST_F(MailStoreTest, ASessionWithAnOlderListingNeverReachesANewMessage)
+{
+    CIMAPMail first(rootText.c_str());
+    first.FolderMailInit("INBOX");
+    ASSERT_EQ(Deliver(first, "INBOX"), 1);
+    ASSERT_EQ(Deliver(first, "INBOX"), 1);
+    CIMAPMail older(rootText.c_str());   // lists both, then another session expunges the newest
+    older.FolderMailInit("INBOX");
+    ASSERT_EQ(older.Size(), 2);
+    CIMAPMail other(rootText.c_str());
+    other.FolderMailInit("INBOX");
+    ASSERT_EQ(other.DeleteMailFile(2), 1);
+
+    WriteFile(base / "precious.tmp", "Subject: precious\r\n\r\nnew\r\n");
+    ASSERT_EQ(other.AddTempMailMesg("INBOX", (base / "precious.tmp").c_str(), false, false, false, false, false,
+                                    true, "", ""), 1);
+    const std::string newName = other.GetMailInfo(other.Size())->name;
+    EXPECT_STRNE(newName.c_str(), older.GetMailInfo(2)->name);
+    EXPECT_EQ(older.DeleteMailFile(2), 0);   // its message is gone; the new one is not its to delete
+    EXPECT_EQ(ReadFile(root / "INBOX" / newName), "Subject: precious\r\n\r\nnew\r\n");
 }
 
 TEST_F(MailStoreTest, DeleteInTheMiddleRenumbersLaterEntries)
