@@ -19,6 +19,10 @@
 
 namespace {
 
+// Far above what mail systems carry (tens of MB); the store keeps this much disk free.
+constexpr long kMaxAppendSize = 256L * 1024 * 1024;
+constexpr long kAppendSpaceReserve = 16L * 1024 * 1024;
+
 const char kFlagsLine[] = "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)";
 const char kPermanentFlagsLine[] = "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)] No user defined flags";
 
@@ -267,6 +271,11 @@ void CIMAPMailboxCommand::Append(const char* tag, const char* mailbox, const cha
     long size = sizeToken.empty() ? 0 : atol(Inner(sizeToken).c_str());
     if (size <= 0)
         return m_pSession->SendBAD(tag, "invalid arg");
+    // Refused before "+ Ready", so the client sends nothing: a literal larger than any mail,
+    // or than the disk can hold, would only fill the disk.
+    long freeSpace = CIMAPFolder::CheckFreeSpace(CIMAPServer::g_RootPath);
+    if (size > kMaxAppendSize || (freeSpace >= 0 && size > freeSpace - kAppendSpaceReserve))
+        return m_pSession->SendNO(tag, "[TOOBIG] message too large");
 
     // One scratch file per session slot, so two sessions appending at once stay apart.
     std::string temp = std::string(CIMAPServer::g_RootPath) + "append" + std::to_string(m_pSession->GetSlot()) + ".temp";

@@ -181,14 +181,15 @@ std::string CIMAPMessageCommand::EnvelopeString(const char* value)
 {
     if (value == nullptr || *value == '\0')
         return "NIL";
-    bool ascii = true;
+    // A quoted string holds neither 8-bit bytes nor CR or LF; those go as a literal.
+    bool quotable = true;
     for (const char* p = value; *p; ++p)
-        ascii = ascii && static_cast<unsigned char>(*p) < 0x80;
-    if (!ascii)
+        quotable = quotable && static_cast<unsigned char>(*p) < 0x80 && *p != '\r' && *p != '\n';
+    if (!quotable)
         return Literal(value);
     std::string quoted = "\"";
     for (const char* p = value; *p; ++p) {
-        if (*p == '"')
+        if (*p == '"' || *p == '\\')
             quoted += '\\';
         quoted += *p;
     }
@@ -268,10 +269,18 @@ std::string CIMAPMessageCommand::SectionData(const std::string& item, const std:
         if (part[0] == '(') {
             std::string inner = part.size() >= 2 ? part.substr(1, part.size() - 2) : std::string();
             std::vector<std::string> names;
-            for (std::string n : SplitOutside(inner, '"', '"')) {
-                if (n.size() >= 2 && n.front() == '"' && n.back() == '"')
-                    n = n.substr(1, n.size() - 2);
-                names.push_back(n);
+            // Field names, each an atom or a quoted string.
+            std::string name;
+            bool quoted = false;
+            for (char c : inner + ' ') {
+                if (c == '"')
+                    quoted = !quoted;
+                else if (c == ' ' && !quoted) {
+                    if (!name.empty())
+                        names.push_back(name);
+                    name.clear();
+                } else
+                    name += c;
             }
             apply(mode, &names);
             modeHadList = true;

@@ -70,6 +70,9 @@ TEST(ImapEnvelope, StringsQuotedOrLiteral)
     EXPECT_EQ(CIMAPMessageCommand::EnvelopeString("Hello"), "\"Hello\"");
     EXPECT_EQ(CIMAPMessageCommand::EnvelopeString("say \"hi\""), "\"say \\\"hi\\\"\"");
     EXPECT_EQ(CIMAPMessageCommand::EnvelopeString("\xC7\xD1\xB1\xDB"), "{4}\r\n\xC7\xD1\xB1\xDB");
+    // A backslash from the mail is escaped, or it would escape the closing quote.
+    EXPECT_EQ(CIMAPMessageCommand::EnvelopeString("back\\"), "\"back\\\\\"");
+    EXPECT_EQ(CIMAPMessageCommand::EnvelopeString("a\r\nb"), "{4}\r\na\r\nb");
 
     MAILINFO info{};
     info.seen = info.flagged = info.recent = true;

@@ -258,6 +258,10 @@ class ImapServerTest(unittest.TestCase):
         self.assertEqual(untagged, [b"* 2 FETCH (BODY[HEADER.FIELDS (Subject From)] {%d}\r\n" % len(fields)
                                     + fields + b" )"])
         self.assertEqual(c.cmd("f9", "FETCH 2 (FLAGS)")[0], [b"* 2 FETCH (FLAGS () )"])
+        # Field names may come as quoted strings too.
+        untagged, _ = c.cmd("f8q", 'FETCH 2 (BODY.PEEK[HEADER.FIELDS ("Subject" From)])')
+        self.assertEqual(untagged, [b'* 2 FETCH (BODY[HEADER.FIELDS ("Subject" From)] {%d}\r\n' % len(fields)
+                                    + fields + b" )"])
         untagged, _ = c.cmd("f10", "FETCH 2 (BODY[HEADER.FIELDS.NOT (From)])")
         self.assertEqual(untagged, [b"* 2 FETCH (BODY[HEADER.FIELDS.NOT (From)] {2}\r\n\r\n )"])
         self.assertEqual(c.cmd("f11", "FETCH 2 (FLAGS)")[0], [b"* 2 FETCH (FLAGS (\\Seen ) )"])
@@ -365,6 +369,9 @@ class ImapServerTest(unittest.TestCase):
         c = self.login()
         c.cmd("p0", "SELECT Spam")
         self.assertEqual(c.cmd("p1", "APPEND Spam (\\Seen) {0}")[1], b"p1 BAD invalid arg")
+        # A literal beyond any mail is refused before the client sends a byte of it.
+        self.assertEqual(c.cmd("p1b", "APPEND Spam {9000000000000000000}"),
+                         ([], b"p1b NO [TOOBIG] message too large"))
         body = message("appended", sender="spammer@example.net")
         # The literal and the next command arrive in one packet: the command must survive.
         c.send(b"p2 APPEND Spam (\\Flagged \\Seen) \"05-Dec-2002 14:03:09 +0000\" {%d}\r\n" % len(body))
