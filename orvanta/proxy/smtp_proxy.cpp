@@ -66,7 +66,9 @@ public:
     }
 
     // Passes message text to `send` (exactly as received) until the line that is a single
-    // ".", which goes out with it. False when the client closed or `send` failed.
+    // ".", which goes out with it. False when the client closed or `send` failed. The end is
+    // only "." CR LF after a CR LF, as a strict server reads it: with any looser rule the
+    // proxy would wait for a reply while the server still takes message text.
     template <typename Send>
     bool RelayText(Send&& send) {
         for (;;) {
@@ -74,29 +76,22 @@ public:
             bool ended = false;
             while (!ended && pos_ < end_) {
                 const char* lf = Find('\n', pos_);
-                if (!atLineStart_) {
-                    if (!lf) {
-                        pos_ = end_;
-                        break;
-                    }
-                    pos_ = static_cast<size_t>(lf - buffer_.data()) + 1;
-                    atLineStart_ = true;
-                    continue;
-                }
                 if (!lf) {
                     // The start of a line still on its way is kept back only while it may
                     // turn out to be the closing ".".
-                    if (!MayBeEnd(pos_, end_)) {
+                    if (!atLineStart_ || !MayBeEnd(pos_, end_)) {
+                        crBeforePos_ = buffer_[end_ - 1] == '\r';
                         pos_ = end_;
                         atLineStart_ = false;
                     }
                     break;
                 }
                 size_t stop = static_cast<size_t>(lf - buffer_.data());
-                size_t content = stop;
-                while (content > pos_ && buffer_[content - 1] == '\r') --content;
-                ended = content == pos_ + 1 && buffer_[pos_] == '.';
+                ended = atLineStart_ && lineEndedCRLF_ && stop == pos_ + 2 && buffer_[pos_] == '.' &&
+                        buffer_[pos_ + 1] == '\r';
+                lineEndedCRLF_ = stop > pos_ ? buffer_[stop - 1] == '\r' : (!atLineStart_ && crBeforePos_);
                 pos_ = stop + 1;
+                atLineStart_ = true;
             }
             if (pos_ > from && !send(buffer_.data() + from, pos_ - from)) return false;
             if (ended) return true;
@@ -110,12 +105,9 @@ private:
         return static_cast<const char*>(std::memchr(buffer_.data() + from, ch, end_ - from));
     }
 
-    // A partial line "." or "." followed by CRs only.
+    // A partial line that may still become the closing "." CR LF.
     bool MayBeEnd(size_t begin, size_t end) const {
-        if (buffer_[begin] != '.') return false;
-        for (size_t i = begin + 1; i < end; ++i)
-            if (buffer_[i] != '\r') return false;
-        return true;
+        return lineEndedCRLF_ && buffer_[begin] == '.' && (end - begin == 1 || (end - begin == 2 && buffer_[begin + 1] == '\r'));
     }
 
     // Moves the unread bytes to the front and receives more after them.
@@ -136,7 +128,9 @@ private:
     std::vector<char> buffer_;
     size_t pos_ = 0;            // next unread byte
     size_t end_ = 0;            // end of the received bytes
-    bool atLineStart_ = true;   // message text: the next byte begins a line
+    bool atLineStart_ = true;     // message text: the next byte begins a line
+    bool lineEndedCRLF_ = true;   // the last line ended with CR LF (the command line before DATA did)
+    bool crBeforePos_ = false;    // the byte before pos_, already passed on, was a CR
 };
 
 }  // namespace

@@ -64,6 +64,27 @@ public:
         }
     }
 
+    // The bytes up to and including the first `marker`, exactly as sent; empty with ok=false
+    // when the connection ended or nothing came within the time-out.
+    std::string RecvUntil(const std::string& marker, bool* ok = nullptr, int timeoutMs = 5000)
+    {
+        for (;;) {
+            size_t at = pending_.find(marker);
+            if (at != std::string::npos) {
+                std::string out = pending_.substr(0, at + marker.size());
+                pending_.erase(0, at + marker.size());
+                if (ok)
+                    *ok = true;
+                return out;
+            }
+            if (!Fill(timeoutMs)) {
+                if (ok)
+                    *ok = false;
+                return std::string();
+            }
+        }
+    }
+
     // Everything until the peer closes (bounded by the time-out).
     std::string RecvAll(int timeoutMs = 5000)
     {

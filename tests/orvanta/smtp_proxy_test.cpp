@@ -5,7 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <netinet/in.h>
+#include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -265,6 +268,49 @@ TEST_F(SmtpProxyTest, RememberedServerIsUsedWithoutAskingAndKeptAfterAMail) {
     EXPECT_EQ(Line(), "<closed>");
     proxy_.Terminate();   // the session has ended once the proxy is down
     EXPECT_EQ(orvanta::GetSetting(IntSetting::SelectSmtpAlways), 1);
+}
+
+TEST_F(SmtpProxyTest, OnlyDotCrLfAfterCrLfEndsTheTextAsAStrictServerReadsIt) {
+    LoopbackServer server;
+    orvanta::SetSetting(StringSetting::SelectSmtpServer, "127.0.0.1");
+    orvanta::SetSetting(IntSetting::SelectSmtpPort, server.port());
+    orvanta::SetSetting(IntSetting::SelectSmtpAlways, 1);
+    std::string text;
+    bool whole = false;
+    server.Serve([&](Peer& peer) {
+        peer.Send("220 real\r\n");
+        for (const char* reply : {"250 real\r\n", "250 sender\r\n", "250 rcpt\r\n", "354 go on\r\n"}) {
+            peer.RecvLine();
+            peer.Send(reply);
+        }
+        text = peer.RecvUntil("\r\n.\r\n", &whole);
+        peer.Send("250 queued\r\n");
+        peer.RecvLine();
+        peer.Send("221 bye\r\n");
+    });
+    Connect();
+    for (const char* command : {"EHLO my.host", "MAIL FROM:<x@y>", "RCPT TO:<z@w>", "DATA"}) {
+        Send(command);
+        Line();
+    }
+    // Near misses of the end, some split across writes, then a dot line of a million CRs
+    // (held back whole, it once grew without bound): all of it is message text.
+    const std::string crs = "." + std::string(1000000, '\r') + "\n";
+    const std::vector<std::string> pieces = {"a\r\n.\r\r\n", "b\n", ".\r\n", "c\r\n.", "\n", "d\r\n.", "\r",
+                                             "x\r\n", crs, "e\r\n.\r\n"};
+    std::string sent;
+    for (const std::string& piece : pieces) {
+        client_.Write(piece.data(), static_cast<int>(piece.size()));
+        sent += piece;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(Line(), "250 queued");
+    Send("QUIT");
+    EXPECT_EQ(Line(), "221 bye");
+    server.Join();
+    EXPECT_TRUE(whole);
+    EXPECT_EQ(text.size(), sent.size());
+    EXPECT_TRUE(text == sent);
 }
 
 TEST_F(SmtpProxyTest, ServerThatDropsMidReplyEndsTheSession) {
