@@ -103,7 +103,9 @@ MessageReader::Result MessageReader::Read(LineSource& source, const std::string&
             // Header mode: collect the block, keep the line in the file as it came.
             if (!headerCut_) {
                 // Room is kept for the line end and the blank line that close the block.
-                size_t room = kHeaderBufferSize - 5 - header_.size();
+                // A line that just fitted leaves its CR LF inside that reserve: no room then.
+                const size_t limit = kHeaderBufferSize - 5;
+                size_t room = header_.size() < limit ? limit - header_.size() : 0;
                 if (length > room) {
                     header_.append(p, room);
                     headerCut_ = true;

@@ -126,6 +126,22 @@ TEST(PipelineReader, LongHeaderLineIsStoredWhole) {
     EXPECT_EQ(run.verdict.from, "a@b.example");
 }
 
+TEST(PipelineReader, HeaderThatFillsTheBufferExactlyIsStillCut) {
+    // Twenty lines of 2,002 bytes and one of 917 fill the 40,960-byte buffer up to its last
+    // three bytes; what follows is beyond the cut and never reaches the filters.
+    std::string msg;
+    for (int i = 0; i < 20; ++i) msg += "X-Pad: " + std::string(1993, 'a') + "\r\n";
+    msg += "X-Fill: " + std::string(907, 'b') + "\r\n";
+    for (int i = 0; i < 50; ++i) msg += "X-More: " + std::string(1990, 'c') + "\r\n";
+    msg += "Subject: beyond the cut\r\n\r\nbody\r\n";
+    RecordingJudge judge;
+    ReadRun run = ReadWire(judge, DotStuff(msg));
+    EXPECT_EQ(run.stored, msg);
+    ASSERT_EQ(judge.subjects.size(), 1u);
+    EXPECT_EQ(judge.subjects[0], "");
+    EXPECT_LE(run.headerCount, 22u);
+}
+
 TEST(PipelineReader, MixedMessageWithAttachmentLastGetsTheFooterPart) {
     std::string head =
         "From: spam@example.org\r\n"
