@@ -219,7 +219,19 @@ void CIMAPMailboxCommand::Status(const char* tag, const char* mailbox, const cha
         else if (EqualNoCase(item, "UIDVALIDITY"))
             answer += "UIDVALIDITY " + std::to_string(mail.GetUidValidity()) + " ";
     }
-    m_pSession->SendLine("* STATUS " + name + " (" + answer + ")");
+    // An ordinary name goes as it is; one an atom cannot hold (a space, say) as a quoted
+    // string, or the client would read its second word as the item list.
+    std::string shown = name;
+    if (name.find_first_of(" (){%*\"\\]") != std::string::npos) {
+        shown = "\"";
+        for (char c : name) {
+            if (c == '"' || c == '\\')
+                shown += '\\';
+            shown += c;
+        }
+        shown += '"';
+    }
+    m_pSession->SendLine("* STATUS " + shown + " (" + answer + ")");
     m_pSession->SendOK(tag, "STATUS");
 }
 

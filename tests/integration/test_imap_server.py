@@ -225,6 +225,8 @@ class ImapServerTest(unittest.TestCase):
         untagged, tagged = c.cmd("s9", "STATUS Other (UIDNEXT MESSAGES UNSEEN UIDVALIDITY)")
         self.assertEqual(untagged, [b"* STATUS Other (UIDNEXT 3 MESSAGES 2 UNSEEN 2 UIDVALIDITY %d )"
                                     % self.validity("Other")])
+        self.drop("My box", 1)
+        self.assertEqual(c.cmd("s9q", 'STATUS "My box" (MESSAGES)')[0], [b'* STATUS "My box" (MESSAGES 1 )'])
         # The index lost: UIDs start over under another validity (birth times count seconds).
         before = self.validity("Other")
         time.sleep(1.1)
