@@ -82,30 +82,49 @@ bool CPop3TranCommand::Stat(int&, long&)
     return true;
 }
 
+bool CPop3TranCommand::SkipRestOfListing()
+{
+    char line[kListLineSize];
+    for (;;) {
+        if (ReadWholeLine(line, sizeof line) < 0) {
+            m_bListingCut = true;
+            return false;
+        }
+        if (std::strcmp(line, ".") == 0)
+            return true;
+    }
+}
+
 bool CPop3TranCommand::List()
 {
+    m_bListingCut = false;
     m_pClient->SendLine("LIST");
     if (!CheckOKReply())
         return false;
     m_MesgList.Clear();
     char line[kListLineSize];
     for (;;) {
-        if (ReadWholeLine(line, sizeof line) < 0)
-            break;
+        if (ReadWholeLine(line, sizeof line) < 0) {
+            m_bListingCut = true;
+            return false;
+        }
         m_pClient->DebugMesg(line);
         std::vector<std::string> words;
         ParsingLine(line, words);
-        if (words.empty() || words[0] == ".")
+        if (!words.empty() && words[0] == ".")
             break;
+        // A line that cannot be read ends the list; the messages after it wait.
+        if (words.empty())
+            return SkipRestOfListing();
         if (words.size() < 2) {
             // "n" without a size: keep the message (size unknown) rather than lose it.
             if (!IsDigit(words[0][0]))
-                break;
+                return SkipRestOfListing();
             m_MesgList.AddMesgToList(atoi(words[0].c_str()), 0);
             continue;
         }
         if (!IsDigit(words[1][0]))
-            break;
+            return SkipRestOfListing();
         m_MesgList.AddMesgToList(atoi(words[0].c_str()), atol(words[1].c_str()));
     }
     return true;
@@ -119,21 +138,37 @@ bool CPop3TranCommand::List(int number, int&, long&)
 
 bool CPop3TranCommand::Uidl()
 {
+    m_bListingCut = false;
     m_pClient->SendLine("UIDL");
     if (!CheckOKReply())
         return false;
     char line[kListLineSize];
     for (;;) {
-        if (ReadWholeLine(line, sizeof line) < 0)
-            break;
+        if (ReadWholeLine(line, sizeof line) < 0) {
+            m_bListingCut = true;
+            return false;
+        }
         m_pClient->DebugMesg(line);
         std::vector<std::string> words;
         ParsingLine(line, words);
-        if (words.empty() || words[0] == ".")
+        if (!words.empty() && words[0] == ".")
             break;
+        if (words.empty())
+            return SkipRestOfListing();
+        // A UID may hold any printable byte. A quote or parenthesis inside a word would start
+        // a new word and drop what came before ("a(x)" and "b(x)" both "(x)"), so a UID that
+        // does not open with one is taken as the server wrote it, up to the next space.
         // A line without a UID leaves that message's UID empty.
-        if (words.size() >= 2)
-            m_MesgList.SetMesgUID(atoi(words[0].c_str()), words[1].c_str());
+        const char* uid = line + std::strspn(line, " ");
+        uid += std::strcspn(uid, " ");
+        uid += std::strspn(uid, " ");
+        if (*uid == '"' || *uid == '(') {
+            if (words.size() >= 2)
+                m_MesgList.SetMesgUID(atoi(words[0].c_str()), words[1].c_str());
+        } else if (*uid) {
+            std::string text(uid, std::strcspn(uid, " "));
+            m_MesgList.SetMesgUID(atoi(words[0].c_str()), text.c_str());
+        }
     }
     return true;
 }

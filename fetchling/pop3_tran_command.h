@@ -38,6 +38,8 @@ public:
     bool CheckOKReply();
     char* GetLastError() { return m_szLastError; }
     CPop3Mesg* GetMesgList() { return &m_MesgList; }
+    // The connection ended inside the last LIST or UIDL listing: what it gave is partial.
+    bool ListingCut() const { return m_bListingCut; }
 
     // Splits a line into words: spaces separate, a double-quoted word and a parenthesised
     // group (nested, spaces and quotes inside) stay one word with their delimiters. False
@@ -51,8 +53,12 @@ private:
     // Reads one line; a line longer than the buffer is read to its end and only its first
     // part kept, so its rest is never taken for the next line. -1 when the read failed.
     int ReadWholeLine(char* dest, int size);
+    // After a listing line the listing is not read past: reads the rest up to its "."
+    // so the next reply is not taken from it. False when the connection ended first.
+    bool SkipRestOfListing();
 
     CPop3Client* m_pClient;
     CPop3Mesg m_MesgList;
     char m_szLastError[100] = {};
+    bool m_bListingCut = false;
 };

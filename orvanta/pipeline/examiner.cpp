@@ -80,7 +80,9 @@ int Examine(const PipelineContext& context, CPop3Client& client, ProxyMesgList& 
     CPop3Account* account = client.GetAccount();
     if (!command || !account || !context.sets) return 0;
     if (!command->List()) return 0;
-    command->Uidl();   // without UIDL every UID stays empty and every message is examined
+    // Without UIDL every UID stays empty and every message is examined; a UIDL cut off by the
+    // connection would prune the history to part of the mailbox.
+    if (!command->Uidl() && command->ListingCut()) return 0;
 
     account->LoadHistoryFile();
     CPop3Mesg* mesgs = command->GetMesgList();

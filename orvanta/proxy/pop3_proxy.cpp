@@ -337,7 +337,9 @@ void CPop3Proxy::RelayThread() {
                     std::lock_guard guard(listLock_);
                     list_ = std::move(list);
                 }
-                if (CPop3Account* account = pop3_->GetAccount()) account->SaveHistoryFile();
+                // A failed examination loaded or learnt nothing: saving would wipe the history.
+                if (result == 1)
+                    if (CPop3Account* account = pop3_->GetAccount()) account->SaveHistoryFile();
                 loggedIn_.store(true);
                 passPending_.store(false);
                 SendLineToClient(result == 1 ? "+OK" : "-ERR");
@@ -385,7 +387,7 @@ int ExamineWithoutJudging(CPop3Client& client, ProxyMesgList& list) {
     CPop3Account* account = client.GetAccount();
     if (!command || !account) return 0;
     if (!command->List()) return 0;
-    command->Uidl();
+    if (!command->Uidl() && command->ListingCut()) return 0;
 
     account->LoadHistoryFile();
     CPop3Mesg* mesgs = command->GetMesgList();

@@ -155,7 +155,9 @@ TEST_F(Pop3ClientTest, ListAndUidlFillTheMessageList)
     script.steps = {{"", "+OK\r\n"},
                     {"LIST", "+OK 3 messages\r\n1 100\r\n2 200\r\n3 1200\r\n.\r\n"},
                     {"UIDL", "+OK\r\n1 uid-one\r\n2 " + longUid + "\r\n9 unknown\r\n3 \"quoted uid\"\r\n.\r\n"},
-                    {"NOOP", "+OK\r\n"}};
+                    {"NOOP", "+OK\r\n"},
+                    // Parentheses and quotes inside a UID: each UID stays whole and its own.
+                    {"UIDL", "+OK\r\n1 a(x)\r\n2 b(x)\r\n3 c\"d\r\n.\r\n"}};
     Play(server, script);
     Connect();
     ASSERT_EQ(ReadLine(), "+OK");
@@ -181,10 +183,14 @@ TEST_F(Pop3ClientTest, ListAndUidlFillTheMessageList)
     EXPECT_FALSE(list->GetNextMesg());
     EXPECT_EQ(list->GetMesgID(), 0);       // past the end: nothing, no crash
     EXPECT_STREQ(list->GetMesgUID(), "");
+    ASSERT_TRUE(cmd->Uidl());
+    std::vector<std::string> uids;
+    list->GetUIDList(&uids);
+    EXPECT_EQ(uids, (std::vector<std::string>{"a(x)", "b(x)", "c\"d"}));
     client.Close();
 }
 
-TEST_F(Pop3ClientTest, ListingStopsAtANonNumericSizeAndLeavesTheRest)
+TEST_F(Pop3ClientTest, ListingStopsAtANonNumericSizeAndReadsPastTheRest)
 {
     script.steps = {{"", "+OK\r\n"},
                     {"LIST", "+OK\r\n1 100\r\n3 abc\r\n4 400\r\n.\r\n"},
@@ -197,8 +203,8 @@ TEST_F(Pop3ClientTest, ListingStopsAtANonNumericSizeAndLeavesTheRest)
     EXPECT_EQ(cmd->GetMesgList()->Size(), 1);
     EXPECT_TRUE(cmd->GetMesgList()->IsExist(1));
     EXPECT_FALSE(cmd->GetMesgList()->IsExist(4));
-    EXPECT_EQ(ReadLine(), "4 400");
-    EXPECT_EQ(ReadLine(), ".");
+    EXPECT_FALSE(cmd->ListingCut());
+    // The rest of the listing was read past: the next reply is the next command's.
     EXPECT_FALSE(cmd->List());
     EXPECT_STREQ(cmd->GetLastError(), " not now");
     EXPECT_EQ(cmd->GetMesgList()->Size(), 1);   // a refused LIST keeps the old list
@@ -291,9 +297,11 @@ TEST_F(Pop3ClientTest, ServerClosingInTheMiddleOfAListing)
     ReadLine();
     // The script stops in the middle of a listing line and closes the connection.
     CPop3TranCommand* cmd = client.GetPop3Command();
-    EXPECT_TRUE(cmd->List());
+    EXPECT_FALSE(cmd->List());   // a partial list is no list of the mailbox
+    EXPECT_TRUE(cmd->ListingCut());
     EXPECT_EQ(cmd->GetMesgList()->Size(), 1);
     EXPECT_FALSE(cmd->Uidl());
+    EXPECT_FALSE(cmd->ListingCut());   // refused (no connection), not cut
     EXPECT_EQ(client.ReadLine(nullptr, 0), -1);
     client.Close();
 }

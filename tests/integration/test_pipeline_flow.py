@@ -394,6 +394,7 @@ class FakePop3(threading.Thread):
         self.slow_first = slow_first
         self.uids = uids or [b"uid-%d" % (i + 1) for i in range(len(messages))]
         self.drop = True
+        self.listing_fault = None   # "list-err", "uidl-cut" or "uidl-long", for the next sessions
         self.deleted = []
         self.commands = []
         self.sock = socket.socket()
@@ -427,6 +428,13 @@ class FakePop3(threading.Thread):
                 f.write(b"+OK\r\nUIDL\r\nPIPELINING\r\n.\r\n")
             elif verb in (b"USER", b"PASS", b"NOOP"):
                 f.write(b"+OK\r\n")
+            elif verb == b"LIST" and self.listing_fault == "list-err":
+                f.write(b"-ERR [SYS/TEMP] try later\r\n")
+            elif verb == b"UIDL" and self.listing_fault == "uidl-cut":
+                f.write(b"+OK\r\n1 %s\r\n" % self.uids[0])
+                return
+            elif verb == b"UIDL" and self.listing_fault == "uidl-long":
+                f.write(b"+OK\r\n1 %s\r\n2 %s\r\n.\r\n" % (self.uids[0], b"u" * 600))
             elif verb == b"LIST":
                 f.write(b"+OK\r\n" + b"".join(b"%d %d\r\n" % (i + 1, len(m)) for i, m in enumerate(self.messages)) + b".\r\n")
             elif verb == b"UIDL":
@@ -526,6 +534,44 @@ class DroppedRetr(FakeServerCase):
         self.wait_deleted(fake)
         self.assertEqual(fake.deleted, [2])
         self.assertEqual(self.stored_inbox(o, data), [spam])
+
+
+class FailedListings(FakeServerCase):
+    def test_a_failed_examination_keeps_the_history_and_the_session_in_step(self):
+        first, second = msg(b"a@x.example", b"first"), msg(b"b@x.example", b"second")
+        fake = FakePop3([first, second])
+        fake.drop = False
+        o, data = self.start_orvanta(fake)
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        p.quit()
+        # A refused LIST, or a UIDL the connection cut, examines nothing: the history of both
+        # messages must survive it, or the next log-in examines them again.
+        for fault in ("list-err", "uidl-cut"):
+            fake.listing_fault = fault
+            p = self.connect(o, fake)
+            with self.assertRaises(poplib.error_proto, msg=fault):
+                p.pass_("pw")
+            p.close()
+        fake.listing_fault = None
+        del fake.commands[:]
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        self.assertEqual(p.stat(), (2, len(first) + len(second)))
+        p.quit()
+        self.assertFalse([c for c in fake.commands if c.startswith(b"RETR")], fake.commands)
+
+        # A UIDL line too long to read ends the listing; the rest is read past, so the
+        # session stays in step and the message with no UID is examined and offered.
+        fake.listing_fault = "uidl-long"
+        del fake.commands[:]
+        p = self.connect(o, fake)
+        p.pass_("pw")
+        self.assertEqual(p.stat(), (2, len(first) + len(second)))
+        self.assertEqual(b"\r\n".join(p.retr(2)[1]) + b"\r\n", second)
+        p.quit()
+        # The examination's RETR of the message with no UID, then the client's own.
+        self.assertEqual([c for c in fake.commands if c.startswith(b"RETR")], [b"RETR 2", b"RETR 2"])
 
 
 class PipelinedRetr(FakeServerCase):
