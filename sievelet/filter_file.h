@@ -1,5 +1,10 @@
 #pragma once
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
+#include <vector>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -53,5 +58,27 @@ void LowerAscii(char* text);
 // The next FID after a load: the header's value, but never at or below a FID already in
 // use and never below 1, so a damaged header cannot make a later add reuse an identifier.
 int32_t NextFidAfterLoad(uint32_t header, bool anyRecord, int32_t maxFid);
+
+// The FID for a new record. The counter stops at INT32_MAX; once there it may already be in
+// use, and a shared FID would make a delete or an edit hit another record: the smallest
+// free one is taken instead.
+template <typename Records>
+int32_t FidForNewRecord(const Records& records, int32_t next)
+{
+    if (next < INT32_MAX)
+        return next;
+    std::vector<int32_t> used;
+    used.reserve(records.size());
+    for (const auto& r : records)
+        used.push_back(r.fid);
+    std::sort(used.begin(), used.end());
+    int32_t fid = 1;
+    for (int32_t u : used)
+        if (u == fid)
+            ++fid;
+        else if (u > fid)
+            break;
+    return fid;
+}
 
 }  // namespace sievelet

@@ -82,7 +82,7 @@ PASS_FILTER* CPassFilter::AddPassFilter(const char* address, const char* descrip
 {
     PASS_FILTER entry;
     std::memset(&entry, 0, sizeof entry);
-    entry.fid = m_nextFid;
+    entry.fid = sievelet::FidForNewRecord(m_filters, m_nextFid);
     entry.hit = 0;
     SetTexts(entry, address, description);
     if (m_nextFid < INT32_MAX)

@@ -104,7 +104,7 @@ SPAM_FILTER* CSpamFilter::AddSpamFilter(bool sign, unsigned char level, unsigned
 {
     SPAM_FILTER rule;
     std::memset(&rule, 0, sizeof rule);
-    rule.fid = m_nextFid;
+    rule.fid = sievelet::FidForNewRecord(m_filters, m_nextFid);
     rule.fclass = 0;
     rule.sign = sign ? 1 : 0;
     rule.level = level;

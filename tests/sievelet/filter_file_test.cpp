@@ -233,6 +233,19 @@ TEST(SpamFilterFile, DamagedHeaderCannotMakeAddsReuseFids)
     WriteBytes(path, Be32(0xFFFFFFF0u));  // a negative next FID and no records
     ASSERT_TRUE(list.LoadSpamFilter());
     EXPECT_EQ(list.AddSpamFilter(true, 0, 2, 0, 0, "z", "INBOX", "", 0)->fid, 1);
+
+    // A record already at the largest FID: new rules get free FIDs, and deleting the new
+    // rule leaves the old one alone.
+    WriteBytes(path, Be32(0x7FFFFFFFu) + Record(INT32_MAX, 0, 0x02, 0, "casino", "", "INBOX") +
+                         Record(1, 0, 0x02, 0, "dice", "", "INBOX"));
+    ASSERT_TRUE(list.LoadSpamFilter());
+    int a = list.AddSpamFilter(true, 0, 2, 0, 0, "viagra", "INBOX", "", 0)->fid;
+    int b = list.AddSpamFilter(true, 0, 2, 0, 0, "pills", "INBOX", "", 0)->fid;
+    EXPECT_EQ(a, 2);
+    EXPECT_EQ(b, 3);
+    list.DelSpamFilter(a);
+    ASSERT_NE(list.GetSpamFilterByFID(INT32_MAX), nullptr);
+    EXPECT_STREQ(list.GetSpamFilterByFID(INT32_MAX)->word, "casino");
 }
 
 TEST(SpamFilterFile, EditOverwritesAndKeepsTheCountOnlyForMinusOne)
