@@ -1,5 +1,7 @@
 #include "orvanta/core/settings.h"
 
+#include "orvanta/core/log.h"
+
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -65,9 +67,13 @@ struct Table {
     std::array<std::string, kStringTable.size()> strings;
     std::vector<std::function<void()>> loadHooks;
     std::vector<std::function<void()>> saveHooks;
+    // The last load could not read the registry: the table holds defaults, not the user's
+    // values, and saving it would overwrite them.
+    bool loadFailed = false;
 
     Table() { Reset(); }
     void Reset() {
+        loadFailed = false;
         for (size_t i = 0; i < kIntTable.size(); ++i) ints[i] = kIntTable[i].intDefault;
         for (size_t i = 0; i < kStringTable.size(); ++i) strings[i] = kStringTable[i].stringDefault;
     }
@@ -216,6 +222,7 @@ bool LoadSettings() {
             if (key && ReadString(key, kStringTable[i].readName, &value)) t.strings[i] = value;
         }
         ok = !sections.Failed();
+        t.loadFailed = !ok;
         hooks = t.loadHooks;
     }
     // Outside the lock: the hooks read settings themselves.
@@ -235,6 +242,11 @@ bool SaveSettings() {
     Sections sections;
     bool ok = true;
     std::lock_guard guard(t.lock);
+    if (t.loadFailed) {
+        LogUtf8("The settings were not saved: they could not be read at start, and saving the defaults would "
+                "overwrite them.");
+        return false;
+    }
     for (size_t i = 0; i < kIntTable.size(); ++i) {
         if (!kIntTable[i].writtenName) continue;
         platform::HKEY key = sections.Get(kIntTable[i].section);

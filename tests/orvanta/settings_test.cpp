@@ -113,6 +113,22 @@ TEST_F(SettingsTest, SaveWritesTheWrittenCapitalisations) {
     EXPECT_EQ(option.size(), 36u);   // 32 numbers and 4 strings
 }
 
+TEST_F(SettingsTest, AFailedLoadNeverSavesTheDefaultsOverTheStoredValues) {
+    WriteDword("OPTION", "USE_WARN", 1);
+    ASSERT_TRUE(LoadSettings());
+    ASSERT_EQ(GetSetting(IntSetting::UseWarn), 1);
+    // The registry cannot be opened for a while (here: its path is a directory).
+    setenv("ORVANTA_REGISTRY", dir_.c_str(), 1);
+    EXPECT_FALSE(LoadSettings());
+    EXPECT_EQ(GetSetting(IntSetting::UseWarn), 0);
+    setenv("ORVANTA_REGISTRY", (dir_ / "registry.db").c_str(), 1);
+    EXPECT_FALSE(SaveSettings());
+    EXPECT_EQ(StoredValues("OPTION")["USE_WARN"], 1);
+    // A good load makes saving possible again.
+    ASSERT_TRUE(LoadSettings());
+    EXPECT_TRUE(SaveSettings());
+}
+
 TEST_F(SettingsTest, RoundTripOfEveryValue) {
     for (int i = 0; i < static_cast<int>(IntSetting::Count); ++i)
         SetSetting(static_cast<IntSetting>(i), 1000 + i);
