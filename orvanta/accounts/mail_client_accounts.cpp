@@ -49,10 +49,16 @@ DWORD PortOr(HKEY account, const char* value, DWORD fallback) {
 }
 
 // The outgoing server and port back from their backups (the first step of a restore).
-void PutBackSmtp(HKEY account, const std::string& smtpBackup) {
-    WriteText(account, "SMTP SERVER", smtpBackup);
+// False when a write failed: the backups are then the only copy and must stay.
+bool PutBackSmtp(HKEY account, const std::string& smtpBackup) {
+    bool ok = WriteText(account, "SMTP SERVER", smtpBackup);
     DWORD port = 0;
-    if (ReadNumber(account, "SMTP PORT BACKUP", port) && port != 0) WriteNumber(account, "SMTP Port", port);
+    if (ReadNumber(account, "SMTP PORT BACKUP", port) && port != 0) ok = WriteNumber(account, "SMTP Port", port) && ok;
+    return ok;
+}
+
+void DeleteValues(HKEY account, std::initializer_list<const char*> values) {
+    for (const char* value : values) platform::RegDeleteValue(account, value);
 }
 
 // Runs `step` on every POP3 account whose key opens; returns how many it carried out.
@@ -103,16 +109,27 @@ bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port) {
         return refuse();
     }
 
+    // The backups first: while one is not written the real server lives only in the live
+    // values, and those are then left as they are.
+    bool backedUp = true;
     if (!serverBackup) {
-        WriteText(account, "POP3 BACKUP", server);
-        WriteNumber(account, "POP3 PORT BACKUP", port);
+        backedUp = WriteText(account, "POP3 BACKUP", server);
+        backedUp = backedUp && WriteNumber(account, "POP3 PORT BACKUP", port);
     }
-    if (!userBackup) WriteText(account, "POP3 USER BACKUP", user);
-    WriteText(account, "POP3 USER NAME", composed);
-    WriteText(account, "POP3 SERVER", "localhost");
-    WriteNumber(account, "POP3 Port", static_cast<DWORD>(pop3Port));
-    WriteNumber(account, "POP3 Timeout", kTimeout);
-    WriteNumber(account, "SMTP Timeout", kTimeout);
+    if (!userBackup) backedUp = backedUp && WriteText(account, "POP3 USER BACKUP", user);
+    if (!backedUp) {
+        why = "its settings could not be backed up (the registry could not be written)";
+        return refuse();
+    }
+    bool ok = WriteText(account, "POP3 USER NAME", composed);
+    ok = WriteText(account, "POP3 SERVER", "localhost") && ok;
+    ok = WriteNumber(account, "POP3 Port", static_cast<DWORD>(pop3Port)) && ok;
+    ok = WriteNumber(account, "POP3 Timeout", kTimeout) && ok;
+    ok = WriteNumber(account, "SMTP Timeout", kTimeout) && ok;
+    if (!ok) {
+        why = "the registry could not be written; the next start tries again";
+        return refuse();
+    }
     return true;
 }
 
@@ -127,16 +144,29 @@ bool RestorePop3Account(HKEY account, const std::string& name) {
         LogSkipped(name, why);
         return false;
     }
-    if (haveSmtp) PutBackSmtp(account, smtp);
+    // Each backup goes only once the value it restores was written.
+    bool ok = true;
+    if (!haveSmtp || PutBackSmtp(account, smtp))
+        DeleteValues(account, {"SMTP BACKUP", "SMTP PORT BACKUP"});
+    else
+        ok = false;
+    bool serverBack = true;
     if (haveServer) {
-        WriteText(account, "POP3 SERVER", server);
+        serverBack = WriteText(account, "POP3 SERVER", server);
         DWORD port = 0;
-        if (ReadNumber(account, "POP3 PORT BACKUP", port) && port != 0) WriteNumber(account, "POP3 Port", port);
+        if (ReadNumber(account, "POP3 PORT BACKUP", port) && port != 0)
+            serverBack = WriteNumber(account, "POP3 Port", port) && serverBack;
     }
-    if (haveUser) WriteText(account, "POP3 USER NAME", user);
-    for (const char* value : {"SMTP BACKUP", "POP3 BACKUP", "POP3 USER BACKUP", "SMTP PORT BACKUP", "POP3 PORT BACKUP"})
-        platform::RegDeleteValue(account, value);
-    return true;
+    if (serverBack)
+        DeleteValues(account, {"POP3 BACKUP", "POP3 PORT BACKUP"});
+    else
+        ok = false;
+    if (!haveUser || WriteText(account, "POP3 USER NAME", user))
+        DeleteValues(account, {"POP3 USER BACKUP"});
+    else
+        ok = false;
+    if (!ok) LogSkipped(name, "the registry could not be written; its backups are kept for the next try");
+    return ok;
 }
 
 bool PutBackSmtpBackup(HKEY account, const std::string& name) {
@@ -146,9 +176,11 @@ bool PutBackSmtpBackup(HKEY account, const std::string& name) {
         LogSkipped(name, why);
         return false;
     }
-    if (haveSmtp) PutBackSmtp(account, smtp);
-    platform::RegDeleteValue(account, "SMTP BACKUP");
-    platform::RegDeleteValue(account, "SMTP PORT BACKUP");
+    if (haveSmtp && !PutBackSmtp(account, smtp)) {
+        LogSkipped(name, "the registry could not be written; its outgoing backups are kept for the next try");
+        return false;
+    }
+    DeleteValues(account, {"SMTP BACKUP", "SMTP PORT BACKUP"});
     return true;
 }
 

@@ -236,6 +236,44 @@ TEST_F(MailClientAccountsTest, LinkingTwiceChangesNothing) {
     EXPECT_EQ(Get("00000001", "POP3 PORT BACKUP"), "#995");
 }
 
+// Makes every registry write of `value` fail (true) or work again (false), as a registry
+// another process holds locked would.
+void RefuseWritesOf(const std::filesystem::path& registry, const std::string& value, bool refuse) {
+    std::string sql = refuse ? "CREATE TRIGGER refuse_insert BEFORE INSERT ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
+                                   value + "' BEGIN SELECT RAISE(ABORT, 'refused'); END; "
+                                   "CREATE TRIGGER refuse_update BEFORE UPDATE ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
+                                   value + "' BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+                             : "DROP TRIGGER refuse_insert; DROP TRIGGER refuse_update;";
+    std::string command = "sqlite3 '" + registry.string() + "' \"" + sql + "\"";
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
+
+TEST_F(MailClientAccountsTest, AFailedWriteNeverLosesTheRealServer) {
+    Kim();
+    // The backup cannot be written: the live values stay the real ones.
+    RefuseWritesOf(path_, "pop3 backup", true);
+    orvanta::LinkMailClient();
+    EXPECT_EQ(Get("00000001", "POP3 SERVER"), "mailhost");
+    EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim");
+    EXPECT_EQ(Get("00000001", "POP3 Port"), "#995");
+    RefuseWritesOf(path_, "pop3 backup", false);
+    orvanta::LinkMailClient();
+    ASSERT_EQ(Get("00000001", "POP3 SERVER"), "localhost");
+    ASSERT_EQ(Get("00000001", "POP3 BACKUP"), "mailhost");
+
+    // The real server cannot be put back: its backup stays for the next try.
+    RefuseWritesOf(path_, "pop3 server", true);
+    orvanta::UnlinkMailClient();
+    EXPECT_EQ(Get("00000001", "POP3 BACKUP"), "mailhost");
+    EXPECT_EQ(Get("00000001", "POP3 PORT BACKUP"), "#995");
+    RefuseWritesOf(path_, "pop3 server", false);
+    orvanta::UnlinkMailClient();
+    EXPECT_EQ(Get("00000001", "POP3 SERVER"), "mailhost");
+    EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim");
+    EXPECT_EQ(Get("00000001", "POP3 Port"), "#995");
+    EXPECT_EQ(Get("00000001", "POP3 BACKUP"), "");
+}
+
 TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
     Kim();
     Lee();
