@@ -266,8 +266,15 @@ int Application::Run(const Options& options) {
 
     for (StartupHook& hook : TheExtensions().startup) hook(*this);
 
+    const int lastClean[] = {GetSetting(IntSetting::DelYear), GetSetting(IntSetting::DelMonth),
+                             GetSetting(IntSetting::DelDay)};
     int deleted = DeleteOldStoredMail(paths.storeDirectory, std::time(nullptr));
     if (deleted > 0) LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");
+    // The new date is kept at once: after a crash the next start would take the old one and
+    // delete the mail stored since.
+    if (lastClean[0] != GetSetting(IntSetting::DelYear) || lastClean[1] != GetSetting(IntSetting::DelMonth) ||
+        lastClean[2] != GetSetting(IntSetting::DelDay))
+        SaveSettings();
 
     WriteProgramInfo(paths.programDirectory);
 
