@@ -71,14 +71,14 @@ int CClientSocket::Connect(const char* host, int port)
 
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (s < 0)
-        return -10;
+        return ConnectResult::NoSocket;
 
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (!host || !*host || port < 0 || port > 65535 || !ResolveIPv4(host, &addr.sin_addr)) {
         ::close(s);
-        return -20;
+        return ConnectResult::NoAddress;
     }
     int rc;
     do {
@@ -86,20 +86,20 @@ int CClientSocket::Connect(const char* host, int port)
     } while (rc < 0 && errno == EINTR);
     if (rc < 0) {
         ::close(s);
-        return -20;
+        return ConnectResult::NoAddress;
     }
     m_hSocket = s;
     m_Peer = addr;
     m_bConnected = true;
-    return 1;
+    return ConnectResult::Connected;
 }
 
 int CClientSocket::ConnectTls(const char* host, int port)
 {
     int rc = Connect(host, port);
-    if (rc != 1)
+    if (rc != ConnectResult::Connected)
         return rc;
-    return StartTls(host) ? 1 : -30;
+    return StartTls(host) ? ConnectResult::Connected : ConnectResult::TlsFailed;
 }
 
 bool CClientSocket::StartTls(const char* host)

@@ -6,6 +6,8 @@
 #include <netinet/in.h>
 #include <string>
 
+#include "common/socket_results.h"
+
 namespace platform {
 class CTlsSession;
 }
@@ -33,8 +35,8 @@ public:
     CClientSocket(const CClientSocket&) = delete;
     CClientSocket& operator=(const CClientSocket&) = delete;
 
-    // 1 when connected; -10 when no socket could be created; -20 when the host could not be
-    // resolved or the connection was refused. A socket still open from before is closed first.
+    // A ConnectResult: 1 when connected; -10 when no socket could be created; -20 when the host
+    // could not be resolved or the connection was refused. A socket still open from before is closed first.
     int Connect(const char* host, int port);
 
     // Connect, then a TLS handshake at once (implicit TLS, POP3 on 995, SMTP on 465). 1 when

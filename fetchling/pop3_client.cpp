@@ -26,7 +26,7 @@ int CPop3Client::Connect(CPop3Account* account)
     if (m_bConnect)
         return 0;
     if (!account)
-        return -10;
+        return ConnectResult::NoSocket;
     m_pAccount = account;
     CSpamUtil::STRNCPY(m_szServer, account->GetServer(), sizeof m_szServer);
     m_nPort = account->GetPort();
@@ -36,22 +36,23 @@ int CPop3Client::Connect(CPop3Account* account)
     m_sTlsFailure.clear();
     int rc = m_nPort == kImplicitTlsPort ? m_pSocket->ConnectTls(m_szServer, m_nPort)
                                          : m_pSocket->Connect(m_szServer, m_nPort);
-    if (rc == -30) {
+    if (rc == ConnectResult::TlsFailed) {
         m_sTlsFailure = m_pSocket->TlsError();
         DebugMesg(m_sTlsFailure.c_str());
-        return -30;
+        return ConnectResult::TlsFailed;
     }
-    if (rc == -10) {
+    if (rc == ConnectResult::NoSocket) {
         DebugMesg(fetchling_text::kNoSocket);
-        return -10;
+        return ConnectResult::NoSocket;
     }
-    if (rc == -20) {
+    if (rc == ConnectResult::NoAddress) {
+        // Callers of the POP3 client tell only "cannot reach" from TLS failures.
         DebugMesg(m_szServer);
         DebugMesg(fetchling_text::kNoAddress);
-        return -10;
+        return ConnectResult::NoSocket;
     }
     m_bConnect = true;
-    return 1;
+    return ConnectResult::Connected;
 }
 
 namespace {
@@ -76,9 +77,9 @@ int CPop3Client::NegotiateTls(bool tlsRequired)
     m_sTlsFailure.clear();
     m_bPipelining = false;
     if (!m_bConnect || !m_pSocket)
-        return -10;
+        return TlsResult::ServerGone;
     if (m_pSocket->IsTls())
-        return 1;
+        return TlsResult::Secured;
     auto fail = [this](int rc, std::string why) {
         m_sTlsFailure = std::move(why);
         DebugMesg(m_sTlsFailure.c_str());
@@ -89,22 +90,22 @@ int CPop3Client::NegotiateTls(bool tlsRequired)
     char line[1000];
     SendLine("CAPA");
     if (m_pSocket->ReadLine(line, sizeof line) < 0)
-        return fail(-10, "the server closed the connection after CAPA");
+        return fail(TlsResult::ServerGone, "the server closed the connection after CAPA");
     bool offered = false;
     bool pipelining = false;
     if (StartsOk(line)) {
         // The listing ends with ".": every line is read, long ones piece by piece.
         for (int count = 0;; ++count) {
             if (count > kMaxCapaLines)
-                return fail(-10, "the server's CAPA listing does not end");
+                return fail(TlsResult::ServerGone, "the server's CAPA listing does not end");
             int n = m_pSocket->ReadLine(line, sizeof line);
             if (n < 0)
-                return fail(-10, "the server closed the connection during CAPA");
+                return fail(TlsResult::ServerGone, "the server closed the connection during CAPA");
             bool whole = m_pSocket->LastLineEnded();
             while (!m_pSocket->LastLineEnded()) {
                 char rest[1000];
                 if (m_pSocket->ReadLine(rest, sizeof rest) < 0)
-                    return fail(-10, "the server closed the connection during CAPA");
+                    return fail(TlsResult::ServerGone, "the server closed the connection during CAPA");
             }
             if (whole && strcmp(line, ".") == 0)
                 break;
@@ -116,21 +117,21 @@ int CPop3Client::NegotiateTls(bool tlsRequired)
     }
     if (!offered) {
         if (tlsRequired)
-            return fail(-40, "the server offers no TLS");
+            return fail(TlsResult::NotOffered, "the server offers no TLS");
         m_bPipelining = pipelining;
-        return 1;
+        return TlsResult::Secured;
     }
 
     SendLine("STLS");
     if (m_pSocket->ReadLine(line, sizeof line) < 0)
-        return fail(-30, "the server closed the connection after STLS");
+        return fail(TlsResult::UpgradeFailed, "the server closed the connection after STLS");
     if (!StartsOk(line))
-        return fail(-30, std::string("the server offered STLS but refused it: ") + line);
+        return fail(TlsResult::UpgradeFailed, std::string("the server offered STLS but refused it: ") + line);
     if (!m_pSocket->StartTls(m_szServer)) {
         std::string why = m_pSocket->TlsError();
-        return fail(-30, why);
+        return fail(TlsResult::UpgradeFailed, why);
     }
-    return 1;
+    return TlsResult::Secured;
 }
 
 int CPop3Client::ReadLine(char* dest, int size)

@@ -4,10 +4,32 @@
 #include <memory>
 #include <string>
 
+#include "common/socket_results.h"
+
 class CClientSocket;
 class CDebug;
 class CPop3Account;
 class CPop3TranCommand;
+
+// The results of CPop3Client::NegotiateTls.
+struct TlsResult {
+    enum : int {
+        Secured = 1,         // over TLS now, or plain text because none is offered and none is required
+        ServerGone = -10,    // the server went away
+        UpgradeFailed = -30, // TLS was offered, but STLS or the certificate check failed
+        NotOffered = -40,    // no TLS offered and TLS_REQUIRED is 1
+    };
+    static constexpr const char* Text(int result)
+    {
+        switch (result) {
+        case Secured: return "secured";
+        case ServerGone: return "the server went away";
+        case UpgradeFailed: return "TLS failed";
+        case NotOffered: return "the server offers no TLS";
+        default: return "unknown TLS result";
+        }
+    }
+};
 
 // A connection to a real POP3 server for one account. Connect() does not read the greeting;
 // the caller reads it (ReadLine) and either logs in itself or calls Login().
@@ -32,14 +54,14 @@ public:
     // The port where the server speaks TLS from the first byte.
     static constexpr int kImplicitTlsPort = 995;
 
-    // 1 when connected, -10 when the socket could not be created or the server could not be
+    // A ConnectResult: 1 when connected, -10 when the socket could not be created or the server could not be
     // reached, 0 (and nothing changes) when already connected. On port 995 the connection is
     // TLS from the start: -30 when its handshake or certificate check failed (TlsFailure()
     // says why; the connection is closed).
     int Connect(CPop3Account* account);
 
     // After the greeting, on a connection that is not TLS yet: asks CAPA and upgrades with
-    // STLS when the server offers it. 1 when the connection now runs over TLS, or when the
+    // STLS when the server offers it. A TlsResult: 1 when the connection now runs over TLS, or when the
     // server offers no TLS and `tlsRequired` is false (plain text, as before); -30 when TLS
     // was offered but the upgrade or the certificate check failed, -40 when no TLS is offered
     // and `tlsRequired` is true, -10 when the server went away. On every result but 1 the

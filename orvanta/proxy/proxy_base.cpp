@@ -40,9 +40,11 @@ bool CProxyBase::Start(const char* host, int port) {
         thread_.join();
     }
     int result = listener_.Listen(host, port);
-    if (result != 1) {
+    if (result != ListenResult::Listening) {
         lastListenResult_ = result;
-        Log(text::Get(result == -10 ? Id::SocketCreateFailed : result == -30 ? Id::BindFailed : Id::ListenFailed));
+        Log(text::Get(result == ListenResult::NoSocket     ? Id::SocketCreateFailed
+                      : result == ListenResult::BindFailed ? Id::BindFailed
+                                                           : Id::ListenFailed));
         return false;
     }
     {

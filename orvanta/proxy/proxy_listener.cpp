@@ -15,7 +15,7 @@ int CProxyListener::Listen(const char* host, int port) {
     host_ = host ? std::string(host).substr(0, 100) : std::string();
     port_ = port;
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return -10;
+    if (s < 0) return ListenResult::NoSocket;
     // Lets the port be taken again right after a stop while old connections linger in
     // TIME_WAIT; a port held by another listener still fails to bind.
     int on = 1;
@@ -26,15 +26,15 @@ int CProxyListener::Listen(const char* host, int port) {
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (port < 0 || port > 65535 || ::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
         ::close(s);
-        return -30;
+        return ListenResult::BindFailed;
     }
     if (::listen(s, 50) != 0) {
         ::close(s);
-        return -40;
+        return ListenResult::ListenFailed;
     }
     socket_.store(s);
     listening_.store(true);
-    return 1;
+    return ListenResult::Listening;
 }
 
 std::unique_ptr<CClientSocket> CProxyListener::Accept(int* acceptedSocket) {

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "common/socket_results.h"
+
 class CClientSocket;
 
 // The listening socket of a proxy: one TCP port on every local address.
@@ -17,7 +19,7 @@ public:
     CProxyListener(const CProxyListener&) = delete;
     CProxyListener& operator=(const CProxyListener&) = delete;
 
-    // 1 on success; -10: no socket, -30: the port cannot be bound, -40: listen failed.
+    // A ListenResult: 1 on success; -10: no socket, -30: the port cannot be bound, -40: listen failed.
     // The host name is only kept.
     int Listen(const char* host, int port);
     // Waits for a connection; null when accepting fails, which is how a closed listening
