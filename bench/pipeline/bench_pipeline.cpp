@@ -19,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
@@ -31,9 +32,12 @@
 #include <unistd.h>
 #include <vector>
 
+#include "components/almanac/program_info.h"
 #include "harborage/harborage.h"
 #include "orvanta/core/settings.h"
-#include "orvanta/pipeline/pipeline.h"
+#include "orvanta/pipeline/examination.h"
+#include "orvanta/pipeline/filter_sets.h"
+#include "orvanta/pipeline/folder_choice.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "sievelet/sievelet.h"
 
@@ -335,8 +339,12 @@ int main() {
 
     orvanta::ResetSettings();
     if (std::getenv("BENCH_DELTERM")) orvanta::SetSetting(orvanta::IntSetting::DelTerm, 1);
-    CPop3Proxy proxy(nullptr);
-    proxy.SetExaminer([](CPop3Client& client, ProxyMesgList& list) { return orvanta::pipeline::Examine(client, list); });
+    // Each round examines with filter sets of its own data directory.
+    std::unique_ptr<orvanta::pipeline::FilterSets> sets;
+    std::unique_ptr<orvanta::pipeline::Examination> examination;
+    char footer[1000] = {};
+    CProgramInfo::GetHTMLFooter(footer, 1);
+    CPop3Proxy proxy(nullptr, [&](CPop3Client& client, ProxyMesgList& list) { return examination->Run(client, list); });
     int proxyPort = FreePort();
     if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
     std::string via = "#127.0.0.1#" + std::to_string(dovecot.port);
@@ -357,8 +365,13 @@ int main() {
         WriteRules(data, spam);
         std::string dir = data.string() + "/";
         proxy.SetDataDirectory(dir);
-        orvanta::pipeline::CreateFilterSets(nullptr, dir, dir);
-        orvanta::pipeline::EnsureInbox();
+        sets = std::make_unique<orvanta::pipeline::FilterSets>(dir);
+        orvanta::pipeline::ExaminationContext context;
+        context.dataDirectory = context.storeDirectory = dir;
+        context.htmlFooter = footer;
+        context.sets = sets.get();
+        examination = std::make_unique<orvanta::pipeline::Examination>(std::move(context));
+        orvanta::pipeline::EnsureInbox(dir);
         CIMAPFolder(dir.c_str()).CreateFolder("Junk", 1, 0);
         double cpu = 0;
         double exam = Examination(proxyPort, "exam" + std::to_string(r) + via, &offered, &cpu);

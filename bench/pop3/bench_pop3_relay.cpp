@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "common/client_socket.h"
+#include "orvanta/pipeline/examination.h"
 #include "orvanta/proxy/pop3_proxy.h"
 
 extern char** environ;
@@ -361,7 +362,9 @@ int main() {
 
     fs::path data = dovecot.dir / "orvanta-user";
     fs::create_directories(data);
-    CPop3Proxy proxy(nullptr);
+    // Nothing is judged: the bench measures the relay.
+    orvanta::pipeline::Examination offerAll({});
+    CPop3Proxy proxy(nullptr, offerAll.Examiner());
     proxy.SetDataDirectory(data.string() + "/");
     int proxyPort = FreePort();
     if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");

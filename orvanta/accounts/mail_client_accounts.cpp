@@ -8,7 +8,7 @@
 #include "orvanta/accounts/account_store.h"
 #include "orvanta/accounts/smtp_accounts.h"
 #include "orvanta/core/log.h"
-#include "orvanta/core/servers.h"
+#include "orvanta/core/front_end.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/core/texts.h"
 
@@ -239,19 +239,19 @@ int LinkAll() {
 
 }  // namespace
 
-void LinkMailClient() {
+void LinkMailClient(FrontEnd& frontEnd) {
     int linked = LinkAll();
     accounts::WriteSpamBoxAccount();
     BuildSmtpAccountTable();
     LogUtf8("Mail client accounts linked: " + std::to_string(linked) + ".");
-    ShowMessageBox(text::Get(text::Id::AccountsLinked));
+    ShowInformation(frontEnd, text::Get(text::Id::AccountsLinked));
 }
 
-void UnlinkMailClient() {
+void UnlinkMailClient(FrontEnd& frontEnd) {
     accounts::DeleteSpamBoxAccounts();
     int restored = accounts::ForEachPop3Account(accounts::RestorePop3Account);
     LogUtf8("Mail client accounts restored: " + std::to_string(restored) + ".");
-    ShowMessageBox(text::Get(text::Id::AccountsRestored));
+    ShowInformation(frontEnd, text::Get(text::Id::AccountsRestored));
 }
 
 void RefreshAccountLinks() {

@@ -10,6 +10,8 @@
 // POP3 proxy where to connect.
 namespace orvanta {
 
+class FrontEnd;
+
 // The login name the spam-box account gives the local IMAP server (which takes any).
 inline constexpr const char* kSpamBoxImapUser = "orvanta";
 // The spam-box account's sender address while the client has no POP3 account.
@@ -17,10 +19,10 @@ inline constexpr const char* kOwnSenderAddress = "orvanta@localhost";
 
 // Rewrites every POP3 account, writes the spam-box account, rebuilds the account SMTP table,
 // then shows message 61210.
-void LinkMailClient();
+void LinkMailClient(FrontEnd& frontEnd);
 // Deletes the spam-box account(s) and restores every POP3 account from its backups, then
 // shows message 61213. The account SMTP table stays as it is.
-void UnlinkMailClient();
+void UnlinkMailClient(FrontEnd& frontEnd);
 // The pass at every start: the accounts end up linked whatever the user chose before. No
 // message.
 void RefreshAccountLinks();

@@ -2,57 +2,54 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <pthread.h>
 #include <strings.h>
-#include <map>
 #include <thread>
-#include <vector>
 
+#include "components/almanac/program_info.h"
+#include "harborage/imap_server.h"
+#include "orvanta/accounts/mail_client_accounts.h"
+#include "orvanta/accounts/smtp_accounts.h"
+#include "orvanta/core/front_end.h"
 #include "orvanta/core/log.h"
-#include "orvanta/core/paths.h"
 #include "orvanta/core/servers.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/core/stored_mail.h"
+#include "orvanta/pipeline/examination.h"
+#include "orvanta/pipeline/feedback.h"
+#include "orvanta/pipeline/filter_sets.h"
+#include "orvanta/pipeline/folder_choice.h"
+#include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/proxy/pop3_proxy.h"
-#ifdef ORVANTA_HAVE_PIPELINE
-#include "orvanta/pipeline/pipeline.h"
-#endif
+#include "orvanta/proxy/smtp_proxy.h"
 
 namespace orvanta {
 namespace {
 
-bool ParsePorts(const char* text, int* ports) {
-    int count = 0;
-    const char* p = text;
-    while (count < 3) {
-        char* end = nullptr;
-        long v = std::strtol(p, &end, 10);
-        if (end == p || v < 1 || v > 65535) return false;
-        ports[count++] = static_cast<int>(v);
-        if (*end == '\0') break;
-        if (*end != ',') return false;
-        p = end + 1;
-    }
-    return count == 3;
-}
-
-// SIGINT and SIGTERM end the program like the quit request: the settings are saved. They
-// are taken by a thread of their own, which posts the request to the main window.
-void WatchSignals(platform::HWND window) {
+sigset_t QuitSignals()
+{
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    std::thread([set, window] {
+    return set;
+}
+
+// SIGINT and SIGTERM end the program like the quit request: the settings are saved. They
+// are blocked before any thread starts and taken by a thread of their own, which posts the
+// request to the main window.
+void WatchSignals(platform::HWND window)
+{
+    std::thread([window] {
+        sigset_t set = QuitSignals();
         int sig = 0;
         if (sigwait(&set, &sig) == 0) platform::PostMessage(window, kMsgQuitRequest, 0, 0);
     }).detach();
 }
 
-void StorePorts(const Options& options) {
+void StorePorts(const Options& options)
+{
     if (!options.setPorts) return;
     SetSetting(IntSetting::Pop3Port, options.ports[0]);
     SetSetting(IntSetting::SmtpPort, options.ports[1]);
@@ -60,124 +57,43 @@ void StorePorts(const Options& options) {
     SaveSettings();
 }
 
-struct Extensions {
-    std::vector<StartupHook> startup;
-    std::vector<StartupHook> beforeServers;
-    std::map<platform::UINT, MessageHandler> handlers;
-    std::map<platform::WPARAM, CommandHandler> commands;
-};
+void LoadOrWarn()
+{
+    if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
+}
 
-Extensions& TheExtensions() {
-    static Extensions e;
-    return e;
+// Deletes the stored mail whose time has come ("Del_Term"). The new date is kept at once:
+// after a crash the next start would take the old one and delete the mail stored since.
+void DeleteOldStoredMailNow(const std::string& storeDirectory)
+{
+    const int before[] = {GetSetting(IntSetting::DelYear), GetSetting(IntSetting::DelMonth),
+                          GetSetting(IntSetting::DelDay)};
+    int deleted = DeleteOldStoredMail(storeDirectory, std::time(nullptr));
+    if (deleted > 0) LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");
+    if (before[0] != GetSetting(IntSetting::DelYear) || before[1] != GetSetting(IntSetting::DelMonth) ||
+        before[2] != GetSetting(IntSetting::DelDay))
+        SaveSettings();
 }
 
 }  // namespace
 
-void AddStartupHook(StartupHook hook, StartupPhase phase) {
-    (phase == StartupPhase::Objects ? TheExtensions().startup : TheExtensions().beforeServers)
-        .push_back(std::move(hook));
-}
+Application::Application(std::unique_ptr<FrontEnd> frontEnd) : frontEnd_(std::move(frontEnd)) {}
 
-void SetCommandHandler(platform::WPARAM command, CommandHandler handler) {
-    TheExtensions().commands[command] = std::move(handler);
-}
-
-void SetMessageHandler(platform::UINT message, MessageHandler handler) {
-    TheExtensions().handlers[message] = std::move(handler);
-}
-
-Options ParseOptions(int argc, char** argv) {
-    Options o;
-    if (const char* env = std::getenv("ORVANTA_HOME"); env && *env) o.home = env;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--headless") {
-            o.headless = true;
-        } else if (a == "--home" || a == "--ports") {
-            if (i + 1 >= argc) {
-                o.error = a + " needs a value";
-                return o;
-            }
-            const char* value = argv[++i];
-            if (a == "--home") {
-                o.home = value;
-            } else if (ParsePorts(value, o.ports)) {
-                o.setPorts = true;
-            } else {
-                o.error = "--ports takes POP3,SMTP,IMAP port numbers";
-                return o;
-            }
-        } else if (a == "--send-quit") {
-            o.sendQuit = true;
-        } else if (a == "--link-accounts") {
-            o.command = kCmdLinkAccounts;
-        } else if (a == "--unlink-accounts") {
-            o.command = kCmdUnlinkAccounts;
-        } else {
-            o.args.push_back(a);
-        }
-    }
-    const char* display = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!display || !*display) && (!wayland || !*wayland)) o.headless = true;
-    return o;
-}
-
-Application::Application() = default;
-
-Application::~Application() {
-    if (pop3_) pop3_->Terminate();
-    UnregisterServers();
+Application::~Application()
+{
+    ShutDown();
+    ClearSettingsHooks();
     if (window_) platform::DestroyWindow(window_);
 }
 
-platform::LRESULT Application::WindowProc(platform::HWND window, platform::UINT message, platform::WPARAM wParam,
-                                          platform::LPARAM lParam) {
-    auto handler = TheExtensions().handlers.find(message);
-    if (handler != TheExtensions().handlers.end() && handler->second) return handler->second(window, wParam, lParam);
-    switch (message) {
-    case kMsgQuitRequest:
-        Quit();
-        return 0;
-    case kMsgCommand: {
-        auto command = TheExtensions().commands.find(wParam);
-        if (command != TheExtensions().commands.end() && command->second) command->second();
-        return 0;
-    }
-    case kMsgTray:
-        if (lParam == kTrayLeftDown) LogUtf8("Asked to show the main window (no window in headless mode).");
-        return 0;
-    case platform::WM_TIMER:
-        if (wParam == kTimerHide) platform::KillTimer(window, kTimerHide);
-        // Timer 100 swaps the tray icon while mail is examined; there is no icon headless.
-        return 0;
-    case platform::WM_CLOSE:
-        SaveSettings();
-        return 0;
-    case kMsgImap:
-#ifdef ORVANTA_HAVE_PIPELINE
-        return pipeline::OnImapMessage(wParam);
-#endif
-    case kMsgIgnored:
-    default:
-        return 0;
-    }
-}
-
-void Application::Quit() {
-    if (started_) SaveSettings();
-    LogUtf8("Quit requested; settings saved, ending.");
-    platform::PostQuitMessage(0);
-}
-
-int Application::Run(const Options& options) {
+int Application::Run(const Options& options)
+{
     if (!options.error.empty()) {
         std::fprintf(stderr, "orvanta: %s\n", options.error.c_str());
         return 2;
     }
     SetLogToStdout(options.headless);
-    std::signal(SIGPIPE, SIG_IGN);   // a peer that hung up is seen as a failed write
+    std::signal(SIGPIPE, SIG_IGN);  // a peer that hung up is seen as a failed write
 
     if (options.sendQuit) {
         platform::HWND running = platform::FindWindow(kProgramTitle);
@@ -188,42 +104,28 @@ int Application::Run(const Options& options) {
         platform::PostMessage(running, kMsgQuitRequest, 0, 0);
         return 0;
     }
+    if (options.command != 0) return RunCommand(options);
 
-    if (options.command != 0) {
-        if (platform::HWND running = platform::FindWindow(kProgramTitle)) {
-            if (!platform::PostMessage(running, kMsgCommand, options.command, 0)) {
-                std::fprintf(stderr, "orvanta: the running copy could not be reached\n");
-                return 1;
-            }
-            LogUtf8("Asked the running copy to carry out the command.");
-            return 0;
-        }
-        auto command = TheExtensions().commands.find(options.command);
-        if (command == TheExtensions().commands.end() || !command->second) {
-            std::fprintf(stderr, "orvanta: this build cannot carry out that command\n");
-            return 1;
-        }
-        SetPaths(MakeAppPaths(options.home));
-        if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
-        StorePorts(options);
-        command->second();
-        return 0;
-    }
-
-    // Single instance: a running copy is asked to show itself.
+    // One running copy: a second start asks the first to show itself.
     if (platform::HWND running = platform::FindWindow(kProgramTitle)) {
         platform::PostMessage(running, kMsgTray, 0, kTrayLeftDown);
         LogUtf8("Orvanta is already running; asked it to show itself.");
         return 0;
     }
 
-    // Signals are blocked before any thread starts, so only the watcher takes them.
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    if (std::optional<int> ended = StartUp(options)) return *ended;
+    int code = frontEnd_->RunMessageLoop();
+    ShutDown();
+    return code;
+}
 
+std::optional<int> Application::StartUp(const Options& options)
+{
+    sigset_t signals = QuitSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    // The main window: the servers, the updater, a second copy and the front end reach the
+    // program through its messages.
     window_ = platform::CreateWindow(kProgramTitle, [this](platform::HWND w, platform::UINT m, platform::WPARAM wp,
                                                            platform::LPARAM lp) { return WindowProc(w, m, wp, lp); });
     if (!window_) {
@@ -235,48 +137,45 @@ int Application::Run(const Options& options) {
     }
     WatchSignals(window_);
 
-    AppPaths paths = MakeAppPaths(options.home);
-    SetPaths(paths);
-    CreateAppDirectories(paths);
-    if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
+    // The footer of the spam kept in the store (Almanac).
+    char footer[1000] = {};
+    CProgramInfo::GetHTMLFooter(footer, 1);
+    htmlFooter_ = footer;
+
+    // The program, data and scratch directories.
+    paths_ = MakeAppPaths(options.home);
+    CreateAppDirectories(paths_);
+
+    // The settings, and the files that are read and written with them: the warning texts
+    // now, the filter lists once they exist.
+    AddSettingsLoadHook([this] { pipeline::LoadWarningTexts(paths_.dataDirectory); });
+    AddSettingsSaveHook([this] { pipeline::SaveWarningTexts(paths_.dataDirectory); });
+    LoadOrWarn();
     StorePorts(options);
 
-#ifdef ORVANTA_HAVE_PIPELINE
-    pipeline::CreateFilterSets(window_, paths.dataDirectory, paths.storeDirectory);
-#endif
-    pop3_ = std::make_unique<CPop3Proxy>(window_);
-    pop3_->SetDataDirectory(paths.dataDirectory);
-#ifdef ORVANTA_HAVE_PIPELINE
-    pop3_->SetExaminer([](CPop3Client& client, ProxyMesgList& list) { return pipeline::Examine(client, list); });
-    if (!pipeline::EnsureInbox()) LogUtf8("The store folder INBOX could not be created.");
-#endif
-    CPop3Proxy* pop3 = pop3_.get();
-    RegisterServer(ServerSlot::Pop3, ServerControl{
-        [pop3] { return pop3->IsRunning(); },
-        [pop3](int port) { return pop3->InitSockets() && pop3->Start("localhost", port); },
-        [pop3] { pop3->Stop(); },
-        [pop3] {
-            switch (pop3->LastListenResult()) {
-            case -10: return std::string("no socket");
-            case -30: return std::string("the port is in use or not permitted");
-            case -40: return std::string("listen failed");
-            default: return std::string();
-            }
-        }});
+    // The long-lived objects: the four filter sets, the IMAP server, the SMTP proxy, the
+    // POP3 proxy with the examination it runs, and the spam-box feedback.
+    filters_ = std::make_unique<pipeline::FilterSets>(paths_.dataDirectory);
+    AddSettingsSaveHook([this] { filters_->Save(); });
+    imap_ = std::make_unique<CIMAPServer>(window_, paths_.storeDirectory.c_str(),
+                                          GetSetting(IntSetting::ImapLocal) != 0, true);
+    smtp_ = std::make_unique<CSmtpProxy>(window_);
+    pipeline::ExaminationContext context;
+    context.window = window_;
+    context.dataDirectory = paths_.dataDirectory;
+    context.storeDirectory = paths_.storeDirectory;
+    context.htmlFooter = htmlFooter_;
+    context.sets = filters_.get();
+    context.notices = pipeline::ProgramSpamNotices();
+    examination_ = std::make_unique<pipeline::Examination>(std::move(context));
+    pop3_ = std::make_unique<CPop3Proxy>(window_, examination_->Examiner());
+    pop3_->SetDataDirectory(paths_.dataDirectory);
+    servers_ = std::make_unique<ServerSet>(*frontEnd_, *smtp_, *pop3_, *imap_);
+    feedback_ = std::make_unique<pipeline::SpamBoxFeedback>(*filters_, *frontEnd_);
 
-    for (StartupHook& hook : TheExtensions().startup) hook(*this);
-
-    const int lastClean[] = {GetSetting(IntSetting::DelYear), GetSetting(IntSetting::DelMonth),
-                             GetSetting(IntSetting::DelDay)};
-    int deleted = DeleteOldStoredMail(paths.storeDirectory, std::time(nullptr));
-    if (deleted > 0) LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");
-    // The new date is kept at once: after a crash the next start would take the old one and
-    // delete the mail stored since.
-    if (lastClean[0] != GetSetting(IntSetting::DelYear) || lastClean[1] != GetSetting(IntSetting::DelMonth) ||
-        lastClean[2] != GetSetting(IntSetting::DelDay))
-        SaveSettings();
-
-    WriteProgramInfo(paths.programDirectory);
+    pipeline::EnsureInbox(paths_.storeDirectory);
+    DeleteOldStoredMailNow(paths_.storeDirectory);
+    WriteProgramInfo(paths_.programDirectory);
 
     // The start made at log-on ends at once when the user turned it off.
     if (!options.args.empty() && GetSetting(IntSetting::AutoStart) == 0 &&
@@ -285,16 +184,97 @@ int Application::Run(const Options& options) {
         return 0;
     }
 
-    for (StartupHook& hook : TheExtensions().beforeServers) hook(*this);
+    // The mail client's accounts point at the proxies whatever the user did meanwhile.
+    RefreshAccountLinks();
 
-    LogUtf8("Orvanta (headless) home: " + paths.programDirectory);
-    StartServers();
+    frontEnd_->CreateWindows();
+    LogUtf8("Orvanta (headless) home: " + paths_.programDirectory);
+    servers_->StartServers();
     started_ = true;
-    platform::SetTimer(window_, kTimerHide, 100);
-    int code = platform::RunMessageLoop();
+    // The main window hides itself right after it is first shown.
+    platform::SetTimer(window_, kTimerHide, kTimerHideMs);
+    return std::nullopt;
+}
+
+int Application::RunCommand(const Options& options)
+{
+    if (platform::HWND running = platform::FindWindow(kProgramTitle)) {
+        if (!platform::PostMessage(running, kMsgCommand, options.command, 0)) {
+            std::fprintf(stderr, "orvanta: the running copy could not be reached\n");
+            return 1;
+        }
+        LogUtf8("Asked the running copy to carry out the command.");
+        return 0;
+    }
+    paths_ = MakeAppPaths(options.home);
+    LoadOrWarn();
+    StorePorts(options);
+    CarryOut(options.command);
+    return 0;
+}
+
+void Application::CarryOut(platform::WPARAM command)
+{
+    switch (command) {
+    case kCmdLinkAccounts:
+        // A short run has had no start-up pass to build the table; the spam-box account takes
+        // its outgoing server from it.
+        if (!SmtpAccountTableBuilt()) BuildSmtpAccountTable();
+        LinkMailClient(*frontEnd_);
+        break;
+    case kCmdUnlinkAccounts: UnlinkMailClient(*frontEnd_); break;
+    default: break;
+    }
+}
+
+platform::LRESULT Application::WindowProc(platform::HWND /*window*/, platform::UINT message, platform::WPARAM wParam,
+                                          platform::LPARAM lParam)
+{
+    switch (message) {
+    case kMsgQuitRequest: Quit(); return 0;
+    case kMsgCommand: CarryOut(wParam); return 0;
+    case kMsgTray:
+        if (lParam == kTrayLeftDown) frontEnd_->ShowMainWindow();
+        return 0;
+    case platform::WM_TIMER: OnTimer(wParam); return 0;
+    case kMsgExaminationEnded: frontEnd_->ExaminationEnded(); return 0;
+    case platform::WM_CLOSE:
+        // Closing only hides the window; the program goes on.
+        SaveSettings();
+        frontEnd_->HideMainWindow();
+        return 0;
+    case kMsgImap: return feedback_ ? feedback_->OnImapMessage(wParam) : 0;
+    case kMsgIgnored:
+    default: return 0;
+    }
+}
+
+void Application::OnTimer(platform::WPARAM timer)
+{
+    if (timer == kTimerHide) {
+        platform::KillTimer(window_, kTimerHide);
+        frontEnd_->HideMainWindow();
+    } else if (timer == kTimerBusy) {
+        frontEnd_->SwapTrayIcon();
+    }
+}
+
+void Application::Quit()
+{
+    if (started_) {
+        frontEnd_->RemoveTrayIcon();
+        SaveSettings();
+    }
+    LogUtf8("Quit requested; settings saved, ending.");
+    platform::PostQuitMessage(0);
+}
+
+void Application::ShutDown()
+{
     // Ending the process would close the servers' sockets; here they are closed in order.
-    pop3_->Terminate();
-    return code;
+    if (pop3_) pop3_->Terminate();
+    if (smtp_) smtp_->Terminate();
+    if (imap_) imap_->Close();
 }
 
 }  // namespace orvanta

@@ -1,11 +1,13 @@
-#include "orvanta/core/application.h"
+#include <memory>
 
-int main(int argc, char** argv) {
+#include "orvanta/core/application.h"
+#include "orvanta/core/headless_front_end.h"
+
+int main(int argc, char** argv)
+{
     orvanta::Options options = orvanta::ParseOptions(argc, argv);
-#ifndef ORVANTA_HAVE_UI
-    // Without the user interface built in, every start is a headless one.
+    // The tray application is still to come: every start is a headless one until then.
     options.headless = true;
-#endif
-    orvanta::Application app;
+    orvanta::Application app(std::make_unique<orvanta::HeadlessFrontEnd>());
     return app.Run(options);
 }

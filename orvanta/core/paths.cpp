@@ -4,10 +4,6 @@
 #include <system_error>
 
 namespace orvanta {
-namespace {
-AppPaths g_paths;
-}
-
 std::string ExecutableDirectory() {
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
@@ -36,8 +32,5 @@ void CreateAppDirectories(const AppPaths& paths) {
     std::filesystem::create_directories(paths.scratchDirectory, ec);
     std::filesystem::create_directories(paths.dataDirectory, ec);
 }
-
-const AppPaths& Paths() { return g_paths; }
-void SetPaths(const AppPaths& paths) { g_paths = paths; }
 
 }  // namespace orvanta

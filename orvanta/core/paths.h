@@ -24,8 +24,4 @@ void CreateAppDirectories(const AppPaths& paths);
 // Directory of the running executable.
 std::string ExecutableDirectory();
 
-// The process-wide paths, set once at start.
-const AppPaths& Paths();
-void SetPaths(const AppPaths& paths);
-
 }  // namespace orvanta

@@ -1,110 +1,69 @@
 #include "orvanta/core/servers.h"
 
-#include <array>
-#include <mutex>
+#include <string>
 
+#include "harborage/imap_server.h"
+#include "orvanta/core/front_end.h"
 #include "orvanta/core/log.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/core/texts.h"
+#include "orvanta/proxy/pop3_proxy.h"
+#include "orvanta/proxy/smtp_proxy.h"
 
 namespace orvanta {
 namespace {
 
-struct Registry {
-    std::mutex lock;
-    std::array<ServerControl, static_cast<size_t>(ServerSlot::Count)> slots;
-    MessageBoxHook messageBox;
-};
-
-Registry& Servers() {
-    static Registry r;
-    return r;
-}
-
-const char* SlotName(ServerSlot slot) {
-    switch (slot) {
-    case ServerSlot::Smtp: return "SMTP proxy";
-    case ServerSlot::Pop3: return "POP3 proxy";
-    case ServerSlot::Imap: return "IMAP server";
-    default: return "server";
-    }
+// The log line of a failed start; ports below 1024 are the usual cause on Linux.
+void LogStartFailure(const char* server, int port, const std::string& detail)
+{
+    std::string line = std::string(server) + ": cannot listen on port " + std::to_string(port);
+    if (!detail.empty()) line += " (" + detail + ")";
+    if (port > 0 && port < 1024) line += "; ports below 1024 need root or CAP_NET_BIND_SERVICE";
+    LogUtf8(line);
 }
 
 }  // namespace
 
-void RegisterServer(ServerSlot slot, ServerControl control) {
-    std::lock_guard guard(Servers().lock);
-    Servers().slots.at(static_cast<size_t>(slot)) = std::move(control);
-}
-
-void UnregisterServers() {
-    std::lock_guard guard(Servers().lock);
-    for (auto& s : Servers().slots) s = ServerControl{};
-}
-
-void SetMessageBoxHook(MessageBoxHook hook) {
-    std::lock_guard guard(Servers().lock);
-    Servers().messageBox = std::move(hook);
-}
-
-void ShowMessageBox(const std::string& cp949) {
-    MessageBoxHook hook;
-    {
-        std::lock_guard guard(Servers().lock);
-        hook = Servers().messageBox;
-    }
-    if (hook)
-        hook(cp949, text::Get(text::Id::Caption));
-    else
-        LogText(cp949);
-}
-
-int StartServers() {
-    struct Step {
-        ServerSlot slot;
-        IntSetting port;
-        text::Id failure;
-    };
-    const Step steps[] = {
-        {ServerSlot::Smtp, IntSetting::SmtpPort, text::Id::SmtpStartFailed},
-        {ServerSlot::Pop3, IntSetting::Pop3Port, text::Id::Pop3StartFailed},
-        {ServerSlot::Imap, IntSetting::ImapPort, text::Id::ImapStartFailed},
-    };
+int ServerSet::StartServers()
+{
     int failures = 0;
-    for (const Step& step : steps) {
-        ServerControl control;
-        {
-            std::lock_guard guard(Servers().lock);
-            control = Servers().slots.at(static_cast<size_t>(step.slot));
-        }
-        if (!control.start) continue;
-        if (control.isRunning && control.isRunning()) continue;
-        int port = GetSetting(step.port);
-        if (control.start(port)) {
-            LogUtf8(std::string(SlotName(step.slot)) + " listening on port " + std::to_string(port));
-            continue;
+    auto started = [&](const char* server, int port, bool ok, const std::string& detail, text::Id failure) {
+        if (ok) {
+            LogUtf8(std::string(server) + " listening on port " + std::to_string(port));
+            return;
         }
         ++failures;
-        std::string detail = control.failureDetail ? control.failureDetail() : std::string();
-        std::string line = std::string(SlotName(step.slot)) + ": cannot listen on port " + std::to_string(port);
-        if (!detail.empty()) line += " (" + detail + ")";
-        if (port > 0 && port < 1024) line += "; ports below 1024 need root or CAP_NET_BIND_SERVICE";
-        LogUtf8(line);
-        ShowMessageBox(text::Get(step.failure));
+        LogStartFailure(server, port, detail);
+        ShowInformation(frontEnd_, text::Get(failure));
+    };
+
+    if (!smtp_.IsRunning()) {
+        int port = GetSetting(IntSetting::SmtpPort);
+        bool ok = smtp_.InitSockets() && smtp_.Start("localhost", port);
+        started("SMTP proxy", port, ok, ListenResult::Text(smtp_.LastListenResult()), text::Id::SmtpStartFailed);
+    }
+    if (!pop3_.IsRunning()) {
+        int port = GetSetting(IntSetting::Pop3Port);
+        bool ok = pop3_.InitSockets() && pop3_.Start("localhost", port);
+        started("POP3 proxy", port, ok, ListenResult::Text(pop3_.LastListenResult()), text::Id::Pop3StartFailed);
+    }
+    if (!imap_.IsStart()) {
+        int port = GetSetting(IntSetting::ImapPort);
+        imap_.IMAPInit();
+        bool ok = imap_.Start("localhost", port);
+        started("IMAP server", port, ok, "the IMAP port could not be opened", text::Id::ImapStartFailed);
     }
     return failures;
 }
 
-void StopServers() {
-    const ServerSlot order[] = {ServerSlot::Smtp, ServerSlot::Imap, ServerSlot::Pop3};
-    for (ServerSlot slot : order) {
-        ServerControl control;
-        {
-            std::lock_guard guard(Servers().lock);
-            control = Servers().slots.at(static_cast<size_t>(slot));
-        }
-        if (control.stop && (!control.isRunning || control.isRunning())) control.stop();
+void ServerSet::StopServers()
+{
+    if (smtp_.IsRunning()) smtp_.Stop();
+    if (imap_.IsStart()) {
+        imap_.Close();
+        imap_.IMAPUnInit();
     }
+    if (pop3_.IsRunning()) pop3_.Stop();
 }
 
 }  // namespace orvanta

@@ -1,15 +1,16 @@
-// Spam-box feedback: a message the user files into a store folder makes its sender a private
-// block rule; a stored message whose flag the user clears makes its sender a pass entry.
+#include "orvanta/pipeline/feedback.h"
+
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <strings.h>
 
 #include "harborage/folder_store.h"
 #include "harborage/imap_mesg.h"
+#include "orvanta/core/front_end.h"
 #include "orvanta/core/log.h"
 #include "orvanta/core/settings.h"
-#include "orvanta/pipeline/pipeline.h"
-#include "orvanta/pipeline/pipeline_state.h"
+#include "orvanta/pipeline/filter_sets.h"
 #include "platform/codepage.h"
 #include "sievelet/sievelet.h"
 
@@ -30,64 +31,59 @@ const std::string& PassDescription() {
 // The text as the list field keeps it (the lists cut longer texts to their fields).
 std::string Field(const char* text, size_t size) { return std::string(text, strnlen(text, size - 1)); }
 
-// "Auto_*" 1 adds, 2 does nothing, 0 asks; an unanswered prompt adds nothing.
-bool Allowed(int mode, const std::function<bool()>& ask) {
+// "Auto_*" 1 adds, 2 does nothing, 0 asks.
+template <typename Ask>
+bool Allowed(int mode, Ask ask) {
     if (mode == 1) return true;
-    if (mode == 0) return ask && ask();
+    if (mode == 0) return ask();
     return false;
 }
 
 }  // namespace
 
-bool AddBlockFilterFromClient(const char* from, const char* mailbox) {
-    FilterSets* sets = Filters();
-    if (!sets || !from || !*from) return false;
+bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mailbox) {
+    if (!from || !*from) return false;
     std::string folder = mailbox ? mailbox : "";
-    UiHooks hooks = detail::Hooks();
-    std::function<bool()> ask;
-    if (hooks.askBlock) ask = [&] { return hooks.askBlock(from, folder); };
-    if (!Allowed(GetSetting(IntSetting::AutoSpam), ask)) return false;
+    if (!Allowed(GetSetting(IntSetting::AutoSpam), [&] { return frontEnd_.AskAddBlockRule(from, folder); }))
+        return false;
 
     std::string word = Field(from, SPAM_WORD_SIZE);
-    std::lock_guard guard(*sets->priv);
-    for (int i = 0; i < sets->priv->GetSize(); ++i) {
-        const SPAM_FILTER* rule = sets->priv->GetSpamFilter(i);
+    CSpamFilter& priv = *sets_.priv;
+    std::lock_guard guard(priv);
+    for (int i = 0; i < priv.GetSize(); ++i) {
+        const SPAM_FILTER* rule = priv.GetSpamFilter(i);
         if (rule && rule->property == SPAM_PROPERTY_SENDER && strcasecmp(rule->word, word.c_str()) == 0) return false;
     }
-    sets->priv->AddSpamFilter(false, SPAM_LEVEL_LOW, SPAM_PROPERTY_SENDER, 0, 0, word.c_str(), folder.c_str(),
+    priv.AddSpamFilter(false, SPAM_LEVEL_LOW, SPAM_PROPERTY_SENDER, 0, 0, word.c_str(), folder.c_str(),
                               BlockDescription().c_str(), SPAM_ACTION_STORE);
     LogUtf8("Added a private block rule for " + word + " (filed by the mail program).");
     return true;
 }
 
-bool AddPassFilterFromClient(const char* from) {
-    FilterSets* sets = Filters();
-    if (!sets || !from || !*from) return false;
-    UiHooks hooks = detail::Hooks();
-    std::function<bool()> ask;
-    if (hooks.askPass) ask = [&] { return hooks.askPass(from); };
-    if (!Allowed(GetSetting(IntSetting::AutoPass), ask)) return false;
+bool SpamBoxFeedback::AddPassFilterFromClient(const char* from) {
+    if (!from || !*from) return false;
+    if (!Allowed(GetSetting(IntSetting::AutoPass), [&] { return frontEnd_.AskAddPassEntry(from); })) return false;
 
     std::string address = Field(from, PASS_ADDRESS_SIZE);
-    std::lock_guard guard(*sets->pass);
-    for (int i = 0; i < sets->pass->GetSize(); ++i) {
-        const PASS_FILTER* entry = sets->pass->GetPassFilter(i);
+    CPassFilter& pass = *sets_.pass;
+    std::lock_guard guard(pass);
+    for (int i = 0; i < pass.GetSize(); ++i) {
+        const PASS_FILTER* entry = pass.GetPassFilter(i);
         if (entry && strcasecmp(entry->address, address.c_str()) == 0) return false;
     }
-    sets->pass->AddPassFilter(address.c_str(), PassDescription().c_str());
+    pass.AddPassFilter(address.c_str(), PassDescription().c_str());
     LogUtf8("Added a pass entry for " + address + " (flag cleared in the mail program).");
     return true;
 }
 
-platform::LRESULT OnImapMessage(platform::WPARAM wParam) {
+platform::LRESULT SpamBoxFeedback::OnImapMessage(platform::WPARAM wParam) {
     const IMAPMESG* message = reinterpret_cast<const IMAPMESG*>(wParam);
     if (!message) return 0;
     std::string command = CIMAPFolder::DecodeFolderName(message->command ? message->command : "");
     std::string mailbox = CIMAPFolder::DecodeFolderName(message->mailbox ? message->mailbox : "");
     const char* from = message->from ? message->from : "";
 
-    UiHooks hooks = detail::Hooks();
-    if (hooks.hideMainWindow) hooks.hideMainWindow();
+    frontEnd_.HideMainWindow();
 
     if (strcasecmp(command.c_str(), "APPEND") == 0)
         AddBlockFilterFromClient(from, mailbox.c_str());

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "harborage/folder_store.h"
+#include "orvanta/core/log.h"
 #include "platform/codepage.h"
 
 namespace orvanta::pipeline {
@@ -33,6 +34,16 @@ std::string ChooseStoreFolder(const std::string& storeDirectory, const std::stri
     CIMAPFolder store(storeDirectory.c_str());
     if (encoded[0] == '\0' || !store.ExistFolder(encoded)) return "INBOX";
     return encoded;
+}
+
+bool EnsureInbox(const std::string& storeDirectory) {
+    if (storeDirectory.empty()) return false;
+    char name[100] = {};
+    CIMAPFolder::EncodingFolder("INBOX", name, sizeof name);
+    CIMAPFolder store(storeDirectory.c_str());
+    if (store.ExistFolder(name) || store.CreateFolder(name, 1, 0)) return true;
+    LogUtf8("The store folder INBOX could not be created in " + storeDirectory);
+    return false;
 }
 
 }  // namespace orvanta::pipeline

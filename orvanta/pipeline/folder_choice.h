@@ -17,4 +17,7 @@ std::string ShowInboxName(const std::string& name);
 // the store names folders, and "INBOX" when the store has no such folder.
 std::string ChooseStoreFolder(const std::string& storeDirectory, const std::string& folder);
 
+// Makes sure the store folder "INBOX" exists. False (and logged) when it could not be created.
+bool EnsureInbox(const std::string& storeDirectory);
+
 }  // namespace orvanta::pipeline

@@ -1,19 +1,11 @@
 #include "orvanta/pipeline/spam_delivery.h"
 
-#include <mutex>
-
 #include "harborage/mail_store.h"
+#include "orvanta/pipeline/spam_notices.h"
+#include "orvanta/pipeline/warning_mail.h"
 
 namespace orvanta::pipeline {
 namespace {
-
-std::mutex g_noticesLock;
-SpamNotices g_notices;
-
-SpamNotices Notices() {
-    std::lock_guard guard(g_noticesLock);
-    return g_notices;
-}
 
 bool Store(const std::string& storeDirectory, const std::string& folder, const std::string& path) {
     // Only the new record is written: a rescan of the whole spam box for every message stored
@@ -25,14 +17,20 @@ bool Store(const std::string& storeDirectory, const std::string& folder, const s
 
 }  // namespace
 
-void SetSpamNotices(SpamNotices notices) {
-    std::lock_guard guard(g_noticesLock);
-    g_notices = std::move(notices);
+SpamNotices ProgramSpamNotices() {
+    SpamNotices notices;
+    notices.sendWarning = [](const Verdict& verdict, const ExamineSettings& settings) {
+        SendWarningMail(verdict.from, verdict.to, settings.selectWarn);
+    };
+    notices.writeDeletionNotice = [](const std::string& path, const Verdict& verdict) {
+        return WriteDeletionNotice(path, verdict.from, verdict.to, verdict.subject, verdict.rule);
+    };
+    return notices;
 }
 
-Delivery DeliverSpam(const Verdict& verdict, const ExamineSettings& settings, const std::string& storeDirectory,
-                     const std::string& storeFolder, const std::string& tempPath, bool fileIntact) {
-    SpamNotices notices = Notices();
+Delivery DeliverSpam(const Verdict& verdict, const ExamineSettings& settings, const SpamNotices& notices,
+                     const std::string& storeDirectory, const std::string& storeFolder, const std::string& tempPath,
+                     bool fileIntact) {
     if (settings.useWarn && notices.sendWarning) notices.sendWarning(verdict, settings);
 
     const bool deleteAtOnce = verdict.action == 1 || settings.delTerm == 1;

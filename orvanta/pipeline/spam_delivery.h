@@ -15,21 +15,22 @@ enum class Delivery {
     StoreFailed,   // it should have been stored and was not: the server copy must stay
 };
 
-// The deletion notice and the warning mail belong to their own part of the program; it
-// installs them here. Until then no warning is sent and a delete-at-once verdict stores
-// nothing.
+// The program's own mails about a spam message. Either may be empty: no warning is sent, and
+// a delete-at-once verdict stores nothing.
 struct SpamNotices {
     // Sends the warning mail to the sender (called when "USE_WARN" is on).
     std::function<void(const Verdict& verdict, const ExamineSettings& settings)> sendWarning;
     // Overwrites the file with the deletion notice; false when it cannot be written.
     std::function<bool(const std::string& path, const Verdict& verdict)> writeDeletionNotice;
 };
-void SetSpamNotices(SpamNotices notices);
+// The real ones: the warning of the user's account server and the notice of the deletion.
+SpamNotices ProgramSpamNotices();
 
 // Puts a spam message into the store folder (already chosen and encoded), flagged and
 // recent. `fileIntact` false means the temporary file is not a faithful copy (a failed
 // write): it is then not stored.
-Delivery DeliverSpam(const Verdict& verdict, const ExamineSettings& settings, const std::string& storeDirectory,
-                     const std::string& storeFolder, const std::string& tempPath, bool fileIntact);
+Delivery DeliverSpam(const Verdict& verdict, const ExamineSettings& settings, const SpamNotices& notices,
+                     const std::string& storeDirectory, const std::string& storeFolder, const std::string& tempPath,
+                     bool fileIntact);
 
 }  // namespace orvanta::pipeline

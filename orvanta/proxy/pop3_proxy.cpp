@@ -31,27 +31,20 @@ constexpr size_t kRelayBufferSize = 64 * 1024;
 constexpr int kQuitReplyWaitMs = 60000;   // the server's answer to QUIT, deletions committed
 // A client line longer than this (POP3 commands are short) ends the session.
 constexpr size_t kMaxClientLine = 1024 * 1024;
-constexpr platform::UINT kBusyTimer = 100;   // swaps the tray icon while mail is examined
+constexpr int kRelayEndWaitMs = 10000;   // the relay thread after the session is cut
 
 }  // namespace
 
-CPop3Proxy::CPop3Proxy(platform::HWND mainWindow, CDebug* debugListener)
-    : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(ExamineWithoutJudging) {}
+CPop3Proxy::CPop3Proxy(platform::HWND mainWindow, Examiner examiner, CDebug* debugListener)
+    : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(std::move(examiner)) {}
 
 CPop3Proxy::~CPop3Proxy() { Terminate(); }
 
 void CPop3Proxy::SetDataDirectory(const std::string& directory) { dataDirectory_ = directory; }
 
-void CPop3Proxy::SetExaminer(Examiner examiner) { examiner_ = std::move(examiner); }
-
 int CPop3Proxy::ServerNumber(int n) const {
     std::lock_guard guard(listLock_);
     return ::ServerNumber(list_, n);
-}
-
-ProxyMesgList CPop3Proxy::LocalList() const {
-    std::lock_guard guard(listLock_);
-    return list_;
 }
 
 void CPop3Proxy::SendToClient(const char* data, size_t length) {
@@ -140,22 +133,27 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         account_ = std::make_shared<CPop3Account>(dataDirectory_.c_str(), target.server.c_str(), target.server.c_str(),
                                                   target.user.c_str(), "", target.port);
         int connected = pop3_->Connect(account_.get());
-        bool reached = connected == 1 && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
+        bool reached = connected == ConnectResult::Connected && pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
         std::string where = "POP3 proxy: " + target.user + " at " + target.server + ":" + std::to_string(target.port);
         if (reached) {
             // Plain text only when the server offers no TLS and the user allows it; an upgrade
             // that fails ends the session rather than falling back.
             int secured = pop3_->NegotiateTls(orvanta::GetSetting(orvanta::IntSetting::TlsRequired) != 0);
-            reached = secured == 1;
-            if (secured == 1)
+            reached = secured == TlsResult::Secured;
+            switch (secured) {
+            case TlsResult::Secured:
                 orvanta::LogUtf8(where + (pop3_->IsTls() ? " over TLS" : " in plain text (the server offers no TLS)"));
-            else if (secured == -40)
+                break;
+            case TlsResult::NotOffered:
                 orvanta::LogUtf8(where + " offers no TLS and TLS_REQUIRED is 1; closed.");
-            else if (secured == -30)
+                break;
+            case TlsResult::UpgradeFailed:
                 orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
-            else
+                break;
+            default:
                 orvanta::LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
-        } else if (connected == -30) {
+            }
+        } else if (connected == ConnectResult::TlsFailed) {
             orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
         } else {
             orvanta::LogUtf8(where + " cannot be reached; closed.");
@@ -196,7 +194,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
     // Cut whatever is left: a relay thread still running gets failed reads at once.
     AbortSession();
     if (relay_.joinable()) {
-        if (!WaitRelay(10000)) AbortSession();
+        if (!WaitRelay(kRelayEndWaitMs)) AbortSession();
         JoinRelay();
     }
     CloseServer();
@@ -269,6 +267,27 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
     }
 }
 
+void CPop3Proxy::AnswerPass() {
+    {
+        std::lock_guard guard(stateLock_);
+        examining_ = true;
+    }
+    ProxyMesgList list;
+    int result = examiner_ ? examiner_(*pop3_, list) : 0;
+    {
+        std::lock_guard guard(listLock_);
+        list_ = std::move(list);
+    }
+    loggedIn_.store(true);
+    passPending_.store(false);
+    SendLineToClient(result == 1 ? "+OK" : "-ERR");
+    {
+        std::lock_guard guard(stateLock_);
+        examining_ = false;
+    }
+    stateChanged_.notify_all();
+}
+
 void CPop3Proxy::RelayThread() {
     std::vector<char> buffer(kRelayBufferSize);
     std::string out;
@@ -324,30 +343,7 @@ void CPop3Proxy::RelayThread() {
             swallowing = false;
             if (passPending_.load() && pop3proxy::StartsWithNoCase(std::string_view(piece, n), "+OK")) {
                 flush();
-                {
-                    std::lock_guard guard(stateLock_);
-                    examining_ = true;
-                }
-                // Busy indication on the main window while the new mail is examined.
-                if (MainWindow()) platform::SetTimer(MainWindow(), kBusyTimer, 500);
-                ProxyMesgList list;
-                int result = examiner_ ? examiner_(*pop3_, list) : 0;
-                if (MainWindow()) platform::KillTimer(MainWindow(), kBusyTimer);
-                {
-                    std::lock_guard guard(listLock_);
-                    list_ = std::move(list);
-                }
-                // A failed examination loaded or learnt nothing: saving would wipe the history.
-                if (result == 1)
-                    if (CPop3Account* account = pop3_->GetAccount()) account->SaveHistoryFile();
-                loggedIn_.store(true);
-                passPending_.store(false);
-                SendLineToClient(result == 1 ? "+OK" : "-ERR");
-                {
-                    std::lock_guard guard(stateLock_);
-                    examining_ = false;
-                }
-                stateChanged_.notify_all();
+                AnswerPass();
                 swallowing = !ended;
                 atLineStart = ended;
                 continue;
@@ -380,26 +376,4 @@ void CPop3Proxy::RelayThread() {
         examining_ = false;
     }
     stateChanged_.notify_all();
-}
-
-int ExamineWithoutJudging(CPop3Client& client, ProxyMesgList& list) {
-    CPop3TranCommand* command = client.GetPop3Command();
-    CPop3Account* account = client.GetAccount();
-    if (!command || !account) return 0;
-    if (!command->List()) return 0;
-    if (!command->Uidl() && command->ListingCut()) return 0;
-
-    account->LoadHistoryFile();
-    CPop3Mesg* mesgs = command->GetMesgList();
-    std::vector<std::string> uids;
-    mesgs->GetUIDList(&uids);
-    account->RemoveUidList(uids);
-
-    mesgs->Reset();
-    while (mesgs->GetNextMesg()) {
-        const char* uid = mesgs->GetMesgUID();
-        list.push_back(MakeProxyMesg(mesgs->GetMesgID(), static_cast<int>(mesgs->GetMesgOctet()), uid));
-        if (uid && *uid && !account->IsExistUID(uid)) account->AddHistory(uid);
-    }
-    return 1;
 }

@@ -22,21 +22,19 @@ class CPop3Client;
 // UIDL from its own list and renumbers the messages in every command it relays.
 class CPop3Proxy : public CProxyBase {
 public:
-    // The mail examination run on the server's "+OK" to PASS: fills `list` with the messages
-    // offered to the client, returns 1 on success, 0 on failure (the client then gets "-ERR").
+    // The mail examination, run on the relay thread when the server says "+OK" to PASS and
+    // before the client hears of it: from there to the saved UID history it is the
+    // examiner's. It fills `list` with the messages offered to the client and returns 1, or
+    // 0 when it failed (the client then gets "-ERR"). Without one every log-in fails so.
     using Examiner = std::function<int(CPop3Client& client, ProxyMesgList& list)>;
 
-    CPop3Proxy(platform::HWND mainWindow, CDebug* debugListener = nullptr);
+    CPop3Proxy(platform::HWND mainWindow, Examiner examiner, CDebug* debugListener = nullptr);
     ~CPop3Proxy() override;
 
     // The data directory where the UID history files live (ends in '/').
     void SetDataDirectory(const std::string& directory);
-    // Replaces the examination (the filtering pipeline installs its own).
-    void SetExaminer(Examiner examiner);
 
     int ServerNumber(int n) const;
-    // A copy of the local list (tests, the user interface).
-    ProxyMesgList LocalList() const;
 
 protected:
     void Session(CClientSocket& client, int clientSocket) override;
@@ -45,6 +43,9 @@ protected:
 private:
     void CommandLoop(CClientSocket& client);
     void RelayThread();
+    // The server took the PASS: the examination runs, then the client gets "+OK" or "-ERR"
+    // in place of the server's own "+OK".
+    void AnswerPass();
     // Both threads write to the mail client; every write goes through here.
     void SendToClient(const char* data, size_t length);
     void SendLineToClient(const std::string& line);
@@ -83,8 +84,3 @@ private:
     std::mutex clientWriteLock_;
     std::thread relay_;
 };
-
-// The examination without judging: LIST, UIDL, load the history, prune it to the messages
-// still on the server, offer every message and record every non-empty UID. The caller saves
-// the history.
-int ExamineWithoutJudging(CPop3Client& client, ProxyMesgList& list);

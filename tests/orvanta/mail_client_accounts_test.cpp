@@ -12,10 +12,10 @@
 #include "orvanta/accounts/mail_client_accounts.h"
 #include "orvanta/accounts/smtp_accounts.h"
 #include "orvanta/core/log.h"
-#include "orvanta/core/servers.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/core/texts.h"
 #include "platform/registry.h"
+#include "recording_front_end.h"
 
 using namespace platform;
 
@@ -40,13 +40,8 @@ protected:
         orvanta::SetSetting(orvanta::IntSetting::SmtpPort, 2026);
         orvanta::SetSetting(orvanta::IntSetting::ImapPort, 2144);
         orvanta::BuildSmtpAccountTable();   // empty: nothing is seeded yet
-        orvanta::SetMessageBoxHook([this](const std::string& text, const std::string& caption) {
-            messages_.push_back(text);
-            captions_.push_back(caption);
-        });
     }
     void TearDown() override {
-        orvanta::SetMessageBoxHook(nullptr);
         orvanta::SetLogToStdout(false);
         orvanta::ResetSettings();
         std::filesystem::remove(path_);
@@ -155,7 +150,9 @@ protected:
     }
 
     std::filesystem::path path_;
-    std::vector<std::string> messages_, captions_;
+    RecordingFrontEnd frontEnd_;
+    std::vector<std::string>& messages_ = frontEnd_.messages;
+    std::vector<std::string>& captions_ = frontEnd_.captions;
 };
 
 TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
@@ -163,7 +160,7 @@ TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
     Lee();
     Text("00000003", "SMTP Server", "no pop3 user here");
     SeedStrangers();
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
 
     EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim#mailhost#995");
     EXPECT_EQ(Get("00000001", "POP3 SERVER"), "localhost");
@@ -209,7 +206,7 @@ TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
     EXPECT_EQ(table[0].server, "smtp.kim");
     EXPECT_EQ(table[0].useSicily, 2);
     EXPECT_EQ(table[1].port, 25);
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00002002", "SMTP SERVER"), "smtp.kim");
     EXPECT_EQ(Get("00002002", "SMTP Port"), "#587");
     EXPECT_EQ(Get("00002002", "SMTP DISPLAY NAME"), "Kim");
@@ -224,13 +221,13 @@ TEST_F(MailClientAccountsTest, LinkingTwiceChangesNothing) {
     Kim();
     Lee();
     orvanta::BuildSmtpAccountTable();
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     Snapshot once = Take();
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     EXPECT_EQ(Take(), once);
     // The POP3 proxy's port changed meanwhile: only the live port follows it.
     orvanta::SetSetting(orvanta::IntSetting::Pop3Port, 3115);
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00000001", "POP3 Port"), "#3115");
     EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim#mailhost#995");
     EXPECT_EQ(Get("00000001", "POP3 PORT BACKUP"), "#995");
@@ -252,22 +249,22 @@ TEST_F(MailClientAccountsTest, AFailedWriteNeverLosesTheRealServer) {
     Kim();
     // The backup cannot be written: the live values stay the real ones.
     RefuseWritesOf(path_, "pop3 backup", true);
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00000001", "POP3 SERVER"), "mailhost");
     EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim");
     EXPECT_EQ(Get("00000001", "POP3 Port"), "#995");
     RefuseWritesOf(path_, "pop3 backup", false);
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     ASSERT_EQ(Get("00000001", "POP3 SERVER"), "localhost");
     ASSERT_EQ(Get("00000001", "POP3 BACKUP"), "mailhost");
 
     // The real server cannot be put back: its backup stays for the next try.
     RefuseWritesOf(path_, "pop3 server", true);
-    orvanta::UnlinkMailClient();
+    orvanta::UnlinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00000001", "POP3 BACKUP"), "mailhost");
     EXPECT_EQ(Get("00000001", "POP3 PORT BACKUP"), "#995");
     RefuseWritesOf(path_, "pop3 server", false);
-    orvanta::UnlinkMailClient();
+    orvanta::UnlinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00000001", "POP3 SERVER"), "mailhost");
     EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim");
     EXPECT_EQ(Get("00000001", "POP3 Port"), "#995");
@@ -283,8 +280,8 @@ TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
     Text("00000004", "POP3 USER Name", "park");   // never linked: no backups
     Text("00000004", "POP3 Server", "pop.park");
     SeedStrangers();
-    orvanta::LinkMailClient();
-    orvanta::UnlinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
+    orvanta::UnlinkMailClient(frontEnd_);
 
     EXPECT_FALSE(KeyExists("00002002"));
     EXPECT_EQ(Get("00000001", "POP3 USER NAME"), "kim");
@@ -305,7 +302,7 @@ TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
 
     // A second unlink finds nothing to restore and still tells the user.
     Snapshot unlinked = Take();
-    orvanta::UnlinkMailClient();
+    orvanta::UnlinkMailClient(frontEnd_);
     EXPECT_EQ(Take(), unlinked);
     ASSERT_EQ(messages_.size(), 3u);
     EXPECT_EQ(messages_[2], orvanta::text::Get(orvanta::text::Id::AccountsRestored));
@@ -315,7 +312,7 @@ TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
 TEST_F(MailClientAccountsTest, UnlinkLeavesANeverLinkedAccountAlone) {
     Kim();
     Snapshot before = Take();
-    orvanta::UnlinkMailClient();
+    orvanta::UnlinkMailClient(frontEnd_);
     EXPECT_EQ(Take(), before);
     ASSERT_EQ(messages_.size(), 1u);
     EXPECT_EQ(messages_[0], orvanta::text::Get(orvanta::text::Id::AccountsRestored));
@@ -382,7 +379,7 @@ TEST_F(MailClientAccountsTest, AccountsThatDoNotFitAreLeftAloneAndLogged) {
 
     orvanta::SetLogToStdout(true);
     testing::internal::CaptureStdout();
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     std::string log = testing::internal::GetCapturedStdout();
     orvanta::SetLogToStdout(false);
 
@@ -408,7 +405,7 @@ TEST_F(MailClientAccountsTest, RestoreKeepsABackupThatDoesNotFit) {
     Text("00000001", "POP3 BACKUP", std::string(150, 'm'));
     Text("00000001", "POP3 USER BACKUP", "kim");
     Snapshot before = Take();
-    orvanta::UnlinkMailClient();
+    orvanta::UnlinkMailClient(frontEnd_);
     // Deleting the backups would lose the only copy of the real server.
     EXPECT_EQ(Take(), before);
 }
@@ -422,7 +419,7 @@ TEST_F(MailClientAccountsTest, OnlyTheFirst101SubkeysAreLookedAt) {
     }
     Text("00999999", "POP3 USER Name", "late");
     Text("00999999", "POP3 Server", "pop.late");
-    orvanta::LinkMailClient();
+    orvanta::LinkMailClient(frontEnd_);
     EXPECT_EQ(Get("00999999", "POP3 USER NAME"), "late");
     EXPECT_EQ(Get("00999999", "POP3 SERVER"), "pop.late");
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 
 #include "harborage/harborage.h"
@@ -12,10 +13,11 @@
 #include "orvanta/pipeline/filter_checks.h"
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/folder_choice.h"
-#include "orvanta/pipeline/pipeline.h"
+#include "orvanta/pipeline/feedback.h"
 #include "orvanta/pipeline/spam_delivery.h"
 #include "parsewick/parsewick.h"
 #include "pipeline_test_support.h"
+#include "recording_front_end.h"
 #include "platform/codepage.h"
 #include "sievelet/sievelet.h"
 
@@ -202,7 +204,7 @@ TEST_F(PipelineFilters, DeliveredSpamIsFlaggedAndRecent) {
     std::ofstream(temp, std::ios::binary) << "Subject: s\r\n\r\nbody\r\n";
     pl::Verdict v;
     v.spam = v.decided = true;
-    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), dir.Dir(), "INBOX", temp, true), pl::Delivery::Stored);
+    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, true), pl::Delivery::Stored);
 
     CIMAPMail mail(dir.Dir().c_str());
     mail.FolderMailInit("INBOX");
@@ -228,18 +230,18 @@ TEST_F(PipelineFilters, DeliveryFailuresKeepTheServerCopy) {
     ASSERT_TRUE(store.MakeAbsolutePath("INBOX", path, sizeof path));
     std::ofstream(std::string(path) + "/mesg99999999.msg") << "x";
     std::ofstream(temp, std::ios::binary) << "Subject: s\r\n\r\nbody\r\n";
-    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), dir.Dir(), "INBOX", temp, true), pl::Delivery::StoreFailed);
+    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, true), pl::Delivery::StoreFailed);
     EXPECT_TRUE(std::filesystem::exists(temp));
     // A temporary file that was not written whole is not stored.
     std::filesystem::remove(std::string(path) + "/mesg99999999.msg");
-    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), dir.Dir(), "INBOX", temp, false), pl::Delivery::StoreFailed);
+    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, false), pl::Delivery::StoreFailed);
     // Deleting at once keeps nothing, deliberately: the rule's action or "Del_Term" 1.
     v.action = 1;
-    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), dir.Dir(), "INBOX", temp, true), pl::Delivery::NothingKept);
+    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, true), pl::Delivery::NothingKept);
     v.action = 0;
     pl::ExamineSettings s;
     s.delTerm = 1;
-    EXPECT_EQ(pl::DeliverSpam(v, s, dir.Dir(), "INBOX", temp, true), pl::Delivery::NothingKept);
+    EXPECT_EQ(pl::DeliverSpam(v, s, {}, dir.Dir(), "INBOX", temp, true), pl::Delivery::NothingKept);
     CIMAPMail mail(dir.Dir().c_str());
     mail.FolderMailInit("INBOX");
     EXPECT_EQ(mail.GetMessageCount(), 0);
@@ -250,21 +252,21 @@ protected:
     void SetUp() override {
         PipelineFilters::SetUp();
         setenv("ORVANTA_REGISTRY", dir.File("registry.db").c_str(), 1);
-        pl::SetUiHooks({});
-        pl::CreateFilterSets(nullptr, dir.Dir(), dir.Dir());
+        sets = std::make_unique<pl::FilterSets>(dir.Dir());
+        feedback = std::make_unique<pl::SpamBoxFeedback>(*sets, frontEnd);
     }
-    void TearDown() override {
-        pl::SetUiHooks({});
-        PipelineFilters::TearDown();
-    }
-    static platform::LRESULT Notify(const char* command, const char* mailbox, const char* from) {
+    platform::LRESULT Notify(const char* command, const char* mailbox, const char* from) {
         IMAPMESG m{command, mailbox, "notuse", from};
-        return pl::OnImapMessage(reinterpret_cast<platform::WPARAM>(&m));
+        return feedback->OnImapMessage(reinterpret_cast<platform::WPARAM>(&m));
     }
+
+    RecordingFrontEnd frontEnd;
+    std::unique_ptr<pl::FilterSets> sets;
+    std::unique_ptr<pl::SpamBoxFeedback> feedback;
 };
 
 TEST_F(PipelineFeedback, AppendAddsASenderRuleByAutoSpam) {
-    CSpamFilter& priv = *pl::Filters()->priv;
+    CSpamFilter& priv = *sets->priv;
     SetSetting(IntSetting::AutoSpam, 2);
     Notify("APPEND", "Junk", "bad@spam.example");
     EXPECT_EQ(priv.GetSize(), 0);
@@ -295,25 +297,21 @@ TEST_F(PipelineFeedback, PromptAnswersAreHonoured) {
     SetSetting(IntSetting::AutoSpam, 0);
     SetSetting(IntSetting::AutoPass, 0);
     std::string asked;
-    pl::UiHooks hooks;
-    hooks.askBlock = [&](const std::string& from, const std::string& mailbox) {
+    frontEnd.askBlock = [&](const std::string& from, const std::string& mailbox) {
         asked = from + "|" + mailbox;
         return true;
     };
-    hooks.askPass = [](const std::string&) { return false; };
-    bool hidden = false;
-    hooks.hideMainWindow = [&] { hidden = true; };
-    pl::SetUiHooks(hooks);
+    frontEnd.askPass = [](const std::string&) { return false; };
     Notify("APPEND", "Junk", "x@spam.example");
     EXPECT_EQ(asked, "x@spam.example|Junk");
-    EXPECT_TRUE(hidden);
-    EXPECT_EQ(pl::Filters()->priv->GetSize(), 1);
+    EXPECT_EQ(frontEnd.hidden, 1);
+    EXPECT_EQ(sets->priv->GetSize(), 1);
     Notify("SPAM", "PASS", "friend@example.org");
-    EXPECT_EQ(pl::Filters()->pass->GetSize(), 0);
+    EXPECT_EQ(sets->pass->GetSize(), 0);
 }
 
 TEST_F(PipelineFeedback, ClearedFlagAddsAPassEntryAndTheListsAreSaved) {
-    CPassFilter& pass = *pl::Filters()->pass;
+    CPassFilter& pass = *sets->pass;
     SetSetting(IntSetting::AutoPass, 1);
     Notify("SPAM", "Junk", "friend@example.org");     // only the mailbox "PASS" counts
     EXPECT_EQ(pass.GetSize(), 0);
@@ -328,7 +326,7 @@ TEST_F(PipelineFeedback, ClearedFlagAddsAPassEntryAndTheListsAreSaved) {
 
     SetSetting(IntSetting::AutoSpam, 1);
     Notify("APPEND", "INBOX", "bad@spam.example");
-    ASSERT_TRUE(orvanta::SaveSettings());
+    sets->Save();
     CPassFilter passFile(dir.File("pass.flt").c_str());
     CSpamFilter privFile(dir.File("private.flt").c_str());
     ASSERT_EQ(passFile.GetSize(), 1);

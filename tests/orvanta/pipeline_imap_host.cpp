@@ -8,8 +8,11 @@
 #include <thread>
 
 #include "harborage/harborage.h"
+#include "orvanta/core/headless_front_end.h"
 #include "orvanta/core/settings.h"
-#include "orvanta/pipeline/pipeline.h"
+#include "orvanta/pipeline/feedback.h"
+#include "orvanta/pipeline/filter_sets.h"
+#include "orvanta/pipeline/folder_choice.h"
 #include "platform/window.h"
 
 int main(int argc, char** argv) {
@@ -20,18 +23,20 @@ int main(int argc, char** argv) {
     std::string root = argv[1];
     if (root.back() != '/') root += '/';
     orvanta::LoadSettings();
-    platform::HWND window = platform::CreateWindow("", [](platform::HWND, platform::UINT msg, platform::WPARAM w,
-                                                          platform::LPARAM) -> platform::LRESULT {
+    orvanta::pipeline::FilterSets sets(root);
+    orvanta::HeadlessFrontEnd frontEnd;
+    orvanta::pipeline::SpamBoxFeedback feedback(sets, frontEnd);
+    platform::HWND window = platform::CreateWindow("", [&](platform::HWND, platform::UINT msg, platform::WPARAM w,
+                                                           platform::LPARAM) -> platform::LRESULT {
         if (msg == WM_IMAPMESG) {
             const IMAPMESG* m = reinterpret_cast<const IMAPMESG*>(w);
             std::printf("NOTIFY %s|%s|%s\n", m->command, m->mailbox, m->from);
             std::fflush(stdout);
-            return orvanta::pipeline::OnImapMessage(w);
+            return feedback.OnImapMessage(w);
         }
         return 0;
     });
-    orvanta::pipeline::CreateFilterSets(window, root, root);
-    orvanta::pipeline::EnsureInbox();
+    orvanta::pipeline::EnsureInbox(root);
 
     CIMAPServer server(window, root.c_str(), true, true);
     server.IMAPInit();
@@ -51,7 +56,7 @@ int main(int argc, char** argv) {
     server.Close();
     server.IMAPUnInit();
     watcher.join();
-    orvanta::pipeline::Filters()->Save();
+    sets.Save();
     platform::DestroyWindow(window);
     return 0;
 }

@@ -15,6 +15,7 @@
 
 #include "common/client_socket.h"
 #include "fetchling/fetchling.h"
+#include "orvanta/pipeline/examination.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "orvanta/proxy/proxy_listener.h"
 
@@ -31,6 +32,12 @@ int BoundSocket(int* port) {
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     *port = ntohs(a.sin_port);
     return s;
+}
+
+// The examination without filters: every message offered, every UID recorded.
+CPop3Proxy::Examiner OfferEverything() {
+    static orvanta::pipeline::Examination examination({});
+    return examination.Examiner();
 }
 
 int FreePort() {
@@ -63,7 +70,7 @@ TEST(ProxyListener, ResultsForAPortInUse) {
 }
 
 TEST(Pop3Proxy, StartStopAndRestart) {
-    CPop3Proxy proxy(nullptr);
+    CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.InitSockets());
     ASSERT_TRUE(proxy.Start("localhost", port));
@@ -71,7 +78,7 @@ TEST(Pop3Proxy, StartStopAndRestart) {
     EXPECT_FALSE(proxy.Start("localhost", port));   // already running
     EXPECT_EQ(proxy.LastListenResult(), 0);
 
-    CPop3Proxy other(nullptr);
+    CPop3Proxy other(nullptr, OfferEverything());
     EXPECT_FALSE(other.Start("localhost", port));
     EXPECT_EQ(other.LastListenResult(), -30);
     EXPECT_FALSE(other.IsRunning());
@@ -90,7 +97,7 @@ TEST(Pop3Proxy, StartStopAndRestart) {
 }
 
 TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply) {
-    CPop3Proxy proxy(nullptr);
+    CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
     for (const char* line : {"USER user1", "NOOP", "USER a#127.0.0.1#1"}) {
@@ -107,7 +114,7 @@ TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply) {
 }
 
 TEST(Pop3Proxy, TerminateCutsASessionInProgress) {
-    CPop3Proxy proxy(nullptr);
+    CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
     CClientSocket client(4096);
@@ -186,7 +193,7 @@ private:
 // Clients that ask for capabilities and try AUTH or STLS first still log in; the eleventh such
 // line ends the session without a reply.
 TEST(Pop3Proxy, CapaAuthAndStlsBeforeUser) {
-    CPop3Proxy proxy(nullptr);
+    CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
     {
@@ -251,14 +258,14 @@ TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut) {
     FakeServer server;
     std::string dir = ::testing::TempDir() + "proxy-renumber-" + std::to_string(getpid()) + "/";
     std::filesystem::create_directories(dir);
-    CPop3Proxy proxy(nullptr);
-    proxy.SetDataDirectory(dir);
     // The examination takes out messages 2 and 4 of 5, as the filters would.
-    proxy.SetExaminer([](CPop3Client& client, ProxyMesgList& list) {
-        int result = ExamineWithoutJudging(client, list);
+    CPop3Proxy::Examiner offer = OfferEverything();
+    CPop3Proxy proxy(nullptr, [offer](CPop3Client& client, ProxyMesgList& list) {
+        int result = offer(client, list);
         std::erase_if(list, [](const PROXY_MESG& m) { return m.number == 2 || m.number == 4; });
         return result;
     });
+    proxy.SetDataDirectory(dir);
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+
+// What the application frame needs from whoever shows the program to the user: the tray
+// application with its windows, or the headless front end, which answers with log lines
+// and with what the prompts' time-outs would answer. The servers and the pipeline never
+// know which one runs.
+//
+// Every call comes on the main window's thread (its message loop), so a windowed front end
+// may touch its widgets directly.
+namespace orvanta {
+
+class FrontEnd {
+public:
+    virtual ~FrontEnd() = default;
+
+    // Start-up: the main window's pages, the tray menu and the tray icon ("Orvanta").
+    virtual void CreateWindows() = 0;
+    // Quit: the tray icon goes (only after a completed start-up).
+    virtual void RemoveTrayIcon() = 0;
+    // Runs the main window's message loop until the program ends; returns the exit code.
+    virtual int RunMessageLoop() = 0;
+
+    // An information box; both texts are CP949.
+    virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+    // A question with OK and Cancel; true for OK.
+    virtual bool AskOkCancel(const std::string& text, const std::string& caption) = 0;
+
+    virtual void ShowMainWindow() = 0;
+    virtual void HideMainWindow() = 0;
+
+    // The ten-second prompts of the spam-box feedback ("Auto_Spam" and "Auto_Pass" 0): true
+    // to add the rule or the entry. A prompt left unanswered adds nothing.
+    virtual bool AskAddBlockRule(const std::string& from, const std::string& mailbox) = 0;
+    virtual bool AskAddPassEntry(const std::string& from) = 0;
+
+    // The busy indication: every tick of timer 100 swaps the tray icon between busy and
+    // normal; when an examination ends the normal icon comes back and the filter pages show
+    // the new hit counts.
+    virtual void SwapTrayIcon() = 0;
+    virtual void ExaminationEnded() = 0;
+};
+
+// The information box every part of the program shows: caption 61207 "Orvanta".
+void ShowInformation(FrontEnd& frontEnd, const std::string& cp949);
+
+}  // namespace orvanta

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "orvanta/core/front_end.h"
+
+// A front end for the tests: it records the boxes it was asked to show and answers the
+// prompts as the test tells it (no by default, as an unanswered prompt).
+class RecordingFrontEnd : public orvanta::FrontEnd {
+public:
+    void CreateWindows() override {}
+    void RemoveTrayIcon() override {}
+    int RunMessageLoop() override { return 0; }
+    void ShowMessageBox(const std::string& text, const std::string& caption) override
+    {
+        messages.push_back(text);
+        captions.push_back(caption);
+    }
+    bool AskOkCancel(const std::string&, const std::string&) override { return false; }
+    void ShowMainWindow() override {}
+    void HideMainWindow() override { ++hidden; }
+    bool AskAddBlockRule(const std::string& from, const std::string& mailbox) override
+    {
+        return askBlock && askBlock(from, mailbox);
+    }
+    bool AskAddPassEntry(const std::string& from) override { return askPass && askPass(from); }
+    void SwapTrayIcon() override {}
+    void ExaminationEnded() override {}
+
+    std::vector<std::string> messages, captions;
+    int hidden = 0;
+    std::function<bool(const std::string& from, const std::string& mailbox)> askBlock;
+    std::function<bool(const std::string& from)> askPass;
+};
