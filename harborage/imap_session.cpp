@@ -92,7 +92,8 @@ void CIMAPSession::Join()
 int CIMAPSession::SplitCommandLine(const char* line, char tokens[][kTokenSize], int maxTokens)
 {
     size_t length = strlen(line);
-    if (length >= 999)
+    // A line that would not fit one token buffer (kTokenSize, with its terminator) gives none.
+    if (length >= kTokenSize - 1)
         return 0;
     const char* end = line + length;
     int count = 0;
@@ -199,7 +200,10 @@ void CIMAPSession::Run()
             break;
         if (!ReadLoginLiterals(line, sizeof line))
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        // A pause before every command caps one session at about a hundred commands a second,
+        // so a client in a tight loop cannot keep to itself the store lock that every session
+        // and the POP3 proxy's deliveries share.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kCommandPauseMs));
         char hook[kLineSize + 32];
         snprintf(hook, sizeof hook, "Client %d : %s", m_nSlot, line);
         CIMAPServer::LogMesg(hook);

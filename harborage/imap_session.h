@@ -31,6 +31,7 @@ class CIMAPSession {
 public:
     static constexpr int kTokenCount = 10;
     static constexpr int kTokenSize = 1000;
+    static constexpr int kCommandPauseMs = 10;
     static constexpr int kLineSize = 2048;
 
     CIMAPSession(CIMAPServer* server, CClientSocket* connection, int slot);

@@ -37,13 +37,11 @@ public:
     // Runs the program to its end; returns the exit code.
     int Run(const Options& options);
 
-    // The long-lived objects, for the front end's windows (null before the start-up made them).
-    FrontEnd& Front() { return *frontEnd_; }
+    // What the front end's windows work on (null before the start-up made it).
     platform::HWND MainWindow() const { return window_; }
     const AppPaths& Paths() const { return paths_; }
     pipeline::FilterSets* Filters() { return filters_.get(); }
     ServerSet* Servers() { return servers_.get(); }
-    CPop3Proxy* Pop3Proxy() { return pop3_.get(); }
 
 private:
     // The start-up, step by step; an exit code when the program ends before its loop.

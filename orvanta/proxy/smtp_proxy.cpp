@@ -251,8 +251,6 @@ bool CSmtpProxy::SendToServer(std::string_view line) {
 
 bool CSmtpProxy::ReadReply(bool relay) { return ReadAndRelay(relay, false); }
 
-bool CSmtpProxy::ReadEhloReply() { return ReadAndRelay(true, true); }
-
 bool CSmtpProxy::ReadAndRelay(bool relay, bool ehlo) {
     lastCode_ = 0;
     if (!server_.IsConnected()) return false;

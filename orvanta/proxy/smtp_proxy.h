@@ -36,9 +36,6 @@ public:
     // Reads one reply of the real server; with `relay` it goes on to the mail client. False
     // when the server's connection failed or its reply is broken.
     bool ReadReply(bool relay);
-    // ReadReply for an EHLO: the capabilities the relay cannot carry are left out of what
-    // the client sees.
-    bool ReadEhloReply();
 
 protected:
     void Session(CClientSocket& client, int clientSocket) override;

@@ -183,6 +183,43 @@ class InstanceTests(unittest.TestCase):
         r = self.o.run(os.path.join(BIN, "orvanta"), "--send-quit")
         self.assertEqual(r.returncode, 1)
 
+    def test_warning_texts_are_saved_with_the_settings(self):
+        user = os.path.join(self.o.home, "user")
+        os.makedirs(user)
+        kept = "스팸을 보내지 마세요.\r\n".encode("cp949")
+        with open(os.path.join(user, "warn1.dat"), "wb") as f:
+            f.write(b"first")
+        with open(os.path.join(user, "warn2.dat"), "wb") as f:
+            f.write(kept)
+
+        def texts():
+            out = []
+            for n in (1, 2, 3):
+                with open(os.path.join(user, "warn%d.dat" % n), "rb") as f:
+                    out.append(f.read())
+            return out
+
+        def quit():
+            r = self.o.run(os.path.join(BIN, "orvanta"), "--send-quit")
+            self.assertEqual(r.returncode, 0, r.stderr)
+            self.o.proc.wait(15)
+            self.assertEqual(self.o.proc.returncode, 0)
+            self.o.proc.stdout.close()
+            with self.o.lock:
+                self.o.lines = []
+
+        self.o.start()
+        # Changed behind the running program's back: the save on quit writes the texts it
+        # holds, all three.
+        with open(os.path.join(user, "warn2.dat"), "wb") as f:
+            f.write(b"changed on disk")
+        quit()
+        self.assertEqual(texts(), [b"first", kept, b""])
+        # The next start reads them again and keeps them.
+        self.o.start()
+        quit()
+        self.assertEqual(texts(), [b"first", kept, b""])
+
     def test_logon_start_with_auto_start_off_ends_at_once(self):
         self.o.set_dword("Auto_Start", 0)
         r = self.o.run(*self.o.args("/START"))
