@@ -1,6 +1,8 @@
 # `make run`  installs what is missing, builds, and runs the main program.
 # `make test` installs what is missing, builds, runs every test, then the same suite under
 #             AddressSanitizer and UndefinedBehaviorSanitizer.
+#             It first checks that every C++ file is in the tree's one format.
+# `make format` puts every C++ file into that format (.clang-format).
 # `make bench`, `make fuzz` build and run the benchmarks and the fuzz targets.
 JOBS     ?= $(shell nproc)
 BUILD    ?= build
@@ -10,7 +12,10 @@ FUZZDIR  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CTEST_ARGS ?=
 
-.PHONY: all deps build run test test-plain test-asan bench fuzz clean
+# The C++ files of the tree, committed or not (build trees are ignored by git).
+CXX_FILES = $(wildcard $(shell git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h'))
+
+.PHONY: all deps build run test test-plain test-asan format format-check bench fuzz clean
 
 all: build
 
@@ -26,7 +31,13 @@ build: deps $(BUILD)/CMakeCache.txt
 run: build
 	@bash scripts/run.sh $(BUILD)
 
-test: deps test-plain test-asan
+test: deps format-check test-plain test-asan
+
+format:
+	@clang-format -i --style=file $(CXX_FILES)
+
+format-check:
+	@clang-format --dry-run -Werror --style=file $(CXX_FILES)
 
 test-plain: $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
