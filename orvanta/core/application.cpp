@@ -23,6 +23,11 @@
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "orvanta/proxy/smtp_proxy.h"
+#include "orvanta/update/online_notice.h"
+#include "orvanta/update/uninstall_shortcut.h"
+#include "orvanta/update/update_check.h"
+#include "orvanta/update/update_sites.h"
+#include "orvanta/update/updater_program.h"
 
 namespace orvanta {
 namespace {
@@ -145,12 +150,17 @@ std::optional<int> Application::StartUp(const Options& options)
     // The program, data and scratch directories.
     paths_ = MakeAppPaths(options.home);
     CreateAppDirectories(paths_);
+    // The maker's web server ($ORVANTA_WEB_URL), the directories and the clock of the update.
+    const update::UpdateEnvironment updateEnvironment = update::StartUpEnvironment(paths_);
 
     // The settings, and the files that are read and written with them: the warning texts
     // now, the filter lists once they exist.
     AddSettingsLoadHook([this] { pipeline::LoadWarningTexts(paths_.dataDirectory); });
     AddSettingsSaveHook([this] { pipeline::SaveWarningTexts(paths_.dataDirectory); });
     LoadOrWarn();
+    // Both read settings ("FLAG" decides on the uninstaller's menu entry).
+    update::LoadUpdateSiteList(paths_.dataDirectory);
+    update::CreateUninstallShortcut(paths_.programDirectory);
     StorePorts(options);
 
     // The long-lived objects: the four filter sets, the IMAP server, the SMTP proxy, the
@@ -175,6 +185,8 @@ std::optional<int> Application::StartUp(const Options& options)
 
     pipeline::EnsureInbox(paths_.storeDirectory);
     DeleteOldStoredMailNow(paths_.storeDirectory);
+    // Before the updater can be started: by the update check below or from the tray menu.
+    update::FetchUpdaterProgram(updateEnvironment, *frontEnd_);
     WriteProgramInfo(paths_.programDirectory);
 
     // The start made at log-on ends at once when the user turned it off.
@@ -184,8 +196,12 @@ std::optional<int> Application::StartUp(const Options& options)
         return 0;
     }
 
+    // The update check, the relinking of the mail client's accounts, then the notice of the
+    // day: an updater started by the check runs while the start-up goes on.
+    update::CheckForUpdate(updateEnvironment);
     // The mail client's accounts point at the proxies whatever the user did meanwhile.
     RefreshAccountLinks();
+    update::ShowOnlineNotice(updateEnvironment, *frontEnd_);
 
     frontEnd_->CreateWindows();
     LogUtf8("Orvanta (headless) home: " + paths_.programDirectory);
@@ -223,6 +239,7 @@ void Application::CarryOut(platform::WPARAM command)
         LinkMailClient(*frontEnd_);
         break;
     case kCmdUnlinkAccounts: UnlinkMailClient(*frontEnd_); break;
+    case kCmdUpdate: update::StartUpdater(paths_.programDirectory); break;
     default: break;
     }
 }

@@ -30,6 +30,10 @@ public:
     virtual void ShowMainWindow() = 0;
     virtual void HideMainWindow() = 0;
 
+    // The notice window with the update service's notice of the day (CP949, lines joined
+    // with CR LF; empty when the notice page could not be read).
+    virtual void ShowNotice(const std::string& cp949Text) = 0;
+
     // The ten-second prompts of the spam-box feedback ("Auto_Spam" and "Auto_Pass" 0): true
     // to add the rule or the entry. A prompt left unanswered adds nothing.
     virtual bool AskAddBlockRule(const std::string& from, const std::string& mailbox) = 0;

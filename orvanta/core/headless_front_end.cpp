@@ -18,6 +18,24 @@ bool HeadlessFrontEnd::AskOkCancel(const std::string& text, const std::string& /
 
 void HeadlessFrontEnd::ShowMainWindow() { LogUtf8("Asked to show the main window (no window in headless mode)."); }
 
+void HeadlessFrontEnd::ShowNotice(const std::string& cp949Text)
+{
+    LogUtf8("Notice of the update service:");
+    // One log line per line of the notice; the text begins with a line end of its own.
+    size_t from = cp949Text.compare(0, 2, "\r\n") == 0 ? 2 : 0;
+    if (from >= cp949Text.size()) {
+        LogUtf8("(no text)");
+        return;
+    }
+    while (from <= cp949Text.size()) {
+        size_t end = cp949Text.find("\r\n", from);
+        if (end == std::string::npos)
+            end = cp949Text.size();
+        LogText(cp949Text.substr(from, end - from));
+        from = end + 2;
+    }
+}
+
 bool HeadlessFrontEnd::AskAddBlockRule(const std::string& from, const std::string& /*mailbox*/)
 {
     LogUtf8("Not added to the private block rules without a prompt to confirm it: " + from);

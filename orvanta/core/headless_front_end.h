@@ -19,6 +19,8 @@ public:
 
     void ShowMainWindow() override;
     void HideMainWindow() override {}
+    // The notice's lines go to the log.
+    void ShowNotice(const std::string& cp949Text) override;
 
     bool AskAddBlockRule(const std::string& from, const std::string& mailbox) override;
     bool AskAddPassEntry(const std::string& from) override;

@@ -50,6 +50,9 @@ const std::array<SettingInfo, static_cast<size_t>(IntSetting::Count)> kIntTable 
     {kOption, "EXAM_SECONDS", "EXAM_SECONDS", 60, nullptr},
     {kOption, "TLS_REQUIRED", "TLS_REQUIRED", 0, nullptr},
     {kUninstall, "UPDATE_PROGRAM", "Update_Program", 0, nullptr},
+    // Set by the installation, never by this program: writing back the value read at start
+    // would undo a change made while the program runs.
+    {kUninstall, "FLAG", nullptr, 0, nullptr},
 }};
 
 // Order and values follow StringSetting.

@@ -25,6 +25,7 @@ enum class IntSetting {
     ExamSeconds,     // longest examination at one log-in, in seconds; the rest waits for the next
     TlsRequired,     // 1: refuse a mail server that offers no TLS
     UpdateProgram,   // section "UNINSTALL"
+    UninstallFlag,   // section "UNINSTALL", "FLAG": 1 suppresses the uninstaller's menu entry; read only
     Count
 };
 

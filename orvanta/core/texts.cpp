@@ -26,6 +26,7 @@ constexpr std::array<const char*, static_cast<size_t>(Id::Count)> kUtf8 = {
     "접속을 종료했습니다.",
     "EXPRESS 계정을 Orvanta에 맞게 수정하였습니다.\n변동 사항을 적용하려면 EXPRESS 를 재실행 해야 합니다.",
     "EXPRESS 계정들의 설정을 복구 했습니다.\n변동 사항을 적용하려면 EXPRESS 를 재실행 해야 합니다.",
+    "파일이 존재하지 않아서, 업데이트를 할수 없습니다.",
 };
 
 }  // namespace

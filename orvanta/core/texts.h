@@ -27,6 +27,8 @@ enum class Id {
     // Mail client account links (caption: Caption).
     AccountsLinked,         // 61210
     AccountsRestored,       // 61213
+    // The update (caption: Caption).
+    UpdaterNotOnServer,     // 61209
     Count
 };
 

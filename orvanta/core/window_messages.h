@@ -27,5 +27,6 @@ constexpr platform::UINT kTimerBusyMs = 500;
 // copy, or carry them out in a short run with the stored settings when none runs).
 constexpr platform::WPARAM kCmdLinkAccounts = 0x8026;
 constexpr platform::WPARAM kCmdUnlinkAccounts = 0x8028;
+constexpr platform::WPARAM kCmdUpdate = 0x8006;  // "업데이트": start the updater
 
 }  // namespace orvanta

@@ -36,7 +36,12 @@ class Orvanta:
         self.pop3_port = free_port()
         self.smtp_port = free_port()
         self.imap_port = free_port()
-        self.env = dict(os.environ, ORVANTA_REGISTRY=self.registry, XDG_RUNTIME_DIR=self.runtime)
+        # The maker's web and update servers are a closed port on loopback unless a test runs
+        # its own; menu entries go below the test's own directory.
+        closed = "http://127.0.0.1:9"
+        self.env = dict(os.environ, ORVANTA_REGISTRY=self.registry, XDG_RUNTIME_DIR=self.runtime,
+                        ORVANTA_WEB_URL=closed, ORVANTA_UPDATE_URL=closed + "/update",
+                        XDG_DATA_HOME=os.path.join(self.root, "data"))
         self.env.pop("ORVANTA_HOME", None)
         self.env.pop("DISPLAY", None)
         self.env.pop("WAYLAND_DISPLAY", None)

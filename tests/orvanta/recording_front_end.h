@@ -21,6 +21,7 @@ public:
     bool AskOkCancel(const std::string&, const std::string&) override { return false; }
     void ShowMainWindow() override {}
     void HideMainWindow() override { ++hidden; }
+    void ShowNotice(const std::string& cp949Text) override { notices.push_back(cp949Text); }
     bool AskAddBlockRule(const std::string& from, const std::string& mailbox) override
     {
         return askBlock && askBlock(from, mailbox);
@@ -29,7 +30,7 @@ public:
     void SwapTrayIcon() override {}
     void ExaminationEnded() override {}
 
-    std::vector<std::string> messages, captions;
+    std::vector<std::string> messages, captions, notices;
     int hidden = 0;
     std::function<bool(const std::string& from, const std::string& mailbox)> askBlock;
     std::function<bool(const std::string& from)> askPass;
