@@ -1,7 +1,8 @@
 #pragma once
 
-// The update service address shared by Almanac and Ledgerly. Header-only, so that Ledgerly
-// does not have to load Almanac.
+// The addresses of the maker's services shared by Almanac and Ledgerly: the update service's
+// directory and the web server that answers the update check and the notice. Header-only, so
+// that Ledgerly does not have to load Almanac.
 
 #include <atomic>
 #include <cstdio>
@@ -11,7 +12,9 @@
 
 namespace almanac {
 
-inline constexpr const char kDefaultUpdateURL[] = "http://update.orvanta.example/orvanta";
+inline constexpr const char kDefaultUpdateURL[] = "https://update.orvanta.example/orvanta";
+// The host of "/orvanta/jsp/login/CheckUpdate.jsp" and "/orvanta/html/news/notice.html".
+inline constexpr const char kDefaultWebURL[] = "https://www.orvanta.example";
 
 // Callers hold the address in a 100-byte buffer.
 inline constexpr size_t kUpdateURLSize = 100;
@@ -38,24 +41,42 @@ inline std::string NormalizeUpdateURL(const char* value)
     return url;
 }
 
-// $ORVANTA_UPDATE_URL (read on every call, so tests can point it at their own server) or
-// the compiled default. An unusable override is reported once and ignored.
-inline std::string UpdateURL()
+namespace detail {
+
+// The environment variable `name` (read on every call, so tests can point it at their own
+// server) or `fallback`. An unusable value is reported once per variable and ignored.
+inline std::string AddressFromEnvironment(const char* name, const char* fallback, std::atomic_flag& reported)
 {
-    const char* env = std::getenv("ORVANTA_UPDATE_URL");
+    const char* env = std::getenv(name);
     if (env && *env) {
         std::string url = NormalizeUpdateURL(env);
         if (!url.empty())
             return url;
-        static std::atomic_flag reported = ATOMIC_FLAG_INIT;
         if (!reported.test_and_set()) {
-            std::fprintf(stderr,
-                         "ORVANTA_UPDATE_URL is not an absolute http URL of at most %zu bytes; "
-                         "using %s\n",
-                         kUpdateURLSize - 1, kDefaultUpdateURL);
+            std::fprintf(stderr, "%s is not an absolute http URL of at most %zu bytes; using %s\n", name,
+                         kUpdateURLSize - 1, fallback);
         }
     }
-    return kDefaultUpdateURL;
+    return fallback;
+}
+
+}  // namespace detail
+
+// $ORVANTA_UPDATE_URL or the compiled default: the update service's directory, without a
+// trailing "/".
+inline std::string UpdateURL()
+{
+    static std::atomic_flag reported = ATOMIC_FLAG_INIT;
+    return detail::AddressFromEnvironment("ORVANTA_UPDATE_URL", kDefaultUpdateURL, reported);
+}
+
+// $ORVANTA_WEB_URL or the compiled default: scheme and host (and port) of the maker's web
+// server, without a trailing "/"; request paths such as "/orvanta/jsp/login/CheckUpdate.jsp"
+// are appended to it.
+inline std::string WebURL()
+{
+    static std::atomic_flag reported = ATOMIC_FLAG_INIT;
+    return detail::AddressFromEnvironment("ORVANTA_WEB_URL", kDefaultWebURL, reported);
 }
 
 }  // namespace almanac

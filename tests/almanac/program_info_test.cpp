@@ -45,7 +45,7 @@ void ExpectKoreanCp949(const std::string& footer)
     EXPECT_TRUE(IsEucKr(footer));
     std::string utf8 = platform::Cp949ToUtf8(footer);
     EXPECT_EQ(utf8.find("\xEF\xBF\xBD"), std::string::npos);  // nothing failed to convert
-    EXPECT_NE(utf8, footer);                                   // it does hold Korean text
+    EXPECT_NE(utf8, footer);                                  // it does hold Korean text
     EXPECT_EQ(platform::Utf8ToCp949(utf8), footer);
     EXPECT_NE(utf8.find("스팸"), std::string::npos);
 }
@@ -83,10 +83,10 @@ TEST(Footer, SameTextOnEveryCall)
     EXPECT_EQ(Fill(CProgramInfo::GetHTMLFooter, 1000), Fill(CProgramInfo::GetHTMLFooter, 1000));
 }
 
-TEST_F(UpdateURL, DefaultIsAnAbsoluteHttpUrlWithoutTrailingSlash)
+TEST_F(UpdateURL, DefaultIsAnAbsoluteHttpsUrlWithoutTrailingSlash)
 {
     std::string url = Get();
-    EXPECT_EQ(url.rfind("http://", 0), 0u);
+    EXPECT_EQ(url.rfind("https://", 0), 0u);
     EXPECT_GT(url.size(), 7u);
     EXPECT_NE(url.back(), '/');
     EXPECT_LT(url.size(), 100u);
@@ -113,11 +113,7 @@ TEST_F(UpdateURL, UnusableOverrideFallsBackToTheDefault)
 {
     std::string def = Get();
     const std::string bad[] = {
-        "ftp://127.0.0.1/update",
-        "127.0.0.1:8080",
-        "http://",
-        "http:///path",
-        "http://host/with space",
+        "ftp://127.0.0.1/update",          "127.0.0.1:8080", "http://", "http:///path", "http://host/with space",
         "http://" + std::string(100, 'h'),  // would not fit the 100-byte buffer
     };
     for (const std::string& value : bad) {

@@ -28,10 +28,10 @@ protected:
 
 }  // namespace
 
-TEST_F(CommonData, DefaultUrlIsAbsoluteHttpWithoutTrailingSlash)
+TEST_F(CommonData, DefaultUrlIsAbsoluteHttpsWithoutTrailingSlash)
 {
     std::string url = Get(CCommonData::GetUpdateURL);
-    EXPECT_EQ(url.rfind("http://", 0), 0u);
+    EXPECT_EQ(url.rfind("https://", 0), 0u);
     EXPECT_GT(url.size(), 7u);
     EXPECT_NE(url.back(), '/');
 }
