@@ -19,10 +19,16 @@ constexpr const char* kStatusFile = "folder.qlt";
 
 }  // namespace
 
-CIMAPFolder::CIMAPFolder(const char* rootPath)
+const char* CIMAPFolder::FolderResultText(int result)
 {
-    CSpamUtil::STRNCPY(m_RootPath, rootPath ? rootPath : "", kRootSize);
+    switch (result) {
+    case FolderOk: return "succeeded";
+    case FolderFailed: return "failed";
+    default: return "unknown folder result";
+    }
 }
+
+CIMAPFolder::CIMAPFolder(const char* rootPath) { CSpamUtil::STRNCPY(m_RootPath, rootPath ? rootPath : "", kRootSize); }
 
 std::string CIMAPFolder::Resolve(const char* name) const
 {
@@ -41,9 +47,9 @@ int CIMAPFolder::CreateFolder(const char* name, int subscribed, int second)
 {
     std::string path = Resolve(name);
     if (path.empty() || mkdir(path.c_str(), 0755) != 0)
-        return 0;
+        return FolderFailed;
     MakeInfoFile(name, subscribed, second);
-    return 1;
+    return FolderOk;
 }
 
 int CIMAPFolder::CreateFolder(const char* name) { return CreateFolder(name, 1, 1); }
@@ -81,15 +87,15 @@ int CIMAPFolder::ExistFolder(const char* name) { return harborage::IsPlainDirect
 int CIMAPFolder::DeleteFolder(const char* name)
 {
     if (name == nullptr)
-        return 0;
+        return FolderFailed;
     std::string_view trimmed = harborage::TrimTrailingSlashes(name);
     if (trimmed.size() == 5 && strncasecmp(trimmed.data(), "INBOX", 5) == 0)
-        return 0;
+        return FolderFailed;
     std::string path = Resolve(name);
     if (!harborage::IsPlainDirectory(path))
-        return 0;
+        return FolderFailed;
     DeleteFolderRecursive(path.c_str());
-    return rmdir(path.c_str()) == 0 ? 1 : 0;
+    return rmdir(path.c_str()) == 0 ? FolderOk : FolderFailed;
 }
 
 void CIMAPFolder::DeleteFolderRecursive(const char* directory)
@@ -113,7 +119,7 @@ int CIMAPFolder::RenameFolder(const char* oldName, const char* newName)
     std::string from = Resolve(oldName);
     std::string to = Resolve(newName);
     if (!harborage::IsPlainDirectory(from) || to.empty())
-        return 0;
+        return FolderFailed;
     if (to == from) {
         // The new name differs from the old one in letter case only: rename to it as given.
         std::string_view given = harborage::TrimTrailingSlashes(newName);
@@ -121,18 +127,18 @@ int CIMAPFolder::RenameFolder(const char* oldName, const char* newName)
         std::string leaf(slash == std::string_view::npos ? given : given.substr(slash + 1));
         to = from.substr(0, from.rfind('/') + 1) + leaf;
         if (to == from)
-            return 0;  // the target exists: it is the folder itself
+            return FolderFailed;  // the target exists: it is the folder itself
     }
     // Never replaces an existing target, not even an empty directory.
     if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
-        return 1;
+        return FolderOk;
     if (errno != EINVAL && errno != ENOSYS)
-        return 0;
+        return FolderFailed;
     // A file system without the no-replace rename: look first.
     struct stat st {};
     if (lstat(to.c_str(), &st) == 0 || errno != ENOENT)
-        return 0;
-    return std::rename(from.c_str(), to.c_str()) == 0 ? 1 : 0;
+        return FolderFailed;
+    return std::rename(from.c_str(), to.c_str()) == 0 ? FolderOk : FolderFailed;
 }
 
 bool CIMAPFolder::FindFolderList(const char* reference, const char* pattern, int status, std::vector<std::string>& out)

@@ -16,6 +16,14 @@
 // The object holds only the root; all state lives in the file system, so no lock is taken.
 class CIMAPFolder {
 public:
+    // What CreateFolder, DeleteFolder and RenameFolder return.
+    enum FolderResult : int {
+        FolderFailed = 0,
+        FolderOk = 1,
+    };
+    // A short English text for a log line about `result`.
+    static const char* FolderResultText(int result);
+
     static constexpr int kRootSize = 255;  // the store root keeps up to 254 characters
 
     explicit CIMAPFolder(const char* rootPath);
@@ -25,7 +33,7 @@ public:
     bool MakeAbsolutePath(const char* name, char* out, std::size_t outSize = 260);
 
     // Creates the folder directory (its parent must exist, the directory must not) and its
-    // status byte subscribed + 2 x second. Nonzero on success.
+    // status byte subscribed + 2 x second. FolderOk (1) on success, else FolderFailed (0).
     int CreateFolder(const char* name, int subscribed, int second);
     int CreateFolder(const char* name);  // subscribed and second set
     bool MakeInfoFile(const char* name, int subscribed, int second);
@@ -34,9 +42,11 @@ public:
     int ExistFolder(const char* name);      // 1 when the name is a folder directory
 
     // Deletes the folder with everything in it; "INBOX" (any case) is never deleted.
+    // FolderOk (1) when the folder is gone, else FolderFailed (0).
     int DeleteFolder(const char* name);
     void DeleteFolderRecursive(const char* directory);
     // Moves a folder (messages, index, subfolders) to a new name that must not exist yet.
+    // FolderOk (1) on success, else FolderFailed (0).
     int RenameFolder(const char* oldName, const char* newName);
 
     // LIST / LSUB: folders matching reference + pattern ("*" and "?" wildcards in the last

@@ -24,7 +24,8 @@ constexpr long kMaxAppendSize = 256L * 1024 * 1024;
 constexpr long kAppendSpaceReserve = 16L * 1024 * 1024;
 
 const char kFlagsLine[] = "* FLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)";
-const char kPermanentFlagsLine[] = "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)] No user defined flags";
+const char kPermanentFlagsLine[] =
+    "* OK [PERMANENTFLAGS (\\Answered \\Flagged \\Deleted \\Seen \\Draft)] No user defined flags";
 
 std::string Bounded(const char* text, size_t room)
 {
@@ -62,8 +63,7 @@ std::string Inner(const std::string& token)
 }  // namespace
 
 CIMAPMailboxCommand::CIMAPMailboxCommand(CIMAPSession* session)
-    : m_pSession(session),
-      m_pFolder(std::make_unique<CIMAPFolder>(CIMAPServer::g_RootPath)),
+    : m_pSession(session), m_pFolder(std::make_unique<CIMAPFolder>(CIMAPServer::g_RootPath)),
       m_pMail(std::make_unique<CIMAPMail>(CIMAPServer::g_RootPath))
 {
 }
@@ -126,7 +126,7 @@ void CIMAPMailboxCommand::Create(const char* tag, const char* mailbox)
         return m_pSession->SendBAD(tag, "CREATE Pasing Parameter");
     if (!CIMAPServer::m_MakeFolder)
         return m_pSession->SendBAD(tag, IMAPTEXT_NO_CREATE);
-    if (!m_pFolder->CreateFolder(name.c_str()))
+    if (m_pFolder->CreateFolder(name.c_str()) != CIMAPFolder::FolderOk)
         return m_pSession->SendBAD(tag, "Can't create folder");
     m_pSession->SendOK(tag, "CREATE");
 }
@@ -136,7 +136,7 @@ void CIMAPMailboxCommand::Delete(const char* tag, const char* mailbox)
     std::string name = TidyMailbox(mailbox);
     if (name.empty())
         return m_pSession->SendBAD(tag, "DELETE Pasing Parameter");
-    if (!m_pFolder->DeleteFolder(name.c_str()))
+    if (m_pFolder->DeleteFolder(name.c_str()) != CIMAPFolder::FolderOk)
         return m_pSession->SendNO(tag, "Can't delete parameter.");
     m_pSession->SendOK(tag, "DELETE");
 }
@@ -147,7 +147,7 @@ void CIMAPMailboxCommand::Rename(const char* tag, const char* oldName, const cha
     std::string to = TidyMailbox(newName);
     if (from.empty() || to.empty())
         return m_pSession->SendBAD(tag, "RENAME Pasing Parameter");
-    if (!m_pFolder->RenameFolder(from.c_str(), to.c_str()))
+    if (m_pFolder->RenameFolder(from.c_str(), to.c_str()) != CIMAPFolder::FolderOk)
         return m_pSession->SendNO(tag, "Can't rename folder");
     m_pSession->SendOK(tag, "RENAME");
 }
@@ -290,7 +290,8 @@ void CIMAPMailboxCommand::Append(const char* tag, const char* mailbox, const cha
         return m_pSession->SendNO(tag, "[TOOBIG] message too large");
 
     // One scratch file per session slot, so two sessions appending at once stay apart.
-    std::string temp = std::string(CIMAPServer::g_RootPath) + "append" + std::to_string(m_pSession->GetSlot()) + ".temp";
+    std::string temp =
+        std::string(CIMAPServer::g_RootPath) + "append" + std::to_string(m_pSession->GetSlot()) + ".temp";
     {
         std::ofstream probe(temp, std::ios::binary | std::ios::trunc);
         if (!probe)
@@ -325,8 +326,8 @@ void CIMAPMailboxCommand::Append(const char* tag, const char* mailbox, const cha
     }
 
     mail.FolderMailInit(name.c_str());
-    if (!mail.AddTempMailMesg(name.c_str(), temp.c_str(), flags[0], flags[1], flags[2], flags[3], flags[4], flags[5],
-                              "", ""))
+    if (mail.AddTempMailMesg(name.c_str(), temp.c_str(), flags[0], flags[1], flags[2], flags[3], flags[4], flags[5], "",
+                             "") != CIMAPMail::StoreOk)
         std::filesystem::remove(temp);  // no such folder: nothing to keep
 
     CIMAPSessionState* state = m_pSession->GetState();

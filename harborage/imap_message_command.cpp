@@ -23,10 +23,7 @@ bool StartsNoCase(const std::string& text, const char* prefix)
     return text.size() >= n && strncasecmp(text.c_str(), prefix, n) == 0;
 }
 
-bool EqualNoCase(const std::string& a, const char* b)
-{
-    return strcasecmp(a.c_str(), b) == 0;
-}
+bool EqualNoCase(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
 
 std::string Lower(std::string s)
 {
@@ -69,10 +66,7 @@ std::string LiteralHead(unsigned long size)
     return head;
 }
 
-std::string Literal(const std::string& data)
-{
-    return LiteralHead(data.size()) + data;
-}
+std::string Literal(const std::string& data) { return LiteralHead(data.size()) + data; }
 
 // An envelope address: (name NIL mailbox host).
 std::string EnvelopeAddress(const char* name, const char* mail)
@@ -104,10 +98,7 @@ bool LoadTopHeader(CIMAPMail* list, const char* fileName, CMailHeader* header)
 
 }  // namespace
 
-CIMAPMessageCommand::CIMAPMessageCommand(CIMAPSession* session)
-    : m_pSession(session), m_pState(session->GetState())
-{
-}
+CIMAPMessageCommand::CIMAPMessageCommand(CIMAPSession* session) : m_pSession(session), m_pState(session->GetState()) {}
 
 CIMAPMail* CIMAPMessageCommand::CurrentList() { return m_pState->m_pMailList; }
 
@@ -155,12 +146,18 @@ CIMAPMessageCommand::RequestedFlags CIMAPMessageCommand::ParseFlagList(const std
 {
     RequestedFlags f;
     for (const std::string& n : SplitOutside(names, '\0', '\0')) {
-        if (EqualNoCase(n, "\\seen")) f.seen = true;
-        else if (EqualNoCase(n, "\\answered")) f.answered = true;
-        else if (EqualNoCase(n, "\\flagged")) f.flagged = true;
-        else if (EqualNoCase(n, "\\deleted")) f.deleted = true;
-        else if (EqualNoCase(n, "\\draft")) f.draft = true;
-        else if (EqualNoCase(n, "\\recent")) f.recent = true;
+        if (EqualNoCase(n, "\\seen"))
+            f.seen = true;
+        else if (EqualNoCase(n, "\\answered"))
+            f.answered = true;
+        else if (EqualNoCase(n, "\\flagged"))
+            f.flagged = true;
+        else if (EqualNoCase(n, "\\deleted"))
+            f.deleted = true;
+        else if (EqualNoCase(n, "\\draft"))
+            f.draft = true;
+        else if (EqualNoCase(n, "\\recent"))
+            f.recent = true;
     }
     return f;
 }
@@ -168,12 +165,18 @@ CIMAPMessageCommand::RequestedFlags CIMAPMessageCommand::ParseFlagList(const std
 std::string CIMAPMessageCommand::FlagText(const MAILINFO& info)
 {
     std::string s;
-    if (info.seen) s += "\\Seen ";
-    if (info.answered) s += "\\Answered ";
-    if (info.flagged) s += "\\Flagged ";
-    if (info.deleted) s += "\\Deleted ";
-    if (info.draft) s += "\\Draft ";
-    if (info.recent) s += "\\Recent ";
+    if (info.seen)
+        s += "\\Seen ";
+    if (info.answered)
+        s += "\\Answered ";
+    if (info.flagged)
+        s += "\\Flagged ";
+    if (info.deleted)
+        s += "\\Deleted ";
+    if (info.draft)
+        s += "\\Draft ";
+    if (info.recent)
+        s += "\\Recent ";
     return s;
 }
 
@@ -315,7 +318,7 @@ void CIMAPMessageCommand::FetchOne(MAILINFO* info, const std::vector<std::string
             piece = "FLAGS (" + FlagText(*info) + ") ";
         } else if (EqualNoCase(item, "INTERNALDATE")) {
             time_t created = 0;
-            if (list->GetFileDate(info->name, created)) {
+            if (list->GetFileDate(info->name, created) == CIMAPMail::StoreOk) {
                 static const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
                 std::tm tm{};
@@ -492,7 +495,7 @@ void CIMAPMessageCommand::Expunge(const char* tag)
     if (mail) {
         for (int seq = mail->GetMessageCount(); seq >= 1; --seq) {
             MAILINFO* info = mail->GetMailInfo(seq);
-            if (info && info->deleted && mail->DeleteMailFile(seq))
+            if (info && info->deleted && mail->DeleteMailFile(seq) == CIMAPMail::StoreOk)
                 m_pSession->SendLine("* " + std::to_string(seq) + " EXPUNGE");
         }
     }

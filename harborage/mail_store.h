@@ -10,7 +10,7 @@
 
 // One message of a folder's list.
 struct MAILINFO {
-    int seq;        // 1-based position in the list
+    int seq;  // 1-based position in the list
     int uid;
     char name[20];  // message file name, "mesg%08ld.msg"
     bool seen;
@@ -34,12 +34,24 @@ using MailInfoList = std::vector<std::unique_ptr<MAILINFO>>;
 //
 // Every operation of every object holds the one process-wide store lock for its whole
 // duration; nested calls on the same thread re-enter it.
+//
+// The class is defined in four sources, one per concern: mail_store.cpp (the lock, the bound
+// folder, the list), mail_index.cpp (the index file and its records), mail_rescan.cpp (the
+// rescan that matches records with files) and mail_files.cpp (the message files).
 class CIMAPMail {
 public:
-    static constexpr int kRootSize = 256;     // the store root keeps up to 255 characters
+    // What CopyMailFile, DeleteMailFile, AddTempMailMesg and GetFileDate return.
+    enum StoreResult : int {
+        StoreFailed = 0,
+        StoreOk = 1,
+    };
+    // A short English text for a log line about `result`.
+    static const char* StoreResultText(int result);
+
+    static constexpr int kRootSize = 256;  // the store root keeps up to 255 characters
     static constexpr int kRecordSize = 23;
     static constexpr int kHeaderSize = 6;
-    static constexpr long kMaxUid = 999999;   // what six digits can hold
+    static constexpr long kMaxUid = 999999;  // what six digits can hold
 
     explicit CIMAPMail(const char* rootPath);
     ~CIMAPMail();
@@ -62,19 +74,19 @@ public:
 
     // New entry at the end of `list` with the next UID of the current folder. Writes no record
     // (see SaveInsertMailInfo). Null when no UID is left.
-    MAILINFO* InsertMailInfo(MailInfoList& list, const char* name, bool seen, bool answered, bool flagged,
-                             bool deleted, bool draft, bool recent);
+    MAILINFO* InsertMailInfo(MailInfoList& list, const char* name, bool seen, bool answered, bool flagged, bool deleted,
+                             bool draft, bool recent);
     // Removes the first entry named `name` (case ignored); later entries move up.
     void RemoveMailInfo(MailInfoList& list, const char* name);
 
-    bool SaveInsertMailInfo(const MAILINFO* info);   // appends the entry's record
-    bool SaveUpdateMailInfo(const MAILINFO* info);   // rewrites it in place (appends if missing)
-    bool SaveDeleteMailInfo(const MAILINFO* info);   // overwrites it with a deleted slot
+    bool SaveInsertMailInfo(const MAILINFO* info);  // appends the entry's record
+    bool SaveUpdateMailInfo(const MAILINFO* info);  // rewrites it in place (appends if missing)
+    bool SaveDeleteMailInfo(const MAILINFO* info);  // overwrites it with a deleted slot
 
     // Positions `index` at the record with this UID, scanning from the first record.
     bool FindMailInfo(FILE* index, long uid);
 
-    long LoadFID(const char* indexPath);             // the counter; 0 when missing or short
+    long LoadFID(const char* indexPath);              // the counter; 0 when missing or short
     bool SaveFID(const char* indexPath, long value);  // writes the counter, creating the index
     long IncFID();                                    // next UID of the current folder; 0 when none is left
 
@@ -85,7 +97,7 @@ public:
     // The UID the next message will get: the counter + 1.
     long GetUidNext();
 
-    MAILINFO* GetMailInfo(int seq);                   // 1-based; null outside 1..count
+    MAILINFO* GetMailInfo(int seq);  // 1-based; null outside 1..count
     int Size();
     int GetMessageCount();
     int GetRecentCount();
@@ -96,9 +108,9 @@ public:
     // Message files of the current folder. Reading an opened file happens outside the lock.
     FILE* OpenMailFile(const char* name);
     void CloseMailFile(FILE* file);
-    unsigned long GetFileSize(const char* name);      // 0 when it cannot be opened
+    unsigned long GetFileSize(const char* name);  // 0 when it cannot be opened
     // Creation time (UTC seconds since 1970): birth time, else the modification time.
-    // 1 when the file could be examined, 0 otherwise.
+    // StoreOk (1) when the file could be examined, StoreFailed (0) otherwise.
     int GetFileDate(const char* name, time_t& utcTime);
     // The header (up to and including the first CRLF CRLF, or the whole file) as a new
     // NUL-terminated block allocated with malloc; the caller releases it with free().
@@ -111,14 +123,16 @@ public:
     bool GetMailFileName(const char* directory, char* name);
 
     // Copies message `seq` into `folder` under a new file name; that folder's next rescan
-    // lists it. 1 on success, 0 otherwise.
+    // lists it. StoreOk (1) on success, StoreFailed (0) otherwise.
     int CopyMailFile(int seq, const char* folder);
-    // Deletes message `seq`'s file, then its record and entry. 1 on success, 0 otherwise.
+    // Deletes message `seq`'s file, then its record and entry. StoreOk (1) on success,
+    // StoreFailed (0) otherwise.
     int DeleteMailFile(int seq);
     // Moves the finished message file `tempPath` into `folder` under a new file name and
-    // lists it with the given flags. 1 when the move succeeded. `text1`, `text2` are unused.
-    int AddTempMailMesg(const char* folder, const char* tempPath, bool seen, bool answered, bool flagged,
-                        bool deleted, bool draft, bool recent, const char* text1, const char* text2);
+    // lists it with the given flags. StoreOk (1) when the move succeeded, else StoreFailed (0).
+    // `text1`, `text2` are unused.
+    int AddTempMailMesg(const char* folder, const char* tempPath, bool seen, bool answered, bool flagged, bool deleted,
+                        bool draft, bool recent, const char* text1, const char* text2);
 
     const char* GetFolderName() const { return m_FolderName.c_str(); }
     const char* GetRootPath() const { return m_RootPath; }
@@ -128,16 +142,14 @@ public:
 
 private:
     bool HasFolder() const { return !m_FolderPath.empty(); }
-    std::string FolderFile(const char* name) const;   // F/name; empty for a bad name or no folder
+    std::string FolderFile(const char* name) const;  // F/name; empty for a bad name or no folder
     std::string IndexPath() const { return m_FolderPath + "/mail.qlt"; }
-    long FindRecordOffset(int indexFd, int uid);
-    void RebuildOffsets(int indexFd);
     void Rescan();
     bool RewriteIndex(const std::string& data);
 
     MailInfoList m_MailList;
     std::string m_FolderName;
     char m_RootPath[kRootSize];
-    std::string m_FolderPath;                        // resolved F; empty when the name is refused
-    std::unordered_map<int, long> m_RecordOffset;    // UID -> offset of its record, as last seen
+    std::string m_FolderPath;                      // resolved F; empty when the name is refused
+    std::unordered_map<int, long> m_RecordOffset;  // UID -> offset of its record, as last seen
 };

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "harborage/file_handle.h"
 #include "platform/files.h"
 
 namespace harborage {
@@ -51,39 +52,28 @@ bool IsPlainDirectory(const std::string& path)
 
 bool CopyFileNoReplace(const std::string& from, const std::string& to)
 {
-    int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0)
+    FileHandle in(from, O_RDONLY);
+    if (!in.IsOpen())
         return false;
-    int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (out < 0) {
-        close(in);
+    FileHandle out(to, O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (!out.IsOpen())
         return false;
-    }
     bool ok = true;
     char buffer[65536];
-    for (;;) {
-        ssize_t n = read(in, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
+    for (long offset = 0;;) {
+        long n = in.ReadAt(offset, buffer, sizeof buffer);
         if (n <= 0) {
             ok = n == 0;
             break;
         }
-        for (ssize_t done = 0; done < n;) {
-            ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w <= 0) {
-                ok = false;
-                break;
-            }
-            done += w;
-        }
-        if (!ok)
+        if (!out.WriteAt(offset, buffer, static_cast<size_t>(n))) {
+            ok = false;
             break;
+        }
+        offset += n;
     }
-    close(in);
-    if (close(out) != 0)
+    in.Close();
+    if (!out.Close())
         ok = false;
     if (!ok)
         unlink(to.c_str());
