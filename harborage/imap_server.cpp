@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "common/client_socket.h"
+#include "common/socket_results.h"
 #include "components/toolwick/toolwick.h"
 #include "harborage/imap_session.h"
 #include "harborage/imap_texts.h"
@@ -26,7 +27,7 @@ int CIMAPListener::Listen(const char* name, int port)
     m_Name = name ? name : "";
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     if (s < 0)
-        return -10;
+        return ListenResult::NoSocket;
     int on = 1;
     setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in addr{};
@@ -35,18 +36,18 @@ int CIMAPListener::Listen(const char* name, int port)
     addr.sin_port = htons(static_cast<uint16_t>(port));
     if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
         ::close(s);
-        return -30;
+        return ListenResult::BindFailed;
     }
     if (::listen(s, 5) < 0) {
         ::close(s);
-        return -40;
+        return ListenResult::ListenFailed;
     }
     socklen_t len = sizeof addr;
     getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
     m_nPort = ntohs(addr.sin_port);
     m_hSocket = s;
     m_bListen = true;
-    return 1;
+    return ListenResult::Listening;
 }
 
 CClientSocket* CIMAPListener::Accept()
@@ -110,9 +111,9 @@ bool CIMAPServer::Start(const char* name, int port)
     CSpamUtil::STRNCPY(m_szName, name ? name : "", sizeof m_szName);
     m_nPort = port;
     switch (m_pListener->Listen(m_szName, port)) {
-    case -10: ErrorMesg(IMAPTEXT_NO_SOCKET); return false;
-    case -30: ErrorMesg(IMAPTEXT_NO_BIND); return false;
-    case -40: ErrorMesg(IMAPTEXT_NO_LISTEN); return false;
+    case ListenResult::NoSocket: ErrorMesg(IMAPTEXT_NO_SOCKET); return false;
+    case ListenResult::BindFailed: ErrorMesg(IMAPTEXT_NO_BIND); return false;
+    case ListenResult::ListenFailed: ErrorMesg(IMAPTEXT_NO_LISTEN); return false;
     default: break;
     }
     try {

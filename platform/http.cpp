@@ -319,7 +319,11 @@ public:
         for (int attempt = 0; attempt < 16; ++attempt) {
             char suffix[32];
             std::snprintf(suffix, sizeof suffix, ".%08x.part", static_cast<unsigned>(random()));
-            std::filesystem::path part = path.parent_path() / ("." + path.filename().string() + suffix);
+            // Appended piece by piece: "." + name draws a false -Wrestrict from GCC 12 at -O3.
+            std::string name = ".";
+            name += path.filename().string();
+            name += suffix;
+            std::filesystem::path part = path.parent_path() / name;
             int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd >= 0) {
                 m_fd = fd;

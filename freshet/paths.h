@@ -1,0 +1,24 @@
+#pragma once
+
+#include <filesystem>
+
+namespace freshet {
+
+// The updater's directories. Its own directory holds "user/update.lst" and "temp/": the home
+// the main program also uses ($ORVANTA_HOME), else the directory of the executable. The main
+// program it restarts is the one beside its executable.
+struct FreshetPaths {
+    std::filesystem::path ownDirectory;
+    std::filesystem::path programDirectory;  // of the executable
+
+    std::filesystem::path SiteList() const { return ownDirectory / "user" / "update.lst"; }
+    std::filesystem::path TempDirectory() const { return ownDirectory / "temp"; }
+};
+
+FreshetPaths FindPaths();
+
+// Starts the main program beside the updater's executable without waiting for it; logs the
+// outcome.
+void StartMainProgram(const FreshetPaths& paths);
+
+}  // namespace freshet
