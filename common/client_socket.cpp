@@ -31,7 +31,7 @@ bool ResolveIPv4(const char* host, in_addr* out)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 CClientSocket::CClientSocket(int capacity)
     : m_nCapacity(std::max(capacity, 2)), m_pBuffer(new char[m_nCapacity + kSlack])
@@ -39,8 +39,7 @@ CClientSocket::CClientSocket(int capacity)
     m_pBuffer[0] = '\0';
 }
 
-CClientSocket::CClientSocket(int socket, const sockaddr_in& peer, int capacity)
-    : CClientSocket(capacity)
+CClientSocket::CClientSocket(int socket, const sockaddr_in& peer, int capacity) : CClientSocket(capacity)
 {
     m_hSocket = socket;
     m_Peer = peer;
@@ -133,10 +132,7 @@ bool CClientSocket::StartTls(const char* host)
     return true;
 }
 
-bool CClientSocket::IsTls() const
-{
-    return m_bTls;
-}
+bool CClientSocket::IsTls() const { return m_bTls; }
 
 int CClientSocket::Receive()
 {
@@ -298,7 +294,8 @@ bool CClientSocket::SendAll(const char* first, int firstLength, const char* seco
             memcpy(joined + firstLength, second, static_cast<size_t>(secondLength));
             return SendTls(joined, firstLength + secondLength);
         }
-        return (firstLength <= 0 || SendTls(first, firstLength)) && (secondLength <= 0 || SendTls(second, secondLength));
+        return (firstLength <= 0 || SendTls(first, firstLength)) &&
+               (secondLength <= 0 || SendTls(second, secondLength));
     }
     iovec parts[2];
     int count = 0;
@@ -356,10 +353,7 @@ bool CClientSocket::SendTls(const char* data, int length)
     return true;
 }
 
-bool CClientSocket::SendLine(const char* text, int length)
-{
-    return SendAll(text, text ? length : 0, "\r\n", 2);
-}
+bool CClientSocket::SendLine(const char* text, int length) { return SendAll(text, text ? length : 0, "\r\n", 2); }
 
 bool CClientSocket::Write(const char* text, int length)
 {

@@ -104,8 +104,8 @@ private:
     bool SendAll(const char* first, int firstLength, const char* second, int secondLength);
 
     int m_nCapacity;
-    char* m_pBuffer;        // capacity + 100 bytes, terminated after the filled bytes
-    int m_nReadPos = 0;     // read position <= filled length <= capacity
+    char* m_pBuffer;     // capacity + 100 bytes, terminated after the filled bytes
+    int m_nReadPos = 0;  // read position <= filled length <= capacity
     int m_nFilled = 0;
     bool m_bLastLineEnded = false;
 

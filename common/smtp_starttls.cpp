@@ -11,7 +11,7 @@ namespace smtptls {
 
 namespace {
 
-constexpr int kReadSize = 2048;   // the connection's reads of a reply line
+constexpr int kReadSize = 2048;  // the connection's reads of a reply line
 
 // The lines of `wire` without their CR LF.
 std::vector<std::string_view> Lines(std::string_view wire)
@@ -39,7 +39,7 @@ bool IsStartTlsLine(std::string_view line)
     return strncasecmp(keyword.data(), "STARTTLS", 8) == 0 && (keyword.size() == 8 || keyword[8] == ' ');
 }
 
-} // namespace
+}  // namespace
 
 bool IsImplicitTlsPort(int port)
 {

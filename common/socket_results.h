@@ -29,7 +29,7 @@ struct ListenResult {
     enum : int {
         Listening = 1,
         NoSocket = -10,
-        BindFailed = -30,    // the port is in use, not permitted or out of range
+        BindFailed = -30,  // the port is in use, not permitted or out of range
         ListenFailed = -40,
     };
     static constexpr const char* Text(int result)

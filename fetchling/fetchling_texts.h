@@ -19,4 +19,4 @@ inline constexpr char kExtractCopyError[] =
 inline constexpr char kExtractDestError[] =
     "CPop3TranCommand Extract\xC0\xC7 dest \xC7\xD4\xBC\xF6 \xBF\xA1\xB7\xAF\xB9\xDF\xBB\xFD";
 
-} // namespace fetchling_text
+}  // namespace fetchling_text

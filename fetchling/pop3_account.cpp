@@ -22,10 +22,7 @@ std::string Folded(std::string s)
     return s;
 }
 
-std::string CutUid(const char* uid)
-{
-    return std::string(uid, strnlen(uid, CPop3Account::kUidSize - 1));
-}
+std::string CutUid(const char* uid) { return std::string(uid, strnlen(uid, CPop3Account::kUidSize - 1)); }
 
 // The directory and a file name in it; a directory given with its trailing separator (as the
 // data directory is) does not get a second one.
@@ -37,12 +34,9 @@ std::string JoinPath(const char* directory, const std::string& file)
     return path + file;
 }
 
-bool UnsafeInFileName(unsigned char c)
-{
-    return c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '%';
-}
+bool UnsafeInFileName(unsigned char c) { return c < 0x20 || c == 0x7F || c == '/' || c == '\\' || c == '%'; }
 
-} // namespace
+}  // namespace
 
 CPop3Account::CPop3Account(const char* directory, const char* name, const char* server, const char* user,
                            const char* password, int port)

@@ -13,10 +13,10 @@
 // no name can reach outside the directory.
 class CPop3Account {
 public:
-    static constexpr int kUidSize = 100;       // history record, at most 99 characters
+    static constexpr int kUidSize = 100;  // history record, at most 99 characters
 
-    CPop3Account(const char* directory, const char* name, const char* server, const char* user,
-                 const char* password, int port);
+    CPop3Account(const char* directory, const char* name, const char* server, const char* user, const char* password,
+                 int port);
 
     // Replaces the history with the file's records; false (history untouched) when the file
     // cannot be opened.
@@ -59,7 +59,7 @@ private:
     char m_szName[100];
     char m_szDirectory[252];
     char m_szServer[100];
-    char m_szUser[100];      // 99 characters: full e-mail addresses fit
+    char m_szUser[100];  // 99 characters: full e-mail addresses fit
     char m_szPassword[100];
     int m_nPort;
     bool m_bDirectoryCut;

@@ -11,8 +11,7 @@
 #include "fetchling/pop3_tran_command.h"
 
 CPop3Client::CPop3Client(CDebug* debug)
-    : m_pDebug(debug),
-      m_pSocket(std::make_unique<CClientSocket>(kBufferCapacity)),
+    : m_pDebug(debug), m_pSocket(std::make_unique<CClientSocket>(kBufferCapacity)),
       m_pCommand(std::make_unique<CPop3TranCommand>(this))
 {
 }
@@ -60,17 +59,11 @@ namespace {
 // Capability lines come before the CAPA listing's "."; no server sends more than a few dozen.
 constexpr int kMaxCapaLines = 200;
 
-bool StartsOk(const char* line)
-{
-    return strncmp(line, "+OK", 3) == 0;
-}
+bool StartsOk(const char* line) { return strncmp(line, "+OK", 3) == 0; }
 
-} // namespace
+}  // namespace
 
-bool CPop3Client::IsTls() const
-{
-    return m_pSocket && m_pSocket->IsTls();
-}
+bool CPop3Client::IsTls() const { return m_pSocket && m_pSocket->IsTls(); }
 
 int CPop3Client::NegotiateTls(bool tlsRequired)
 {
@@ -141,10 +134,7 @@ int CPop3Client::ReadLine(char* dest, int size)
     return m_pSocket->ReadLine(dest, size);
 }
 
-bool CPop3Client::LastLineEnded() const
-{
-    return m_pSocket && m_pSocket->LastLineEnded();
-}
+bool CPop3Client::LastLineEnded() const { return m_pSocket && m_pSocket->LastLineEnded(); }
 
 int CPop3Client::Read(char* dest, long size)
 {
@@ -159,10 +149,7 @@ void CPop3Client::SendLine(const char* text)
         m_pSocket->SendLine(text, static_cast<int>(strlen(text)));
 }
 
-int CPop3Client::Pending() const
-{
-    return m_pSocket ? m_pSocket->Pending() : 0;
-}
+int CPop3Client::Pending() const { return m_pSocket ? m_pSocket->Pending() : 0; }
 
 void CPop3Client::CloseSocket()
 {
@@ -185,20 +172,11 @@ void CPop3Client::ShutdownConnection()
         m_pSocket->Shutdown();
 }
 
-int CPop3Client::Login()
-{
-    return m_pCommand->Login();
-}
+int CPop3Client::Login() { return m_pCommand->Login(); }
 
-void CPop3Client::SetID(const char* id)
-{
-    CSpamUtil::STRNCPY(m_szID, id, sizeof m_szID);
-}
+void CPop3Client::SetID(const char* id) { CSpamUtil::STRNCPY(m_szID, id, sizeof m_szID); }
 
-void CPop3Client::SetPwd(const char* pwd)
-{
-    CSpamUtil::STRNCPY(m_szPwd, pwd, sizeof m_szPwd);
-}
+void CPop3Client::SetPwd(const char* pwd) { CSpamUtil::STRNCPY(m_szPwd, pwd, sizeof m_szPwd); }
 
 void CPop3Client::DebugMesg(const char*)
 {

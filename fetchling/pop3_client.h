@@ -14,10 +14,10 @@ class CPop3TranCommand;
 // The results of CPop3Client::NegotiateTls.
 struct TlsResult {
     enum : int {
-        Secured = 1,         // over TLS now, or plain text because none is offered and none is required
-        ServerGone = -10,    // the server went away
-        UpgradeFailed = -30, // TLS was offered, but STLS or the certificate check failed
-        NotOffered = -40,    // no TLS offered and TLS_REQUIRED is 1
+        Secured = 1,          // over TLS now, or plain text because none is offered and none is required
+        ServerGone = -10,     // the server went away
+        UpgradeFailed = -30,  // TLS was offered, but STLS or the certificate check failed
+        NotOffered = -40,     // no TLS offered and TLS_REQUIRED is 1
     };
     static constexpr const char* Text(int result)
     {
@@ -116,7 +116,7 @@ private:
     std::unique_ptr<CClientSocket> m_pSocket;
     char m_szServer[100] = {};
     int m_nPort = 0;
-    char m_szID[100] = {};               // 99 characters: full e-mail addresses fit
+    char m_szID[100] = {};  // 99 characters: full e-mail addresses fit
     char m_szPwd[100] = {};
     std::unique_ptr<CPop3TranCommand> m_pCommand;
     std::atomic<bool> m_bConnect{false};

@@ -5,9 +5,9 @@
 
 // One message on the server, as LIST and UIDL describe it.
 struct Pop3Mail {
-    int number = 0;     // the server's message number
-    long size = 0;      // size in octets from LIST
-    char uid[100] = {}; // from UIDL, at most 99 characters; empty until set
+    int number = 0;      // the server's message number
+    long size = 0;       // size in octets from LIST
+    char uid[100] = {};  // from UIDL, at most 99 characters; empty until set
 };
 
 // The server's message list in the order it was listed, with a cursor for walking it.

@@ -10,16 +10,13 @@
 
 namespace {
 
-constexpr int kReplySize = 300;   // status lines: 299 bytes
-constexpr int kListLineSize = 600; // listing lines: 599 bytes
+constexpr int kReplySize = 300;     // status lines: 299 bytes
+constexpr int kListLineSize = 600;  // listing lines: 599 bytes
 constexpr size_t kMaxParsedLine = 497;
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-} // namespace
+}  // namespace
 
 CPop3TranCommand::CPop3TranCommand(CPop3Client* client) : m_pClient(client) {}
 

@@ -144,7 +144,8 @@ int CIMAPFolder::EncodeMBase64(const unsigned char* data, int lastIndex, char* o
         out[written++] = static_cast<char>(ValueToAscii(static_cast<unsigned char>(b0 >> 2)));
         out[written++] = static_cast<char>(ValueToAscii(static_cast<unsigned char>(((b0 & 0x03) << 4) | (b1 >> 4))));
         if (left > 1)
-            out[written++] = static_cast<char>(ValueToAscii(static_cast<unsigned char>(((b1 & 0x0F) << 2) | (b2 >> 6))));
+            out[written++] =
+                static_cast<char>(ValueToAscii(static_cast<unsigned char>(((b1 & 0x0F) << 2) | (b2 >> 6))));
         if (left > 2)
             out[written++] = static_cast<char>(ValueToAscii(static_cast<unsigned char>(b2 & 0x3F)));
     }

@@ -87,10 +87,7 @@ CIMAPServer::CIMAPServer(platform::HWND mainWindow, const char* rootPath, bool l
     m_MakeFolder = makeFolder;
 }
 
-CIMAPServer::~CIMAPServer()
-{
-    IMAPUnInit();
-}
+CIMAPServer::~CIMAPServer() { IMAPUnInit(); }
 
 void CIMAPServer::IMAPInit()
 {
@@ -153,7 +150,8 @@ unsigned CIMAPServer::WaitClientThread(CIMAPServer* server)
             break;
         {
             std::unique_lock<std::mutex> lock(server->m_SuspendLock);
-            server->m_SuspendWake.wait(lock, [server] { return !server->m_bSuspended || !server->m_pListener->IsListen(); });
+            server->m_SuspendWake.wait(lock,
+                                       [server] { return !server->m_bSuspended || !server->m_pListener->IsListen(); });
         }
         if (!server->m_pListener->IsListen()) {
             connection->Close();
@@ -236,10 +234,7 @@ bool CIMAPServer::Close()
     return true;
 }
 
-void CIMAPServer::IMAPUnInit()
-{
-    Close();
-}
+void CIMAPServer::IMAPUnInit() { Close(); }
 
 // The hooks keep their texts to themselves: the server runs silently.
 void CIMAPServer::DebugMesg(const char*) {}

@@ -24,23 +24,15 @@ void PutToken(char* token, const char* begin, const char* end)
     token[n] = '\0';
 }
 
-void CutTo(char* dst, size_t room, const char* src)
-{
-    CSpamUtil::STRNCPY(dst, src, static_cast<int>(room));
-}
+void CutTo(char* dst, size_t room, const char* src) { CSpamUtil::STRNCPY(dst, src, static_cast<int>(room)); }
 
 bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
 }  // namespace
 
 CIMAPSession::CIMAPSession(CIMAPServer* server, CClientSocket* connection, int slot)
-    : m_pConnection(connection),
-      m_pServer(server),
-      m_CommonCommand(this),
-      m_LoginCommand(this),
-      m_MailboxCommand(this),
-      m_MessageCommand(this),
-      m_nSlot(slot)
+    : m_pConnection(connection), m_pServer(server), m_CommonCommand(this), m_LoginCommand(this), m_MailboxCommand(this),
+      m_MessageCommand(this), m_nSlot(slot)
 {
 }
 
@@ -263,27 +255,43 @@ void CIMAPSession::Dispatch(char tokens[][kTokenSize], int count, bool* logout)
             return;
         }
     } else {
-        if (Is(command, "SELECT")) return m_MailboxCommand.Select(tag, a3);
-        if (Is(command, "EXAMINE")) return m_MailboxCommand.Examine(tag, a3);
-        if (Is(command, "STATUS")) return m_MailboxCommand.Status(tag, a3, a4);
-        if (Is(command, "LIST")) return m_MailboxCommand.List(tag, a3, a4);
-        if (Is(command, "LSUB")) return m_MailboxCommand.Lsub(tag, a3, a4);
-        if (Is(command, "SUBSCRIBE")) return m_MailboxCommand.Subscribe(tag, a3);
-        if (Is(command, "UNSUBSCRIBE")) return m_MailboxCommand.Unsubscribe(tag, a3);
-        if (Is(command, "CREATE")) return m_MailboxCommand.Create(tag, a3);
-        if (Is(command, "DELETE")) return m_MailboxCommand.Delete(tag, a3);
-        if (Is(command, "RENAME")) return m_MailboxCommand.Rename(tag, a3, a4);
-        if (Is(command, "APPEND")) return m_MailboxCommand.Append(tag, a3, a4, a5, tokens[5]);
+        if (Is(command, "SELECT"))
+            return m_MailboxCommand.Select(tag, a3);
+        if (Is(command, "EXAMINE"))
+            return m_MailboxCommand.Examine(tag, a3);
+        if (Is(command, "STATUS"))
+            return m_MailboxCommand.Status(tag, a3, a4);
+        if (Is(command, "LIST"))
+            return m_MailboxCommand.List(tag, a3, a4);
+        if (Is(command, "LSUB"))
+            return m_MailboxCommand.Lsub(tag, a3, a4);
+        if (Is(command, "SUBSCRIBE"))
+            return m_MailboxCommand.Subscribe(tag, a3);
+        if (Is(command, "UNSUBSCRIBE"))
+            return m_MailboxCommand.Unsubscribe(tag, a3);
+        if (Is(command, "CREATE"))
+            return m_MailboxCommand.Create(tag, a3);
+        if (Is(command, "DELETE"))
+            return m_MailboxCommand.Delete(tag, a3);
+        if (Is(command, "RENAME"))
+            return m_MailboxCommand.Rename(tag, a3, a4);
+        if (Is(command, "APPEND"))
+            return m_MailboxCommand.Append(tag, a3, a4, a5, tokens[5]);
         if (state == CIMAPSessionState::Selected) {
             bool uid = Is(command, "UID");
             const char* real = uid ? a3 : command;
             // In the UID form the real command is the third token and its arguments follow it.
             const char* args[3] = {uid ? a4 : a3, uid ? a5 : a4, uid ? tokens[5] : a5};
-            if (Is(real, "FETCH")) return m_MessageCommand.Fetch(tag, uid, args[0], args[1]);
-            if (Is(real, "STORE")) return m_MessageCommand.Store(tag, uid, args[0], args[1], args[2]);
-            if (Is(real, "COPY")) return m_MessageCommand.Copy(tag, uid, args[0], args[1]);
-            if (Is(real, "EXPUNGE")) return m_MessageCommand.Expunge(tag);
-            if (!uid && Is(command, "CHECK")) return SendOK(tag, "CHECK");
+            if (Is(real, "FETCH"))
+                return m_MessageCommand.Fetch(tag, uid, args[0], args[1]);
+            if (Is(real, "STORE"))
+                return m_MessageCommand.Store(tag, uid, args[0], args[1], args[2]);
+            if (Is(real, "COPY"))
+                return m_MessageCommand.Copy(tag, uid, args[0], args[1]);
+            if (Is(real, "EXPUNGE"))
+                return m_MessageCommand.Expunge(tag);
+            if (!uid && Is(command, "CHECK"))
+                return SendOK(tag, "CHECK");
             if (!uid && (Is(command, "CLOSE") || Is(command, "UNSELECT"))) {
                 // CLOSE drops the \Deleted messages without a word; UNSELECT and a
                 // read-only folder keep them.
@@ -305,15 +313,9 @@ void CIMAPSession::SendOK(const char* tag, const char* text)
     SendLine(line.c_str());
 }
 
-void CIMAPSession::SendNO(const char* tag, const char* text)
-{
-    SendLine((std::string(tag) + " NO " + text).c_str());
-}
+void CIMAPSession::SendNO(const char* tag, const char* text) { SendLine((std::string(tag) + " NO " + text).c_str()); }
 
-void CIMAPSession::SendBAD(const char* tag, const char* text)
-{
-    SendLine((std::string(tag) + " BAD " + text).c_str());
-}
+void CIMAPSession::SendBAD(const char* tag, const char* text) { SendLine((std::string(tag) + " BAD " + text).c_str()); }
 
 void CIMAPSession::SendLine(const char* text)
 {

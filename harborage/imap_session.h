@@ -39,10 +39,10 @@ public:
     CIMAPSession(const CIMAPSession&) = delete;
     CIMAPSession& operator=(const CIMAPSession&) = delete;
 
-    bool Start();                 // starts the session thread; false (and inactive) when it cannot
+    bool Start();  // starts the session thread; false (and inactive) when it cannot
     bool IsActive() const { return m_bActive; }
-    void Shutdown();              // wakes the thread out of its read; the thread closes the socket
-    void Join();                  // waits for the thread to end
+    void Shutdown();  // wakes the thread out of its read; the thread closes the socket
+    void Join();      // waits for the thread to end
     // Waits for the thread to end while serving the calling thread's window messages: a
     // session may be waiting in SendMessage for the very thread that stops the server.
     void JoinServingMessages();
@@ -53,7 +53,7 @@ public:
     void SendBAD(const char* tag, const char* text);  // "%s BAD %s"
     void SendLine(const char* text);                  // text + CRLF
     void SendLine(const std::string& text) { SendLine(text.c_str()); }
-    void SendRaw(const char* data, long length);      // bytes as they are
+    void SendRaw(const char* data, long length);  // bytes as they are
     void SendRaw(const std::string& data) { SendRaw(data.data(), static_cast<long>(data.size())); }
 
     CClientSocket* GetConnection() { return m_pConnection.get(); }

@@ -20,10 +20,7 @@ const DecodeTable kDecode;
 
 }  // namespace
 
-char CBase64::AsciiToValue(char c)
-{
-    return static_cast<char>(kDecode.value[static_cast<unsigned char>(c)]);
-}
+char CBase64::AsciiToValue(char c) { return static_cast<char>(kDecode.value[static_cast<unsigned char>(c)]); }
 
 char CBase64::ValueToAscii(char value)
 {
@@ -124,7 +121,4 @@ int CBase64::Decode(const char* src, int count, char* dst)
     return out;
 }
 
-int CBase64::Decode(const char* src, char* dst)
-{
-    return Decode(src, src ? static_cast<int>(strlen(src)) : 0, dst);
-}
+int CBase64::Decode(const char* src, char* dst) { return Decode(src, src ? static_cast<int>(strlen(src)) : 0, dst); }

@@ -11,10 +11,7 @@ namespace {
 
 char kEmpty[] = "";
 
-char* TextOf(std::string& s)
-{
-    return s.empty() ? kEmpty : s.data();
-}
+char* TextOf(std::string& s) { return s.empty() ? kEmpty : s.data(); }
 
 // Appends up to n bytes of piece to the output area, never past its last byte.
 void AppendBounded(char* dst, long& len, long size, const char* piece, long n)
@@ -28,10 +25,7 @@ void AppendBounded(char* dst, long& len, long size, const char* piece, long n)
     len += n;
 }
 
-bool IsNameTrim(char c)
-{
-    return c == ' ' || c == '\t' || c == '"' || c == '\'';
-}
+bool IsNameTrim(char c) { return c == ' ' || c == '\t' || c == '"' || c == '\''; }
 
 // Trims blanks, tabs and both kinds of quotes from [from, to] (inclusive). The trailing scan
 // does not test position `from` itself: when nothing else is found from a side, that side
@@ -70,15 +64,9 @@ CMailHeader& CMailHeader::operator=(const CMailHeader&) = default;
 CMailHeader::CMailHeader(CMailHeader&&) noexcept = default;
 CMailHeader& CMailHeader::operator=(CMailHeader&&) noexcept = default;
 
-void CMailHeader::ClearHeader()
-{
-    m_encoding = "7bit";
-}
+void CMailHeader::ClearHeader() { m_encoding = "7bit"; }
 
-void CMailHeader::AddHeaderSrc(const char* line)
-{
-    m_headerSrc.emplace_back(line ? line : "");
-}
+void CMailHeader::AddHeaderSrc(const char* line) { m_headerSrc.emplace_back(line ? line : ""); }
 
 void CMailHeader::BranchHeader(char* name, char* value)
 {
@@ -115,25 +103,13 @@ void CMailHeader::AddHeader(char* name, const char* value)
     entry.append(value);
 }
 
-void CMailHeader::SetHeader(const char* name, const char* value)
-{
-    m_headers[name ? name : ""] = value ? value : "";
-}
+void CMailHeader::SetHeader(const char* name, const char* value) { m_headers[name ? name : ""] = value ? value : ""; }
 
-char* CMailHeader::GetHeader(const char* name)
-{
-    return TextOf(m_headers[name ? name : ""]);
-}
+char* CMailHeader::GetHeader(const char* name) { return TextOf(m_headers[name ? name : ""]); }
 
-CMailHeader::HeaderMap CMailHeader::GetHeaderMap() const
-{
-    return m_headers;
-}
+CMailHeader::HeaderMap CMailHeader::GetHeaderMap() const { return m_headers; }
 
-CMailHeader::LineList* CMailHeader::GetHeaderSrc()
-{
-    return &m_headerSrc;
-}
+CMailHeader::LineList* CMailHeader::GetHeaderSrc() { return &m_headerSrc; }
 
 long CMailHeader::GetHeaderSize() const
 {
@@ -148,10 +124,7 @@ void CMailHeader::ParsingFrom(const char* name, const char* value)
     ParsingMailTag(name, value, m_fromName, m_fromMail);
 }
 
-void CMailHeader::ParsingTo(const char* name, const char* value)
-{
-    ParsingMailTag(name, value, m_toName, m_toMail);
-}
+void CMailHeader::ParsingTo(const char* name, const char* value) { ParsingMailTag(name, value, m_toName, m_toMail); }
 
 void CMailHeader::ParsingSender(const char* name, const char* value)
 {
@@ -163,8 +136,7 @@ void CMailHeader::ParsingReturn_Path(const char* name, const char* value)
     ParsingMailTag(name, value, m_returnPathName, m_returnPathMail);
 }
 
-void CMailHeader::ParsingMailTag(const char*, const char* value, std::string& outName,
-                                 std::string& outMail)
+void CMailHeader::ParsingMailTag(const char*, const char* value, std::string& outName, std::string& outMail)
 {
     if (!value)
         return;
@@ -309,25 +281,13 @@ char* CMailHeader::GetDateHeader() { return TextOf(m_headers["date"]); }
 char* CMailHeader::GetReplyTo() { return TextOf(m_headers["reply-to"]); }
 char* CMailHeader::GetContentTypeHeader() { return TextOf(m_headers["content-type"]); }
 
-COleDateTime CMailHeader::GetDate() const
-{
-    return m_date;
-}
+COleDateTime CMailHeader::GetDate() const { return m_date; }
 
-int CMailHeader::GetPriority() const
-{
-    return 1;
-}
+int CMailHeader::GetPriority() const { return 1; }
 
-bool CMailHeader::IsMultiPart()
-{
-    return strncmp(GetContentType(), "multipart", 9) == 0;
-}
+bool CMailHeader::IsMultiPart() { return strncmp(GetContentType(), "multipart", 9) == 0; }
 
-bool CMailHeader::IsAttachFile()
-{
-    return !m_contentType["name"].empty() || !m_contentType["filename"].empty();
-}
+bool CMailHeader::IsAttachFile() { return !m_contentType["name"].empty() || !m_contentType["filename"].empty(); }
 
 char* CMailHeader::GetFileName()
 {
@@ -383,8 +343,7 @@ bool CMailHeader::CheckEncoding(const char* src, char* dst, long dstSize)
             continue;
         // The '?' closing a one-byte encoding token is a delimiter even before an '=':
         // Q text often starts with an encoded byte ("=?utf-8?Q?=EC=95=88?=").
-        bool tokenEnd = delimiters == 1 && i - partStart == 1 &&
-                        (src[partStart] == 'q' || src[partStart] == 'Q');
+        bool tokenEnd = delimiters == 1 && i - partStart == 1 && (src[partStart] == 'q' || src[partStart] == 'Q');
         if (next == '=' && !tokenEnd) {
             if (haveToken) {
                 long count = i - textStart;

@@ -67,8 +67,7 @@ public:
     void ParsingTransEncoding(const char* name, const char* value);
     void ParsingMessageID(const char* name, const char* value);
     // Splits an address field into display name and address, appending to both.
-    void ParsingMailTag(const char* name, const char* value, std::string& outName,
-                        std::string& outMail);
+    void ParsingMailTag(const char* name, const char* value, std::string& outName, std::string& outMail);
 
     char* GetFromName();
     char* GetFromMail();
@@ -81,14 +80,14 @@ public:
     char* GetSubject();
     char* GetEncoding();
     char* GetMessageID();
-    char* GetContentType();         // content-type parameters["type"]
-    char* GetCharSet();             // content-type parameters["charset"]
-    char* GetBoundary();            // content-type parameters["boundary"]
-    char* GetDateHeader();          // header fields["date"]
-    char* GetReplyTo();             // header fields["reply-to"]
-    char* GetContentTypeHeader();   // header fields["content-type"]
-    COleDateTime GetDate() const;   // invalid until a Date field parsed
-    int GetPriority() const;        // always 1
+    char* GetContentType();        // content-type parameters["type"]
+    char* GetCharSet();            // content-type parameters["charset"]
+    char* GetBoundary();           // content-type parameters["boundary"]
+    char* GetDateHeader();         // header fields["date"]
+    char* GetReplyTo();            // header fields["reply-to"]
+    char* GetContentTypeHeader();  // header fields["content-type"]
+    COleDateTime GetDate() const;  // invalid until a Date field parsed
+    int GetPriority() const;       // always 1
     // True when the media type begins with "multipart" (case-sensitive).
     bool IsMultiPart();
     // True when the Content-Type parameter "name", else "filename", is non-empty.

@@ -55,8 +55,7 @@ void CopyRange(char* dst, const char* src, int from, int to)
 CMimeMessage* Build(const LineSource& src, long start, long end, bool loadBody, int depth)
 {
     CMailHeader header;
-    long body = CMailParser::CheckHeader(src.file, src.text, static_cast<int>(start),
-                                         static_cast<int>(end), header);
+    long body = CMailParser::CheckHeader(src.file, src.text, static_cast<int>(start), static_cast<int>(end), header);
 
     // Past the depth limit a multipart part is kept whole as a leaf: nothing is lost, and
     // the recursion stays bounded whatever the message.
@@ -122,8 +121,7 @@ CMimeMessage* CMailParser::ParsingMailFromFile(FILE* file, int size, bool loadBo
     return root;
 }
 
-CMimeMessage* CMailParser::ParsingMailRecursive(FILE* file, const char* text, int start, int end,
-                                                bool loadBody)
+CMimeMessage* CMailParser::ParsingMailRecursive(FILE* file, const char* text, int start, int end, bool loadBody)
 {
     return Build(LineSource{text ? nullptr : file, text}, start, end, loadBody, 0);
 }

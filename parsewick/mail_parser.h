@@ -22,8 +22,7 @@ public:
     // Parses bytes [0, size) of the file, a line at a time; null when file is null.
     static CMimeMessage* ParsingMailFromFile(FILE* file, int size, bool loadBody);
     // Builds the tree of [start, end) of text (when not null) or else of the file.
-    static CMimeMessage* ParsingMailRecursive(FILE* file, const char* text, int start, int end,
-                                              bool loadBody);
+    static CMimeMessage* ParsingMailRecursive(FILE* file, const char* text, int start, int end, bool loadBody);
 
     // Reads and parses one header block from pos into header. Returns the position of the
     // first body byte, or a negative value when the data ended before the blank line (or

@@ -7,9 +7,7 @@
 #include "parsewick/base64.h"
 #include "parsewick/quoted_printable.h"
 
-CMimeMessage::CMimeMessage(bool multipart) : m_multipart(multipart)
-{
-}
+CMimeMessage::CMimeMessage(bool multipart) : m_multipart(multipart) {}
 
 CMimeMessage::~CMimeMessage()
 {
@@ -18,30 +16,15 @@ CMimeMessage::~CMimeMessage()
         delete child;
 }
 
-void CMimeMessage::SetHeader(CMailHeader header)
-{
-    m_header = std::move(header);
-}
+void CMimeMessage::SetHeader(CMailHeader header) { m_header = std::move(header); }
 
-CMailHeader* CMimeMessage::GetHeader()
-{
-    return &m_header;
-}
+CMailHeader* CMimeMessage::GetHeader() { return &m_header; }
 
-bool CMimeMessage::IsMultiPart() const
-{
-    return m_multipart;
-}
+bool CMimeMessage::IsMultiPart() const { return m_multipart; }
 
-void CMimeMessage::SetHasBody(bool hasBody)
-{
-    m_hasBody = hasBody;
-}
+void CMimeMessage::SetHasBody(bool hasBody) { m_hasBody = hasBody; }
 
-bool CMimeMessage::HasBody() const
-{
-    return m_hasBody;
-}
+bool CMimeMessage::HasBody() const { return m_hasBody; }
 
 void CMimeMessage::SetMesgContent(FILE* file, const char* text, long offset, long size)
 {
@@ -69,15 +52,9 @@ void CMimeMessage::SetMesgContent(FILE* file, const char* text, long offset, lon
     m_contentSize = size;
 }
 
-char* CMimeMessage::GetContent()
-{
-    return m_content;
-}
+char* CMimeMessage::GetContent() { return m_content; }
 
-long CMimeMessage::GetContentSize() const
-{
-    return m_content ? static_cast<long>(strlen(m_content)) : 0;
-}
+long CMimeMessage::GetContentSize() const { return m_content ? static_cast<long>(strlen(m_content)) : 0; }
 
 char* CMimeMessage::GetDecodingMesg()
 {
@@ -102,12 +79,8 @@ char* CMimeMessage::GetDecodingMesg()
         memcpy(out, m_content, static_cast<size_t>(m_contentSize));
         out[m_contentSize] = '\0';
         break;
-    case kQuoted:
-        CQuotedPrintable::Decode(m_content, out);
-        break;
-    case kBase64:
-        CBase64::Decode(m_content, out);
-        break;
+    case kQuoted: CQuotedPrintable::Decode(m_content, out); break;
+    case kBase64: CBase64::Decode(m_content, out); break;
     }
     m_decoded = out;
     return out;
@@ -138,10 +111,7 @@ CMimeMessage* CMimeMessage::GetChild(int i)
     return m_children[static_cast<size_t>(i)];
 }
 
-int CMimeMessage::GetListSize() const
-{
-    return static_cast<int>(m_children.size());
-}
+int CMimeMessage::GetListSize() const { return static_cast<int>(m_children.size()); }
 
 void CMimeMessage::PrintMail(std::string* out)
 {
@@ -153,7 +123,4 @@ void CMimeMessage::PrintMail(std::string* out)
         out->append(m_content);
 }
 
-void CMimeMessage::PrintAll()
-{
-    fprintf(stderr, "%s\n", m_content ? m_content : "");
-}
+void CMimeMessage::PrintAll() { fprintf(stderr, "%s\n", m_content ? m_content : ""); }

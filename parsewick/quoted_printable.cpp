@@ -48,6 +48,4 @@ int CQuotedPrintable::Decode(const char* src, char* dst)
     return Decode(src, src ? static_cast<int>(strlen(src)) - 1 : -1, dst);
 }
 
-void CQuotedPrintable::Encode(const char*, char*)
-{
-}
+void CQuotedPrintable::Encode(const char*, char*) {}

@@ -15,8 +15,8 @@ public:
     static int Decode(const char* src, int last, char* dst);
     static int Decode(const char* src, char* dst);
 
-    static bool Is16(char c);                      // '0'-'9', 'A'-'F', 'a'-'f'
-    static unsigned char Get16Value(char c);       // 0..15, 0 for a non-digit
+    static bool Is16(char c);                          // '0'-'9', 'A'-'F', 'a'-'f'
+    static unsigned char Get16Value(char c);           // 0..15, 0 for a non-digit
     static unsigned char Convert10(char hi, char lo);  // hi * 16 + lo
 
     // Kept for the interface; nothing in the system encodes quoted-printable. Does nothing.

@@ -17,9 +17,12 @@ size_t SkipByte(const unsigned char*, size_t) { return 1; }
 size_t SkipUtf8(const unsigned char* p, size_t left)
 {
     size_t n = 1;
-    if (p[0] >= 0xF0) n = 4;
-    else if (p[0] >= 0xE0) n = 3;
-    else if (p[0] >= 0xC0) n = 2;
+    if (p[0] >= 0xF0)
+        n = 4;
+    else if (p[0] >= 0xE0)
+        n = 3;
+    else if (p[0] >= 0xC0)
+        n = 2;
     for (size_t i = 1; i < n; ++i)
         if (i >= left || (p[i] & 0xC0) != 0x80)
             return i;
@@ -33,8 +36,7 @@ size_t SkipUtf16le(const unsigned char* p, size_t left)
     return left < 2 ? left : 2;
 }
 
-std::string Convert(const char* to, const char* from, std::string_view input, std::string_view badInput,
-                    SkipFn skipFn)
+std::string Convert(const char* to, const char* from, std::string_view input, std::string_view badInput, SkipFn skipFn)
 {
     std::string out;
     if (input.empty())
@@ -96,14 +98,8 @@ std::string Utf16ToCp949(std::u16string_view utf16)
     return Convert("CP949", "UTF-16LE", bytes, "?", SkipUtf16le);
 }
 
-std::string Cp949ToUtf8(std::string_view cp949)
-{
-    return Convert("UTF-8", "CP949", cp949, "\xEF\xBF\xBD", SkipByte);
-}
+std::string Cp949ToUtf8(std::string_view cp949) { return Convert("UTF-8", "CP949", cp949, "\xEF\xBF\xBD", SkipByte); }
 
-std::string Utf8ToCp949(std::string_view utf8)
-{
-    return Convert("CP949", "UTF-8", utf8, "?", SkipUtf8);
-}
+std::string Utf8ToCp949(std::string_view utf8) { return Convert("CP949", "UTF-8", utf8, "?", SkipUtf8); }
 
 }  // namespace platform

@@ -18,7 +18,6 @@ inline unsigned char Fold(char c)
     return u >= 'A' && u <= 'Z' ? static_cast<unsigned char>(u - 'A' + 'a') : u;
 }
 
-
 bool LessNoCase(const std::string& a, const std::string& b)
 {
     size_t n = std::min(a.size(), b.size());
@@ -101,7 +100,8 @@ std::vector<DirEntry> ListDirectory(const std::filesystem::path& dir, std::strin
     }
     closedir(d);
     if (sorted)
-        std::sort(out.begin(), out.end(), [](const DirEntry& a, const DirEntry& b) { return LessNoCase(a.name, b.name); });
+        std::sort(out.begin(), out.end(),
+                  [](const DirEntry& a, const DirEntry& b) { return LessNoCase(a.name, b.name); });
     return out;
 }
 

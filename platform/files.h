@@ -14,9 +14,9 @@
 namespace platform {
 
 struct DirEntry {
-    std::string name;          // file name only
+    std::string name;  // file name only
     bool isDirectory = false;
-    std::uintmax_t size = 0;   // 0 for directories, and unless sizes were asked for
+    std::uintmax_t size = 0;  // 0 for directories, and unless sizes were asked for
 };
 
 // True when `name` matches `pattern` (`*` any run, `?` one byte), ASCII case ignored.

@@ -72,8 +72,8 @@ struct Broken {
 bool Valid(const Broken& b)
 {
     return b.year >= 100 && b.year <= 9999 && b.month >= 1 && b.month <= 12 && b.day >= 1 &&
-           b.day <= DaysInMonth(b.year, b.month) && b.hour >= 0 && b.hour < 24 && b.minute >= 0 &&
-           b.minute < 60 && b.second >= 0 && b.second < 60;
+           b.day <= DaysInMonth(b.year, b.month) && b.hour >= 0 && b.hour < 24 && b.minute >= 0 && b.minute < 60 &&
+           b.second >= 0 && b.second < 60;
 }
 
 // ---- parser -------------------------------------------------------------------------------
@@ -119,8 +119,7 @@ std::vector<Token> Tokenize(std::string_view s)
 
 int MonthFromWord(const std::string& w)
 {
-    static const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun",
-                                  "jul", "aug", "sep", "oct", "nov", "dec"};
+    static const char* names[] = {"jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
     if (w.size() < 3)
         return 0;
     for (int i = 0; i < 12; ++i)
@@ -161,10 +160,7 @@ public:
     }
 
 private:
-    const Token* Peek(size_t ahead = 0) const
-    {
-        return pos_ + ahead < toks_.size() ? &toks_[pos_ + ahead] : nullptr;
-    }
+    const Token* Peek(size_t ahead = 0) const { return pos_ + ahead < toks_.size() ? &toks_[pos_ + ahead] : nullptr; }
     bool IsSep(size_t ahead, char c) const
     {
         const Token* t = Peek(ahead);
@@ -224,8 +220,8 @@ private:
             }
         }
         // 2002-08-22, 2002/08/22, 08/22/2002, 08-22-2002
-        if (IsNum(0) && (IsSep(1, '-') || IsSep(1, '/') || IsSep(1, '.')) && IsNum(2) &&
-            IsSep(3, Peek(1)->sep) && IsNum(4)) {
+        if (IsNum(0) && (IsSep(1, '-') || IsSep(1, '/') || IsSep(1, '.')) && IsNum(2) && IsSep(3, Peek(1)->sep) &&
+            IsNum(4)) {
             const Token& a = *Peek(0);
             const Token& m = *Peek(2);
             const Token& c = *Peek(4);
@@ -336,12 +332,36 @@ bool Split(const COleDateTime& d, Broken* b)
 }
 }  // namespace
 
-int COleDateTime::GetYear() const { Broken b; return Split(*this, &b) ? b.year : -1; }
-int COleDateTime::GetMonth() const { Broken b; return Split(*this, &b) ? b.month : -1; }
-int COleDateTime::GetDay() const { Broken b; return Split(*this, &b) ? b.day : -1; }
-int COleDateTime::GetHour() const { Broken b; return Split(*this, &b) ? b.hour : -1; }
-int COleDateTime::GetMinute() const { Broken b; return Split(*this, &b) ? b.minute : -1; }
-int COleDateTime::GetSecond() const { Broken b; return Split(*this, &b) ? b.second : -1; }
+int COleDateTime::GetYear() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.year : -1;
+}
+int COleDateTime::GetMonth() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.month : -1;
+}
+int COleDateTime::GetDay() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.day : -1;
+}
+int COleDateTime::GetHour() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.hour : -1;
+}
+int COleDateTime::GetMinute() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.minute : -1;
+}
+int COleDateTime::GetSecond() const
+{
+    Broken b;
+    return Split(*this, &b) ? b.second : -1;
+}
 
 int COleDateTime::GetDayOfWeek() const
 {

@@ -11,8 +11,8 @@ public:
 
     COleDateTime();  // valid, 0.0
     COleDateTime(int year, int month, int day, int hour, int minute, int second);
-    static COleDateTime GetCurrentTime();      // local time now
-    static COleDateTime FromTimeT(time_t t);   // local time of t
+    static COleDateTime GetCurrentTime();     // local time now
+    static COleDateTime FromTimeT(time_t t);  // local time of t
     static COleDateTime FromTimeTUtc(time_t t);
 
     // Parses the common textual date forms ("22 Aug 2002 08:17:21", "Thu, 22 Aug 2002 8:17",
@@ -24,12 +24,12 @@ public:
     void SetStatus(DateTimeStatus status) { m_status = status; }
 
     int GetYear() const;
-    int GetMonth() const;     // 1..12
-    int GetDay() const;       // 1..31
+    int GetMonth() const;  // 1..12
+    int GetDay() const;    // 1..31
     int GetHour() const;
     int GetMinute() const;
     int GetSecond() const;
-    int GetDayOfWeek() const; // 1 = Sunday .. 7 = Saturday
+    int GetDayOfWeek() const;  // 1 = Sunday .. 7 = Saturday
 
     // strftime-style formatting of the broken-down value; empty when invalid.
     std::string Format(const char* format) const;

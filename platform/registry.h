@@ -31,8 +31,8 @@ constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr LONG ERROR_INVALID_PARAMETER = 87;
 constexpr LONG ERROR_MORE_DATA = 234;
 constexpr LONG ERROR_NO_MORE_ITEMS = 259;
-constexpr LONG ERROR_CANTOPEN = 1011;      // the database could not be opened or written
-constexpr LONG ERROR_KEY_DELETED = 1018;   // the handle's key was deleted meanwhile
+constexpr LONG ERROR_CANTOPEN = 1011;     // the database could not be opened or written
+constexpr LONG ERROR_KEY_DELETED = 1018;  // the handle's key was deleted meanwhile
 
 constexpr DWORD REG_NONE = 0;
 constexpr DWORD REG_SZ = 1;
@@ -71,8 +71,8 @@ LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameSize);
 // The index-th value (creation order); name and nameSize as for RegEnumKeyEx, type, data
 // and dataSize as for RegQueryValueEx (each may be null, data only together with dataSize).
 // The default value enumerates with the empty name.
-LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type,
-                  unsigned char* data, DWORD* dataSize);
+LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* type, unsigned char* data,
+                  DWORD* dataSize);
 
 // The database file that HKEY_CURRENT_USER currently stands for (from the environment).
 std::string RegistryDatabasePath();
@@ -91,30 +91,34 @@ constexpr REGSAM KEY_WRITE = 0x20006;
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
 
-inline LONG RegOpenKeyEx(HKEY parent, const char* subKey, DWORD /*options*/, REGSAM /*sam*/,
-                         HKEY* result) {
-  return RegOpenKeyEx(parent, subKey, result);
+inline LONG RegOpenKeyEx(HKEY parent, const char* subKey, DWORD /*options*/, REGSAM /*sam*/, HKEY* result)
+{
+    return RegOpenKeyEx(parent, subKey, result);
 }
-inline LONG RegCreateKeyEx(HKEY parent, const char* subKey, DWORD /*reserved*/, char* /*cls*/,
-                           DWORD /*options*/, REGSAM /*sam*/, void* /*security*/, HKEY* result,
-                           DWORD* disposition) {
-  return RegCreateKeyEx(parent, subKey, result, disposition);
+inline LONG RegCreateKeyEx(HKEY parent, const char* subKey, DWORD /*reserved*/, char* /*cls*/, DWORD /*options*/,
+                           REGSAM /*sam*/, void* /*security*/, HKEY* result, DWORD* disposition)
+{
+    return RegCreateKeyEx(parent, subKey, result, disposition);
 }
-inline LONG RegQueryValueEx(HKEY key, const char* name, DWORD* /*reserved*/, DWORD* type,
-                            unsigned char* data, DWORD* dataSize) {
-  return RegQueryValueEx(key, name, type, data, dataSize);
+inline LONG RegQueryValueEx(HKEY key, const char* name, DWORD* /*reserved*/, DWORD* type, unsigned char* data,
+                            DWORD* dataSize)
+{
+    return RegQueryValueEx(key, name, type, data, dataSize);
 }
-inline LONG RegSetValueEx(HKEY key, const char* name, DWORD /*reserved*/, DWORD type,
-                          const unsigned char* data, DWORD dataSize) {
-  return RegSetValueEx(key, name, type, data, dataSize);
+inline LONG RegSetValueEx(HKEY key, const char* name, DWORD /*reserved*/, DWORD type, const unsigned char* data,
+                          DWORD dataSize)
+{
+    return RegSetValueEx(key, name, type, data, dataSize);
 }
-inline LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* /*reserved*/,
-                         char* /*cls*/, DWORD* /*clsSize*/, void* /*lastWriteTime*/) {
-  return RegEnumKeyEx(key, index, name, nameSize);
+inline LONG RegEnumKeyEx(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* /*reserved*/, char* /*cls*/,
+                         DWORD* /*clsSize*/, void* /*lastWriteTime*/)
+{
+    return RegEnumKeyEx(key, index, name, nameSize);
 }
-inline LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* /*reserved*/,
-                         DWORD* type, unsigned char* data, DWORD* dataSize) {
-  return RegEnumValue(key, index, name, nameSize, type, data, dataSize);
+inline LONG RegEnumValue(HKEY key, DWORD index, char* name, DWORD* nameSize, DWORD* /*reserved*/, DWORD* type,
+                         unsigned char* data, DWORD* dataSize)
+{
+    return RegEnumValue(key, index, name, nameSize, type, data, dataSize);
 }
 
 }  // namespace platform

@@ -28,53 +28,58 @@ struct SocketBioState {
     bool eof = false;
 };
 
-int BioWrite(BIO* bio, const char* data, int size) {
+int BioWrite(BIO* bio, const char* data, int size)
+{
     auto* state = static_cast<SocketBioState*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     ssize_t n;
     do {
         n = ::send(state->fd, data, static_cast<size_t>(size), MSG_NOSIGNAL);
     } while (n < 0 && errno == EINTR);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_write(bio);
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        BIO_set_retry_write(bio);
     return static_cast<int>(n);
 }
 
-int BioRead(BIO* bio, char* dest, int size) {
+int BioRead(BIO* bio, char* dest, int size)
+{
     auto* state = static_cast<SocketBioState*>(BIO_get_data(bio));
     BIO_clear_retry_flags(bio);
     ssize_t n;
     do {
         n = ::recv(state->fd, dest, static_cast<size_t>(size), 0);
     } while (n < 0 && errno == EINTR);
-    if (n == 0) state->eof = true;
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) BIO_set_retry_read(bio);
+    if (n == 0)
+        state->eof = true;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        BIO_set_retry_read(bio);
     return static_cast<int>(n);
 }
 
 int BioPuts(BIO* bio, const char* text) { return BioWrite(bio, text, static_cast<int>(strlen(text))); }
 
-long BioCtrl(BIO* bio, int cmd, long, void*) {
+long BioCtrl(BIO* bio, int cmd, long, void*)
+{
     auto* state = static_cast<SocketBioState*>(BIO_get_data(bio));
     switch (cmd) {
-    case BIO_CTRL_FLUSH:
-        return 1;
-    case BIO_CTRL_EOF:
-        return state && state->eof ? 1 : 0;
-    default:
-        return 0;
+    case BIO_CTRL_FLUSH: return 1;
+    case BIO_CTRL_EOF: return state && state->eof ? 1 : 0;
+    default: return 0;
     }
 }
 
-int BioDestroy(BIO* bio) {
+int BioDestroy(BIO* bio)
+{
     delete static_cast<SocketBioState*>(BIO_get_data(bio));
     BIO_set_data(bio, nullptr);
     return 1;
 }
 
-BIO_METHOD* SocketBioMethod() {
+BIO_METHOD* SocketBioMethod()
+{
     static BIO_METHOD* method = [] {
-        BIO_METHOD* m = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
-                                     "orvanta socket");
+        BIO_METHOD* m =
+            BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR, "orvanta socket");
         BIO_meth_set_write(m, BioWrite);
         BIO_meth_set_read(m, BioRead);
         BIO_meth_set_puts(m, BioPuts);
@@ -85,9 +90,11 @@ BIO_METHOD* SocketBioMethod() {
     return method;
 }
 
-BIO* NewSocketBio(int fd) {
+BIO* NewSocketBio(int fd)
+{
     BIO* bio = BIO_new(SocketBioMethod());
-    if (!bio) return nullptr;
+    if (!bio)
+        return nullptr;
     auto* state = new SocketBioState;
     state->fd = fd;
     BIO_set_data(bio, state);
@@ -103,7 +110,8 @@ struct CtxFree {
 
 // One context for every session, built again when $ORVANTA_CA_FILE changes (tests set it
 // after start-up). Sessions hold their own reference, so replacing it is safe.
-SSL_CTX* ClientContext(std::string* error) {
+SSL_CTX* ClientContext(std::string* error)
+{
     static std::mutex lock;
     static std::unique_ptr<SSL_CTX, CtxFree> cached;
     static std::string cachedCaFile;
@@ -125,7 +133,8 @@ SSL_CTX* ClientContext(std::string* error) {
     // One receive takes in as many records as have arrived instead of two receives a record
     // (header, then body); Pending() counts what is buffered that way.
     SSL_CTX_set_read_ahead(ctx.get(), 1);
-    if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1) ERR_clear_error();   // no system store: only the extra anchor
+    if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1)
+        ERR_clear_error();  // no system store: only the extra anchor
     if (!caFile.empty() && SSL_CTX_load_verify_locations(ctx.get(), caFile.c_str(), nullptr) != 1) {
         ERR_clear_error();
         *error = "cannot load the trust anchor " + caFile + " named by ORVANTA_CA_FILE";
@@ -137,38 +146,36 @@ SSL_CTX* ClientContext(std::string* error) {
     return cached.get();
 }
 
-bool IsIpAddress(const std::string& host) {
+bool IsIpAddress(const std::string& host)
+{
     unsigned char buffer[16];
     return inet_pton(AF_INET, host.c_str(), buffer) == 1 || inet_pton(AF_INET6, host.c_str(), buffer) == 1;
 }
 
 // The certificate check's verdict in words a user can act on.
-std::string VerifyReason(long result, const std::string& host) {
+std::string VerifyReason(long result, const std::string& host)
+{
     switch (result) {
-    case X509_V_ERR_CERT_HAS_EXPIRED:
-        return "certificate expired";
-    case X509_V_ERR_CERT_NOT_YET_VALID:
-        return "certificate not valid yet";
+    case X509_V_ERR_CERT_HAS_EXPIRED: return "certificate expired";
+    case X509_V_ERR_CERT_NOT_YET_VALID: return "certificate not valid yet";
     case X509_V_ERR_HOSTNAME_MISMATCH:
-    case X509_V_ERR_IP_ADDRESS_MISMATCH:
-        return "wrong name: the certificate is not for " + host;
+    case X509_V_ERR_IP_ADDRESS_MISMATCH: return "wrong name: the certificate is not for " + host;
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT_LOCALLY:
     case X509_V_ERR_UNABLE_TO_GET_ISSUER_CERT:
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
     case X509_V_ERR_SELF_SIGNED_CERT_IN_CHAIN:
-    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE:
-        return "certificate issuer unknown (not in the trust store)";
-    case X509_V_ERR_CERT_REVOKED:
-        return "certificate revoked";
-    default:
-        return std::string("certificate refused: ") + X509_verify_cert_error_string(result);
+    case X509_V_ERR_UNABLE_TO_VERIFY_LEAF_SIGNATURE: return "certificate issuer unknown (not in the trust store)";
+    case X509_V_ERR_CERT_REVOKED: return "certificate revoked";
+    default: return std::string("certificate refused: ") + X509_verify_cert_error_string(result);
     }
 }
 
-std::string LibraryReason(const char* fallback) {
+std::string LibraryReason(const char* fallback)
+{
     unsigned long code = ERR_peek_last_error();
     ERR_clear_error();
-    if (code == 0) return fallback;
+    if (code == 0)
+        return fallback;
     const char* reason = ERR_reason_error_string(code);
     return std::string("TLS handshake failed: ") + (reason ? reason : fallback);
 }
@@ -178,10 +185,12 @@ std::string LibraryReason(const char* fallback) {
 struct CTlsSession::Impl {
     SSL* ssl = nullptr;
     int fd = -1;
-    bool broken = false;   // a fatal error happened: no closing alert may follow
+    bool broken = false;  // a fatal error happened: no closing alert may follow
     bool closed = false;
-    ~Impl() {
-        if (ssl) SSL_free(ssl);
+    ~Impl()
+    {
+        if (ssl)
+            SSL_free(ssl);
     }
 };
 
@@ -189,19 +198,23 @@ CTlsSession::CTlsSession(std::unique_ptr<Impl> impl) : m_pImpl(std::move(impl)) 
 
 CTlsSession::~CTlsSession() = default;
 
-bool WaitSocket(int socket, int want, int timeoutMs) {
+bool WaitSocket(int socket, int want, int timeoutMs)
+{
     pollfd p{socket, static_cast<short>(want == CTlsSession::kWantWrite ? POLLOUT : POLLIN), 0};
     for (;;) {
         int rc = ::poll(&p, 1, timeoutMs);
-        if (rc < 0 && errno == EINTR) continue;
+        if (rc < 0 && errno == EINTR)
+            continue;
         return rc > 0;
     }
 }
 
 std::unique_ptr<CTlsSession> CTlsSession::Handshake(int socket, const std::string& host, int timeoutMs,
-                                                    std::string* error) {
+                                                    std::string* error)
+{
     std::string ignored;
-    if (!error) error = &ignored;
+    if (!error)
+        error = &ignored;
     if (socket < 0) {
         *error = "not connected";
         return nullptr;
@@ -211,11 +224,12 @@ std::unique_ptr<CTlsSession> CTlsSession::Handshake(int socket, const std::strin
         return nullptr;
     }
     SSL_CTX* ctx = ClientContext(error);
-    if (!ctx) return nullptr;
+    if (!ctx)
+        return nullptr;
     auto impl = std::make_unique<Impl>();
     impl->fd = socket;
     impl->ssl = SSL_new(ctx);
-    SSL_CTX_free(ctx);   // the session holds its own reference now
+    SSL_CTX_free(ctx);  // the session holds its own reference now
     if (!impl->ssl) {
         *error = "cannot set up TLS";
         return nullptr;
@@ -249,12 +263,14 @@ std::unique_ptr<CTlsSession> CTlsSession::Handshake(int socket, const std::strin
     ERR_clear_error();
     for (;;) {
         int rc = SSL_connect(ssl);
-        if (rc == 1) break;
+        if (rc == 1)
+            break;
         int err = SSL_get_error(ssl, rc);
         if (err == SSL_ERROR_WANT_READ || err == SSL_ERROR_WANT_WRITE) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0 ||
-                !WaitSocket(socket, err == SSL_ERROR_WANT_READ ? kWantRead : kWantWrite, static_cast<int>(left.count()))) {
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !WaitSocket(socket, err == SSL_ERROR_WANT_READ ? kWantRead : kWantWrite,
+                                                 static_cast<int>(left.count()))) {
                 *error = "no TLS answer from the server in " + std::to_string(timeoutMs / 1000) + " s";
                 return nullptr;
             }
@@ -274,19 +290,20 @@ std::unique_ptr<CTlsSession> CTlsSession::Handshake(int socket, const std::strin
     return std::unique_ptr<CTlsSession>(new CTlsSession(std::move(impl)));
 }
 
-int CTlsSession::Read(char* dest, int size) {
-    if (m_pImpl->broken || m_pImpl->closed) return kError;
-    if (size <= 0) return kError;
+int CTlsSession::Read(char* dest, int size)
+{
+    if (m_pImpl->broken || m_pImpl->closed)
+        return kError;
+    if (size <= 0)
+        return kError;
     ERR_clear_error();
     int n = SSL_read(m_pImpl->ssl, dest, size);
-    if (n > 0) return n;
+    if (n > 0)
+        return n;
     switch (SSL_get_error(m_pImpl->ssl, n)) {
-    case SSL_ERROR_WANT_READ:
-        return kWantRead;
-    case SSL_ERROR_WANT_WRITE:
-        return kWantWrite;
-    case SSL_ERROR_ZERO_RETURN:
-        return kClosed;
+    case SSL_ERROR_WANT_READ: return kWantRead;
+    case SSL_ERROR_WANT_WRITE: return kWantWrite;
+    case SSL_ERROR_ZERO_RETURN: return kClosed;
     default:
         ERR_clear_error();
         m_pImpl->broken = true;
@@ -294,17 +311,19 @@ int CTlsSession::Read(char* dest, int size) {
     }
 }
 
-int CTlsSession::Write(const char* data, int size) {
-    if (m_pImpl->broken || m_pImpl->closed) return kError;
-    if (size <= 0) return kError;
+int CTlsSession::Write(const char* data, int size)
+{
+    if (m_pImpl->broken || m_pImpl->closed)
+        return kError;
+    if (size <= 0)
+        return kError;
     ERR_clear_error();
     int n = SSL_write(m_pImpl->ssl, data, size);
-    if (n > 0) return n;
+    if (n > 0)
+        return n;
     switch (SSL_get_error(m_pImpl->ssl, n)) {
-    case SSL_ERROR_WANT_READ:
-        return kWantRead;
-    case SSL_ERROR_WANT_WRITE:
-        return kWantWrite;
+    case SSL_ERROR_WANT_READ: return kWantRead;
+    case SSL_ERROR_WANT_WRITE: return kWantWrite;
     default:
         ERR_clear_error();
         m_pImpl->broken = true;
@@ -312,16 +331,20 @@ int CTlsSession::Write(const char* data, int size) {
     }
 }
 
-int CTlsSession::Pending() const {
+int CTlsSession::Pending() const
+{
     int ready = SSL_pending(m_pImpl->ssl);
     // Received bytes not decrypted yet (read ahead) count too: a reader must not wait on the
     // socket for them. If they are only part of a record, Read says kWantRead.
-    if (ready == 0 && SSL_has_pending(m_pImpl->ssl)) ready = 1;
+    if (ready == 0 && SSL_has_pending(m_pImpl->ssl))
+        ready = 1;
     return ready;
 }
 
-void CTlsSession::Close() {
-    if (m_pImpl->closed) return;
+void CTlsSession::Close()
+{
+    if (m_pImpl->closed)
+        return;
     m_pImpl->closed = true;
     if (!m_pImpl->broken) {
         ERR_clear_error();
@@ -330,7 +353,8 @@ void CTlsSession::Close() {
     }
 }
 
-std::string CTlsSession::Description() const {
+std::string CTlsSession::Description() const
+{
     const char* version = SSL_get_version(m_pImpl->ssl);
     const char* cipher = SSL_get_cipher_name(m_pImpl->ssl);
     return std::string(version ? version : "?") + " " + (cipher ? cipher : "?");

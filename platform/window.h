@@ -23,7 +23,7 @@
 // hook and calls ProcessPendingMessages.
 namespace platform {
 
-using HWND = struct Window*;   // opaque: never dereferenced, never reused within a process
+using HWND = struct Window*;  // opaque: never dereferenced, never reused within a process
 using UINT = std::uint32_t;
 using WPARAM = std::uintptr_t;
 using LPARAM = std::intptr_t;
@@ -61,8 +61,7 @@ LRESULT SendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 // Like SendMessage with a limit on the wait (milliseconds, 0 = none for a local window).
 // False when the window does not exist, the peer died or the time ran out; the message may
 // still be handled later in that last case.
-bool SendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs,
-                        LRESULT* result);
+bool SendMessageTimeout(HWND window, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs, LRESULT* result);
 constexpr unsigned kRemoteSendTimeoutMs = 5000;
 // False when the window does not exist or the peer cannot be reached.
 bool PostMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

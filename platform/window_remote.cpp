@@ -32,9 +32,9 @@ enum ReplyStatus : std::uint32_t { kOk = 0, kNoWindow = 1, kBadRequest = 2 };
 struct Request {
     std::uint32_t magic = kMagic;
     std::uint32_t kind = kPing;
-    std::uint64_t token = 0;       // the registration the sender found; ignored by a ping
+    std::uint64_t token = 0;  // the registration the sender found; ignored by a ping
     std::uint32_t message = 0;
-    std::uint32_t timeoutMs = 0;   // how long the sender waits for a send
+    std::uint32_t timeoutMs = 0;  // how long the sender waits for a send
     std::uint64_t wParam = 0;
     std::int64_t lParam = 0;
 };
@@ -42,56 +42,70 @@ struct Request {
 struct Reply {
     std::uint32_t magic = kMagic;
     std::uint32_t status = kBadRequest;
-    std::uint64_t token = 0;       // the answering registration
+    std::uint64_t token = 0;  // the answering registration
     std::int64_t result = 0;
 };
 
-constexpr int kRequestReadMs = 2000;   // a connected peer must send its request by then
+constexpr int kRequestReadMs = 2000;  // a connected peer must send its request by then
 constexpr int kPingMs = 1000;
 constexpr std::size_t kMaxEscapedName = 64;
 
-int MillisecondsLeft(Clock::time_point deadline) {
+int MillisecondsLeft(Clock::time_point deadline)
+{
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     return left < 0 ? 0 : static_cast<int>(left);
 }
 
-bool WaitFor(int fd, short events, Clock::time_point deadline) {
+bool WaitFor(int fd, short events, Clock::time_point deadline)
+{
     for (;;) {
         pollfd p{fd, events, 0};
         int n = ::poll(&p, 1, MillisecondsLeft(deadline));
-        if (n > 0) return true;
-        if (n == 0) return false;
-        if (errno != EINTR) return false;
+        if (n > 0)
+            return true;
+        if (n == 0)
+            return false;
+        if (errno != EINTR)
+            return false;
     }
 }
 
-bool ReadFull(int fd, void* data, std::size_t size, Clock::time_point deadline) {
+bool ReadFull(int fd, void* data, std::size_t size, Clock::time_point deadline)
+{
     auto* p = static_cast<char*>(data);
     while (size > 0) {
-        if (!WaitFor(fd, POLLIN, deadline)) return false;
+        if (!WaitFor(fd, POLLIN, deadline))
+            return false;
         ssize_t n = ::recv(fd, p, size, 0);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         p += n;
         size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool WriteFull(int fd, const void* data, std::size_t size, Clock::time_point deadline) {
+bool WriteFull(int fd, const void* data, std::size_t size, Clock::time_point deadline)
+{
     const auto* p = static_cast<const char*>(data);
     while (size > 0) {
-        if (!WaitFor(fd, POLLOUT, deadline)) return false;
+        if (!WaitFor(fd, POLLOUT, deadline))
+            return false;
         ssize_t n = ::send(fd, p, size, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
         p += n;
         size -= static_cast<std::size_t>(n);
     }
     return true;
 }
 
-bool PeerIsThisUser(int fd) {
+bool PeerIsThisUser(int fd)
+{
     ucred cred{};
     socklen_t len = sizeof(cred);
     return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && cred.uid == ::geteuid();
@@ -104,11 +118,19 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
-    int release() { int f = fd_; fd_ = -1; return f; }
-    void Reset(int fd = -1) {
-        if (fd_ >= 0) ::close(fd_);
+    int release()
+    {
+        int f = fd_;
+        fd_ = -1;
+        return f;
+    }
+    void Reset(int fd = -1)
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
         fd_ = fd;
     }
+
 private:
     int fd_;
 };
@@ -117,17 +139,21 @@ private:
 // longer, the directory is opened and reached through /proc/self/fd instead.
 class SocketAddress {
 public:
-    explicit SocketAddress(const std::string& path) {
+    explicit SocketAddress(const std::string& path)
+    {
         std::memset(&addr_, 0, sizeof(addr_));
         addr_.sun_family = AF_UNIX;
         std::string use = path;
         if (use.size() >= sizeof(addr_.sun_path)) {
             std::size_t slash = path.rfind('/');
-            if (slash == std::string::npos) return;
+            if (slash == std::string::npos)
+                return;
             dir_.Reset(::open(path.substr(0, slash).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-            if (dir_.get() < 0) return;
+            if (dir_.get() < 0)
+                return;
             use = "/proc/self/fd/" + std::to_string(dir_.get()) + path.substr(slash);
-            if (use.size() >= sizeof(addr_.sun_path)) return;
+            if (use.size() >= sizeof(addr_.sun_path))
+                return;
         }
         std::memcpy(addr_.sun_path, use.data(), use.size());
         ok_ = true;
@@ -135,6 +161,7 @@ public:
     bool ok() const { return ok_; }
     const sockaddr* addr() const { return reinterpret_cast<const sockaddr*>(&addr_); }
     socklen_t size() const { return sizeof(addr_); }
+
 private:
     sockaddr_un addr_;
     Fd dir_;
@@ -143,18 +170,21 @@ private:
 
 // Connects to the socket at `path`; -1 with errno set on failure (ENOENT: nothing there,
 // ECONNREFUSED: nobody listens, EACCES: another user's socket).
-int Connect(const std::string& path, int timeoutMs) {
+int Connect(const std::string& path, int timeoutMs)
+{
     SocketAddress address(path);
     if (!address.ok()) {
         errno = ENAMETOOLONG;
         return -1;
     }
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) return -1;
+    if (fd.get() < 0)
+        return -1;
     // The send time-out also bounds a blocking connect to a peer whose backlog is full.
     timeval tv{timeoutMs / 1000, (timeoutMs % 1000) * 1000};
     ::setsockopt(fd.get(), SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv));
-    if (::connect(fd.get(), address.addr(), address.size()) != 0) return -1;
+    if (::connect(fd.get(), address.addr(), address.size()) != 0)
+        return -1;
     if (!PeerIsThisUser(fd.get())) {
         errno = EACCES;
         return -1;
@@ -163,35 +193,45 @@ int Connect(const std::string& path, int timeoutMs) {
 }
 
 // One round trip; false when the peer cannot be reached or does not answer in time.
-bool Exchange(const std::string& path, const Request& request, Reply* reply, unsigned timeoutMs) {
+bool Exchange(const std::string& path, const Request& request, Reply* reply, unsigned timeoutMs)
+{
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     Fd fd(Connect(path, static_cast<int>(timeoutMs)));
-    if (fd.get() < 0) return false;
-    if (!WriteFull(fd.get(), &request, sizeof(request), deadline)) return false;
-    if (!ReadFull(fd.get(), reply, sizeof(*reply), deadline)) return false;
+    if (fd.get() < 0)
+        return false;
+    if (!WriteFull(fd.get(), &request, sizeof(request), deadline))
+        return false;
+    if (!ReadFull(fd.get(), reply, sizeof(*reply), deadline))
+        return false;
     return reply->magic == kMagic;
 }
 
-std::string Lower(const std::string& s) {
+std::string Lower(const std::string& s)
+{
     std::string out = s;
     for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 
-bool UsableDirectory(const std::string& dir) {
-    struct stat st{};
-    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
-           (st.st_mode & 077) == 0;
+bool UsableDirectory(const std::string& dir)
+{
+    struct stat st {};
+    return ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 // Creates the per-user directory (mode 0700) and checks that it is ours and private: a
 // directory planted by someone else under /tmp must not receive our sockets.
-bool PrepareDirectory(const std::string& dir) {
-    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return false;
-    struct stat st{};
-    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid()) return false;
-    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0) return false;
+bool PrepareDirectory(const std::string& dir)
+{
+    if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
+        return false;
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
+        return false;
+    if ((st.st_mode & 077) != 0 && ::chmod(dir.c_str(), 0700) != 0)
+        return false;
     return true;
 }
 
@@ -200,8 +240,10 @@ bool PrepareDirectory(const std::string& dir) {
 class DirectoryLock {
 public:
     explicit DirectoryLock(const std::string& dir)
-        : fd_(::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600)) {
-        if (fd_.get() < 0) return;
+        : fd_(::open((dir + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600))
+    {
+        if (fd_.get() < 0)
+            return;
         while (::flock(fd_.get(), LOCK_EX) != 0) {
             if (errno != EINTR) {
                 fd_.Reset();
@@ -209,15 +251,19 @@ public:
             }
         }
     }
-    ~DirectoryLock() {
-        if (fd_.get() >= 0) ::flock(fd_.get(), LOCK_UN);
+    ~DirectoryLock()
+    {
+        if (fd_.get() >= 0)
+            ::flock(fd_.get(), LOCK_UN);
     }
     bool ok() const { return fd_.get() >= 0; }
+
 private:
     Fd fd_;
 };
 
-std::uint64_t NewToken() {
+std::uint64_t NewToken()
+{
     std::uint64_t token = 0;
     while (token == 0) {
         if (::getrandom(&token, sizeof(token), 0) != static_cast<ssize_t>(sizeof(token)))
@@ -238,22 +284,28 @@ struct Handlers {
 class HandlerScope {
 public:
     explicit HandlerScope(std::shared_ptr<Handlers> handlers) : handlers_(std::move(handlers)) {}
-    ~HandlerScope() {
+    ~HandlerScope()
+    {
         std::lock_guard<std::mutex> guard(handlers_->lock);
-        if (--handlers_->active == 0) handlers_->idle.notify_all();
+        if (--handlers_->active == 0)
+            handlers_->idle.notify_all();
     }
+
 private:
     std::shared_ptr<Handlers> handlers_;
 };
 
 // Answers one connection: a ping, or a message for the registered window.
-void ServeConnection(int rawFd, HWND window, std::uint64_t token, std::shared_ptr<Handlers> handlers) {
+void ServeConnection(int rawFd, HWND window, std::uint64_t token, std::shared_ptr<Handlers> handlers)
+{
     HandlerScope scope(std::move(handlers));
     Fd fd(rawFd);
     auto readDeadline = Clock::now() + std::chrono::milliseconds(kRequestReadMs);
     Request request;
-    if (!PeerIsThisUser(fd.get())) return;
-    if (!ReadFull(fd.get(), &request, sizeof(request), readDeadline)) return;   // a probe
+    if (!PeerIsThisUser(fd.get()))
+        return;
+    if (!ReadFull(fd.get(), &request, sizeof(request), readDeadline))
+        return;  // a probe
     Reply reply;
     reply.token = token;
     unsigned timeoutMs = request.timeoutMs ? request.timeoutMs : kRemoteSendTimeoutMs;
@@ -283,11 +335,15 @@ class Registration final : public TitleRegistration {
 public:
     Registration(std::string dir, std::string path, int listenFd, struct stat fileStat, HWND window)
         : dir_(std::move(dir)), path_(std::move(path)), listen_(listenFd), file_(fileStat), window_(window),
-          token_(NewToken()) {}
+          token_(NewToken())
+    {
+    }
 
-    bool Start() {
+    bool Start()
+    {
         int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return false;
         stopRead_.Reset(fds[0]);
         stopWrite_.Reset(fds[1]);
         try {
@@ -298,12 +354,13 @@ public:
         return true;
     }
 
-    ~Registration() override {
+    ~Registration() override
+    {
         {
             // Remove the file before closing the socket: once closed, another process could
             // take the title over, and its fresh socket must not be removed by us.
             DirectoryLock lock(dir_);
-            struct stat now{};
+            struct stat now {};
             if (::lstat(path_.c_str(), &now) == 0 && now.st_dev == file_.st_dev && now.st_ino == file_.st_ino)
                 ::unlink(path_.c_str());
         }
@@ -321,17 +378,22 @@ public:
     }
 
 private:
-    void Listen() {
+    void Listen()
+    {
         for (;;) {
             pollfd p[2] = {{listen_.get(), POLLIN, 0}, {stopRead_.get(), POLLIN, 0}};
             if (::poll(p, 2, -1) < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 return;
             }
-            if (p[1].revents) return;
-            if (!(p[0].revents & POLLIN)) continue;
+            if (p[1].revents)
+                return;
+            if (!(p[0].revents & POLLIN))
+                continue;
             int fd = ::accept4(listen_.get(), nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0) continue;
+            if (fd < 0)
+                continue;
             {
                 std::lock_guard<std::mutex> guard(handlers_->lock);
                 ++handlers_->active;
@@ -359,36 +421,40 @@ private:
 
 enum class Probe { kNone, kLive, kStale };
 
-Probe ProbePath(const std::string& path) {
+Probe ProbePath(const std::string& path)
+{
     int fd = Connect(path, kPingMs);
     if (fd >= 0) {
         ::close(fd);
         return Probe::kLive;
     }
-    if (errno == ENOENT) return Probe::kNone;
+    if (errno == ENOENT)
+        return Probe::kNone;
     // Nobody listens (its process died), or the file is no socket of ours.
-    if (errno == ECONNREFUSED || errno == EACCES || errno == ENOTSOCK) return Probe::kStale;
-    return Probe::kLive;   // busy or timed out: assume a live owner rather than steal the title
+    if (errno == ECONNREFUSED || errno == EACCES || errno == ENOTSOCK)
+        return Probe::kStale;
+    return Probe::kLive;  // busy or timed out: assume a live owner rather than steal the title
 }
 
 }  // namespace
 
-bool SameTitle(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && Lower(a) == Lower(b);
-}
+bool SameTitle(const std::string& a, const std::string& b) { return a.size() == b.size() && Lower(a) == Lower(b); }
 
-std::string SocketDirectory() {
+std::string SocketDirectory()
+{
     const char* xdg = std::getenv("XDG_RUNTIME_DIR");
     if (xdg && *xdg) {
-        struct stat st{};
-        if (::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return std::string(xdg) + "/orvanta";
+        struct stat st {};
+        if (::stat(xdg, &st) == 0 && S_ISDIR(st.st_mode))
+            return std::string(xdg) + "/orvanta";
     }
     return "/tmp/orvanta-" + std::to_string(::geteuid());
 }
 
 // Letters (folded to lower case), digits, '-' and '_' stay; every other byte becomes %XX,
 // so any title gives a valid, unique name. Long titles are hashed to keep the name short.
-std::string SocketFileName(const std::string& title) {
+std::string SocketFileName(const std::string& title)
+{
     std::string lower = Lower(title);
     std::string name = "w-";
     static const char hex[] = "0123456789ABCDEF";
@@ -401,7 +467,8 @@ std::string SocketFileName(const std::string& title) {
             name += hex[c & 15];
         }
     }
-    if (name.size() <= kMaxEscapedName) return name;
+    if (name.size() <= kMaxEscapedName)
+        return name;
     // Two independent 64-bit FNV-1a sums: 128 bits, so distinct titles do not meet by chance.
     std::uint64_t h1 = 0xcbf29ce484222325ULL, h2 = 0x84222325cbf29ce4ULL;
     for (unsigned char c : lower) {
@@ -414,55 +481,63 @@ std::string SocketFileName(const std::string& title) {
     return buffer;
 }
 
-std::unique_ptr<TitleRegistration> RegisterTitle(const std::string& title, HWND window) {
+std::unique_ptr<TitleRegistration> RegisterTitle(const std::string& title, HWND window)
+{
     std::string dir = SocketDirectory();
-    if (!PrepareDirectory(dir)) return nullptr;
+    if (!PrepareDirectory(dir))
+        return nullptr;
     std::string path = dir + "/" + SocketFileName(title);
     DirectoryLock lock(dir);
-    if (!lock.ok()) return nullptr;
-    switch (ProbePath(path)) {
-    case Probe::kLive:
+    if (!lock.ok())
         return nullptr;
-    case Probe::kStale:
-        ::unlink(path.c_str());
-        break;
-    case Probe::kNone:
-        break;
+    switch (ProbePath(path)) {
+    case Probe::kLive: return nullptr;
+    case Probe::kStale: ::unlink(path.c_str()); break;
+    case Probe::kNone: break;
     }
     SocketAddress address(path);
-    if (!address.ok()) return nullptr;
+    if (!address.ok())
+        return nullptr;
     Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    if (fd.get() < 0) return nullptr;
-    if (::bind(fd.get(), address.addr(), address.size()) != 0) return nullptr;
-    struct stat fileStat{};
+    if (fd.get() < 0)
+        return nullptr;
+    if (::bind(fd.get(), address.addr(), address.size()) != 0)
+        return nullptr;
+    struct stat fileStat {};
     if (::lstat(path.c_str(), &fileStat) != 0 || ::listen(fd.get(), 16) != 0) {
         ::unlink(path.c_str());
         return nullptr;
     }
     auto registration = std::make_unique<Registration>(dir, path, fd.release(), fileStat, window);
-    if (!registration->Start()) return nullptr;   // its destructor removes the file
+    if (!registration->Start())
+        return nullptr;  // its destructor removes the file
     return registration;
 }
 
-bool FindRemoteTitle(const std::string& title, RemoteWindow* found) {
+bool FindRemoteTitle(const std::string& title, RemoteWindow* found)
+{
     std::string dir = SocketDirectory();
-    if (!UsableDirectory(dir)) return false;
+    if (!UsableDirectory(dir))
+        return false;
     std::string path = dir + "/" + SocketFileName(title);
     Request ping;
     Reply reply;
-    if (!Exchange(path, ping, &reply, kPingMs) || reply.status != kOk) return false;
+    if (!Exchange(path, ping, &reply, kPingMs) || reply.status != kOk)
+        return false;
     found->path = path;
     found->token = reply.token;
     return true;
 }
 
-bool RemoteAlive(const RemoteWindow& window) {
+bool RemoteAlive(const RemoteWindow& window)
+{
     Request ping;
     Reply reply;
     return Exchange(window.path, ping, &reply, kPingMs) && reply.status == kOk && reply.token == window.token;
 }
 
-bool RemotePost(const RemoteWindow& window, UINT message, WPARAM wParam, LPARAM lParam) {
+bool RemotePost(const RemoteWindow& window, UINT message, WPARAM wParam, LPARAM lParam)
+{
     Request request;
     request.kind = kPost;
     request.token = window.token;
@@ -474,7 +549,8 @@ bool RemotePost(const RemoteWindow& window, UINT message, WPARAM wParam, LPARAM 
 }
 
 bool RemoteSend(const RemoteWindow& window, UINT message, WPARAM wParam, LPARAM lParam, unsigned timeoutMs,
-                LRESULT* result) {
+                LRESULT* result)
+{
     Request request;
     request.kind = kSend;
     request.token = window.token;
@@ -483,8 +559,10 @@ bool RemoteSend(const RemoteWindow& window, UINT message, WPARAM wParam, LPARAM 
     request.wParam = wParam;
     request.lParam = lParam;
     Reply reply;
-    if (!Exchange(window.path, request, &reply, timeoutMs) || reply.status != kOk) return false;
-    if (result) *result = static_cast<LRESULT>(reply.result);
+    if (!Exchange(window.path, request, &reply, timeoutMs) || reply.status != kOk)
+        return false;
+    if (result)
+        *result = static_cast<LRESULT>(reply.result);
     return true;
 }
 

@@ -18,10 +18,7 @@ void SetTexts(PASS_FILTER& entry, const char* address, const char* description)
     CSpamUtil::STRNCPY(entry.description, description ? description : "", sizeof entry.description);
 }
 
-bool Contains(const char* text, const char* part)
-{
-    return text && std::strstr(text, part) != nullptr;
-}
+bool Contains(const char* text, const char* part) { return text && std::strstr(text, part) != nullptr; }
 
 }  // namespace
 
@@ -32,10 +29,7 @@ CPassFilter::CPassFilter(const char* path)
     LoadPassFilter();
 }
 
-CPassFilter::~CPassFilter()
-{
-    SavePassFilter();
-}
+CPassFilter::~CPassFilter() { SavePassFilter(); }
 
 bool CPassFilter::LoadPassFilter()
 {
@@ -53,8 +47,7 @@ bool CPassFilter::LoadPassFilter()
     while (!in.AtEnd()) {
         PASS_FILTER entry;
         std::memset(&entry, 0, sizeof entry);
-        if (!in.ReadInt32(entry.fid) || !in.ReadInt32(entry.hit) ||
-            !in.ReadText(entry.address, sizeof entry.address) ||
+        if (!in.ReadInt32(entry.fid) || !in.ReadInt32(entry.hit) || !in.ReadText(entry.address, sizeof entry.address) ||
             !in.ReadText(entry.description, sizeof entry.description))
             break;  // cut short: drop it and stop
         sievelet::LowerAscii(entry.address);
@@ -101,8 +94,7 @@ PASS_FILTER* CPassFilter::EditPassFilter(int fid, const char* address, const cha
 
 void CPassFilter::DelPassFilter(int fid)
 {
-    auto it = std::find_if(m_filters.begin(), m_filters.end(),
-                           [fid](const PASS_FILTER& e) { return e.fid == fid; });
+    auto it = std::find_if(m_filters.begin(), m_filters.end(), [fid](const PASS_FILTER& e) { return e.fid == fid; });
     if (it != m_filters.end())
         m_filters.erase(it);
 }

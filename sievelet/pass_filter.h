@@ -12,8 +12,8 @@ constexpr int PASS_DESCRIPTION_SIZE = 51;  // 50 bytes and the terminator
 
 // One pass entry: an address, a domain or any part of one whose mail always gets through.
 struct PASS_FILTER {
-    int32_t fid;   // unique within the list, never reused
-    int32_t hit;   // messages let through so far
+    int32_t fid;  // unique within the list, never reused
+    int32_t hit;  // messages let through so far
     char address[PASS_ADDRESS_SIZE];
     char description[PASS_DESCRIPTION_SIZE];
 };

@@ -36,34 +36,27 @@ bool AttachmentIn(const sievelet::FileNameSet& files, CMailHeader* headers, int 
     return false;
 }
 
-bool RunSignature(WormIndex index, SPAM_FILTER& result, const char* subject,
-                  CMailHeader* headers, int count)
+bool RunSignature(WormIndex index, SPAM_FILTER& result, const char* subject, CMailHeader* headers, int count)
 {
     const sievelet::WormSignature& sig = sievelet::Worms().signatures[index];
     FillResult(result, sig.name);
     size_t length = subject ? std::strlen(subject) : 0;
     switch (sig.test) {
     case WormTest::SubjectAndFile:
-        return sig.subjects.OccursIn(subject, length) && count >= 1 &&
-               AttachmentIn(sig.files, headers, count);
-    case WormTest::SubjectOnly:
-        return sig.subjects.OccursIn(subject, length);
-    case WormTest::WholeSubject:
-        return sig.subjects.EqualsOne(subject, length);
-    case WormTest::FileOnly:
-        return count >= 1 && AttachmentIn(sig.files, headers, count);
-    default:
-        return false;
+        return sig.subjects.OccursIn(subject, length) && count >= 1 && AttachmentIn(sig.files, headers, count);
+    case WormTest::SubjectOnly: return sig.subjects.OccursIn(subject, length);
+    case WormTest::WholeSubject: return sig.subjects.EqualsOne(subject, length);
+    case WormTest::FileOnly: return count >= 1 && AttachmentIn(sig.files, headers, count);
+    default: return false;
     }
 }
 
 }  // namespace
 
-#define SIEVELET_SIGNATURE(member)                                                           \
-    bool CProgramFilter::member(SPAM_FILTER& result, const char* subject,                    \
-                                CMailHeader*& headers, int count)                            \
-    {                                                                                        \
-        return RunSignature(sievelet::member, result, subject, headers, count);              \
+#define SIEVELET_SIGNATURE(member)                                                                                     \
+    bool CProgramFilter::member(SPAM_FILTER& result, const char* subject, CMailHeader*& headers, int count)            \
+    {                                                                                                                  \
+        return RunSignature(sievelet::member, result, subject, headers, count);                                        \
     }
 
 SIEVELET_SIGNATURE(CheckChetworm26628)
@@ -126,8 +119,8 @@ SIEVELET_SIGNATURE(CheckAllgroworm)
 
 #undef SIEVELET_SIGNATURE
 
-bool CProgramFilter::CheckVirusSubject(SPAM_FILTER& result, const char* subject,
-                                       CMailHeader*& /*headers*/, int /*count*/)
+bool CProgramFilter::CheckVirusSubject(SPAM_FILTER& result, const char* subject, CMailHeader*& /*headers*/,
+                                       int /*count*/)
 {
     if (!subject)
         return false;
@@ -140,8 +133,7 @@ bool CProgramFilter::CheckVirusSubject(SPAM_FILTER& result, const char* subject,
     return false;
 }
 
-bool CProgramFilter::CheckVirusFilename(SPAM_FILTER& result, const char* /*subject*/,
-                                        CMailHeader*& headers, int count)
+bool CProgramFilter::CheckVirusFilename(SPAM_FILTER& result, const char* /*subject*/, CMailHeader*& headers, int count)
 {
     if (!headers)
         return false;
@@ -163,75 +155,70 @@ bool CProgramFilter::CheckVirusFilename(SPAM_FILTER& result, const char* /*subje
 namespace {
 
 // The member table: the order in which DoSpamFiltering runs the signatures.
-const CProgramFilter::Signature kSignatures[] = {
-    &CProgramFilter::CheckChetworm26628,
-    &CProgramFilter::CheckKlezwormH,
-    &CProgramFilter::CheckAssaworm69632,
-    &CProgramFilter::CheckChiHackworm10748,
-    &CProgramFilter::CheckManymizeworm,
-    &CProgramFilter::CheckLavehnworm32768,
-    &CProgramFilter::CheckFrethemworm48640,
-    &CProgramFilter::CheckLiacworm12208,
-    &CProgramFilter::CheckKitroworm169984,
-    &CProgramFilter::CheckDoctorworm11776,
-    &CProgramFilter::CheckYahaworm27648,
-    &CProgramFilter::CheckHiguyworm34761,
-    &CProgramFilter::CheckVBSChickG,
-    &CProgramFilter::CheckPetLilworm37376,
-    &CProgramFilter::CheckVBSVBSWGAQ,
-    &CProgramFilter::CheckPetvbworm9216,
-    &CProgramFilter::CheckEnemanyworm8704B,
-    &CProgramFilter::CheckVBSHorty,
-    &CProgramFilter::CheckMaldalworm21504,
-    &CProgramFilter::CheckTrilisa,
-    &CProgramFilter::CheckChickC,
-    &CProgramFilter::CheckMylifeworm22528,
-    &CProgramFilter::CheckMylifeworm12288,
-    &CProgramFilter::CheckMylifeworm7168,
-    &CProgramFilter::CheckMylifeworm13824,
-    &CProgramFilter::CheckAploreworm319488,
-    &CProgramFilter::CheckMylifeworm7680B,
-    &CProgramFilter::CheckVBSVBSWGKr,
-    &CProgramFilter::CheckVBSChickB,
-    &CProgramFilter::CheckYahaworm23320,
-    &CProgramFilter::CheckCervivecworm228872,
-    &CProgramFilter::CheckVirusSubject,
-    &CProgramFilter::CheckVirusFilename,
-    &CProgramFilter::CheckMylifeworm11524,
-    &CProgramFilter::CheckAtramworm49664,
-    &CProgramFilter::CheckGibeworm122880,
-    &CProgramFilter::CheckMylifeworm30720,
-    &CProgramFilter::CheckHeidiworm7680,
-    &CProgramFilter::CheckSharp12288,
-    &CProgramFilter::CheckVBSChick,
-    &CProgramFilter::CheckWargaworm77824,
-    &CProgramFilter::CheckYarnerworm437760,
-    &CProgramFilter::CheckYahaworm20992,
-    &CProgramFilter::CheckVBSNumgame,
-    &CProgramFilter::CheckW97MComical,
-    &CProgramFilter::CheckVBSScenesRTF,
-    &CProgramFilter::CheckMypartyworm29696,
-    &CProgramFilter::CheckJSGigger,
-    &CProgramFilter::CheckZoherworm6656,
-    &CProgramFilter::CheckMaldalworm37376,
-    &CProgramFilter::CheckVBSFundll,
-    &CProgramFilter::CheckArsdworm,
-    &CProgramFilter::CheckUpdatrworm1228,
-    &CProgramFilter::CheckGonerworm38912,
-    &CProgramFilter::CheckEiraworm,
-    &CProgramFilter::CheckBadtransworm29020,
-    &CProgramFilter::CheckRedesiworm,
-    &CProgramFilter::CheckVBSVBSWGAF,
-    &CProgramFilter::CheckAllgroworm
-};
+const CProgramFilter::Signature kSignatures[] = {&CProgramFilter::CheckChetworm26628,
+                                                 &CProgramFilter::CheckKlezwormH,
+                                                 &CProgramFilter::CheckAssaworm69632,
+                                                 &CProgramFilter::CheckChiHackworm10748,
+                                                 &CProgramFilter::CheckManymizeworm,
+                                                 &CProgramFilter::CheckLavehnworm32768,
+                                                 &CProgramFilter::CheckFrethemworm48640,
+                                                 &CProgramFilter::CheckLiacworm12208,
+                                                 &CProgramFilter::CheckKitroworm169984,
+                                                 &CProgramFilter::CheckDoctorworm11776,
+                                                 &CProgramFilter::CheckYahaworm27648,
+                                                 &CProgramFilter::CheckHiguyworm34761,
+                                                 &CProgramFilter::CheckVBSChickG,
+                                                 &CProgramFilter::CheckPetLilworm37376,
+                                                 &CProgramFilter::CheckVBSVBSWGAQ,
+                                                 &CProgramFilter::CheckPetvbworm9216,
+                                                 &CProgramFilter::CheckEnemanyworm8704B,
+                                                 &CProgramFilter::CheckVBSHorty,
+                                                 &CProgramFilter::CheckMaldalworm21504,
+                                                 &CProgramFilter::CheckTrilisa,
+                                                 &CProgramFilter::CheckChickC,
+                                                 &CProgramFilter::CheckMylifeworm22528,
+                                                 &CProgramFilter::CheckMylifeworm12288,
+                                                 &CProgramFilter::CheckMylifeworm7168,
+                                                 &CProgramFilter::CheckMylifeworm13824,
+                                                 &CProgramFilter::CheckAploreworm319488,
+                                                 &CProgramFilter::CheckMylifeworm7680B,
+                                                 &CProgramFilter::CheckVBSVBSWGKr,
+                                                 &CProgramFilter::CheckVBSChickB,
+                                                 &CProgramFilter::CheckYahaworm23320,
+                                                 &CProgramFilter::CheckCervivecworm228872,
+                                                 &CProgramFilter::CheckVirusSubject,
+                                                 &CProgramFilter::CheckVirusFilename,
+                                                 &CProgramFilter::CheckMylifeworm11524,
+                                                 &CProgramFilter::CheckAtramworm49664,
+                                                 &CProgramFilter::CheckGibeworm122880,
+                                                 &CProgramFilter::CheckMylifeworm30720,
+                                                 &CProgramFilter::CheckHeidiworm7680,
+                                                 &CProgramFilter::CheckSharp12288,
+                                                 &CProgramFilter::CheckVBSChick,
+                                                 &CProgramFilter::CheckWargaworm77824,
+                                                 &CProgramFilter::CheckYarnerworm437760,
+                                                 &CProgramFilter::CheckYahaworm20992,
+                                                 &CProgramFilter::CheckVBSNumgame,
+                                                 &CProgramFilter::CheckW97MComical,
+                                                 &CProgramFilter::CheckVBSScenesRTF,
+                                                 &CProgramFilter::CheckMypartyworm29696,
+                                                 &CProgramFilter::CheckJSGigger,
+                                                 &CProgramFilter::CheckZoherworm6656,
+                                                 &CProgramFilter::CheckMaldalworm37376,
+                                                 &CProgramFilter::CheckVBSFundll,
+                                                 &CProgramFilter::CheckArsdworm,
+                                                 &CProgramFilter::CheckUpdatrworm1228,
+                                                 &CProgramFilter::CheckGonerworm38912,
+                                                 &CProgramFilter::CheckEiraworm,
+                                                 &CProgramFilter::CheckBadtransworm29020,
+                                                 &CProgramFilter::CheckRedesiworm,
+                                                 &CProgramFilter::CheckVBSVBSWGAF,
+                                                 &CProgramFilter::CheckAllgroworm};
 static_assert(sizeof kSignatures / sizeof kSignatures[0] == sievelet::kWormCount);
 
 }  // namespace
 
-int CProgramFilter::GetSignatureCount()
-{
-    return sievelet::kWormCount;
-}
+int CProgramFilter::GetSignatureCount() { return sievelet::kWormCount; }
 
 CProgramFilter::Signature CProgramFilter::GetSignature(int index)
 {
@@ -244,14 +231,13 @@ CProgramFilter::Signature CProgramFilter::GetSignature(int index)
 // signature whose subject test succeeds, and one look at the headers whether there is an
 // attachment at all. A signature left out would only have filled the result and missed, and
 // every later signature's filling replaces that, so the outcome is that of running them all.
-bool CProgramFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, int count,
-                                     char* /*folder*/, int* action)
+bool CProgramFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, int count, char* /*folder*/,
+                                     int* action)
 {
     if (!headers || count < 1)
         count = 0;
     char subject[kSubjectSize];
-    size_t length =
-        sievelet::LowerCopy(subject, sizeof subject, count >= 1 ? headers[0].GetSubject() : "");
+    size_t length = sievelet::LowerCopy(subject, sizeof subject, count >= 1 ? headers[0].GetSubject() : "");
 
     const sievelet::WormTables& worms = sievelet::Worms();
     uint64_t subjectHits = worms.subjectMarks.Marks(subject, length);
@@ -263,20 +249,12 @@ bool CProgramFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, 
         bool subjectHit = (subjectHits >> index) & 1;
         bool worthRunning = false;
         switch (worms.signatures[index].test) {
-        case WormTest::SubjectAndFile:
-            worthRunning = subjectHit && anyAttachment;
-            break;
+        case WormTest::SubjectAndFile: worthRunning = subjectHit && anyAttachment; break;
         case WormTest::SubjectOnly:
-        case WormTest::VirusSubject:
-            worthRunning = subjectHit;
-            break;
+        case WormTest::VirusSubject: worthRunning = subjectHit; break;
         case WormTest::FileOnly:
-        case WormTest::VirusFilename:
-            worthRunning = anyAttachment;
-            break;
-        case WormTest::WholeSubject:
-            worthRunning = true;
-            break;
+        case WormTest::VirusFilename: worthRunning = anyAttachment; break;
+        case WormTest::WholeSubject: worthRunning = true; break;
         }
         if (worthRunning && (this->*kSignatures[index])(result, subject, headers, count)) {
             if (action)
@@ -290,7 +268,4 @@ bool CProgramFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, 
     return false;
 }
 
-bool CProgramFilter::DoSpamContentFiltering(char* /*text*/, char* /*folder*/, int* /*action*/)
-{
-    return true;
-}
+bool CProgramFilter::DoSpamContentFiltering(char* /*text*/, char* /*folder*/, int* /*action*/) { return true; }

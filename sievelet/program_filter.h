@@ -19,8 +19,7 @@ public:
 
     // Runs the signatures in table order and stops at the first hit; on a hit *action
     // becomes 1. folder is not written. The subject is taken from headers[0].
-    bool DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, int count, char* folder,
-                         int* action);
+    bool DoSpamFiltering(SPAM_FILTER& result, CMailHeader* headers, int count, char* folder, int* action);
 
     // Examines nothing and answers true; kept for callers of the exported interface.
     bool DoSpamContentFiltering(char* text, char* folder, int* action);

@@ -61,9 +61,8 @@ bool CSpamFilter::LoadSpamFilter()
         std::memset(&rule, 0, sizeof rule);
         uint8_t flags, kinds;
         int32_t hit;
-        if (!in.ReadInt32(rule.fid) || !in.ReadByte(flags) || !in.ReadByte(kinds) ||
-            !in.ReadInt32(hit) || !in.ReadText(rule.word, sizeof rule.word) ||
-            !in.ReadText(rule.description, sizeof rule.description) ||
+        if (!in.ReadInt32(rule.fid) || !in.ReadByte(flags) || !in.ReadByte(kinds) || !in.ReadInt32(hit) ||
+            !in.ReadText(rule.word, sizeof rule.word) || !in.ReadText(rule.description, sizeof rule.description) ||
             !in.ReadText(rule.folder, sizeof rule.folder))
             break;  // cut short: drop it and stop
         rule.fclass = (flags >> 6) & 3;
@@ -87,8 +86,8 @@ bool CSpamFilter::SaveSpamFilter()
     out.PutInt32(m_nextFid);
     for (const SPAM_FILTER& rule : m_filters) {
         out.PutInt32(rule.fid);
-        out.PutByte(static_cast<uint8_t>(((rule.fclass & 3) << 6) | ((rule.sign & 3) << 4) |
-                                         ((rule.action & 3) << 2) | (rule.match & 3)));
+        out.PutByte(static_cast<uint8_t>(((rule.fclass & 3) << 6) | ((rule.sign & 3) << 4) | ((rule.action & 3) << 2) |
+                                         (rule.match & 3)));
         out.PutByte(static_cast<uint8_t>(((rule.level & 15) << 4) | (rule.property & 15)));
         out.PutInt32(rule.hit);
         out.PutText(rule.word, sizeof rule.word);
@@ -98,9 +97,9 @@ bool CSpamFilter::SaveSpamFilter()
     return out.WriteTo(m_path);
 }
 
-SPAM_FILTER* CSpamFilter::AddSpamFilter(bool sign, unsigned char level, unsigned char property,
-                                        unsigned char match, long hit, const char* word,
-                                        const char* folder, const char* description, int action)
+SPAM_FILTER* CSpamFilter::AddSpamFilter(bool sign, unsigned char level, unsigned char property, unsigned char match,
+                                        long hit, const char* word, const char* folder, const char* description,
+                                        int action)
 {
     SPAM_FILTER rule;
     std::memset(&rule, 0, sizeof rule);
@@ -120,9 +119,8 @@ SPAM_FILTER* CSpamFilter::AddSpamFilter(bool sign, unsigned char level, unsigned
     return &m_filters.back();
 }
 
-SPAM_FILTER* CSpamFilter::EditSpamFilter(int fid, bool sign, unsigned char level,
-                                         unsigned char property, unsigned char match, long hit,
-                                         const char* word, const char* folder,
+SPAM_FILTER* CSpamFilter::EditSpamFilter(int fid, bool sign, unsigned char level, unsigned char property,
+                                         unsigned char match, long hit, const char* word, const char* folder,
                                          const char* description, int action)
 {
     SPAM_FILTER* rule = GetSpamFilterByFID(fid);
@@ -142,8 +140,7 @@ SPAM_FILTER* CSpamFilter::EditSpamFilter(int fid, bool sign, unsigned char level
 
 void CSpamFilter::DelSpamFilter(int fid)
 {
-    auto it = std::find_if(m_filters.begin(), m_filters.end(),
-                           [fid](const SPAM_FILTER& r) { return r.fid == fid; });
+    auto it = std::find_if(m_filters.begin(), m_filters.end(), [fid](const SPAM_FILTER& r) { return r.fid == fid; });
     if (it != m_filters.end())
         m_filters.erase(it);
 }

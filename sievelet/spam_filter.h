@@ -39,14 +39,12 @@ public:
     bool SaveSpamFilter();
 
     // Appends a rule with the next FID and class 0. Texts are cut to their fields.
-    SPAM_FILTER* AddSpamFilter(bool sign, unsigned char level, unsigned char property,
-                               unsigned char match, long hit, const char* word,
-                               const char* folder, const char* description, int action);
+    SPAM_FILTER* AddSpamFilter(bool sign, unsigned char level, unsigned char property, unsigned char match, long hit,
+                               const char* word, const char* folder, const char* description, int action);
     // Overwrites the rule with that FID (null when there is none); the hit count only when
     // the given one is not negative.
-    SPAM_FILTER* EditSpamFilter(int fid, bool sign, unsigned char level, unsigned char property,
-                                unsigned char match, long hit, const char* word,
-                                const char* folder, const char* description, int action);
+    SPAM_FILTER* EditSpamFilter(int fid, bool sign, unsigned char level, unsigned char property, unsigned char match,
+                                long hit, const char* word, const char* folder, const char* description, int action);
     void DelSpamFilter(int fid);
     SPAM_FILTER* GetSpamFilter(int index);
     SPAM_FILTER* GetSpamFilterByFID(int fid);
@@ -55,24 +53,19 @@ public:
     // The three matching passes; each returns true when this list judges the message spam,
     // copies the rule into result and sets folder (256 bytes) and action on a rule hit.
     // The header pass falls back to the built-in judgements (CheckSpecial).
-    bool DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder, int* action,
-                         int level, bool senderSwitch, bool subjectSwitch, bool bodySwitch,
-                         bool entireSwitch);
+    bool DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder, int* action, int level,
+                         bool senderSwitch, bool subjectSwitch, bool bodySwitch, bool entireSwitch);
     // text: the message text, already lower-cased by the caller.
-    bool DoSpamContentFiltering(SPAM_FILTER& result, const char* text, char* folder,
-                                int* action, int level, bool subjectSwitch, bool bodySwitch,
-                                bool entireSwitch);
+    bool DoSpamContentFiltering(SPAM_FILTER& result, const char* text, char* folder, int* action, int level,
+                                bool subjectSwitch, bool bodySwitch, bool entireSwitch);
     // A FILENAME rule hits when its word equals the whole file name, ASCII case ignored.
     bool DoFileFiltering(SPAM_FILTER& result, const char* fileName, char* folder, int* action);
 
     // Single rule tests. On a hit they raise the rule's hit count and set folder and action;
     // result is not written.
-    bool CheckFrom(SPAM_FILTER& result, CMailHeader* header, SPAM_FILTER* rule, char* folder,
-                   int* action);
-    bool CheckTo(SPAM_FILTER& result, CMailHeader* header, SPAM_FILTER* rule, char* folder,
-                 int* action);
-    bool CheckString(SPAM_FILTER& result, const char* text, SPAM_FILTER* rule, char* folder,
-                     int* action);
+    bool CheckFrom(SPAM_FILTER& result, CMailHeader* header, SPAM_FILTER* rule, char* folder, int* action);
+    bool CheckTo(SPAM_FILTER& result, CMailHeader* header, SPAM_FILTER* rule, char* folder, int* action);
+    bool CheckString(SPAM_FILTER& result, const char* text, SPAM_FILTER* rule, char* folder, int* action);
     // Built-in judgements: no sender address, no recipient address, no subject (or a
     // single blank). Fills result with the built-in rule whether or not one hits.
     bool CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* folder, int* action);
@@ -90,15 +83,13 @@ private:
         using is_transparent = void;
         size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
     };
-    using RegexCache =
-        std::unordered_map<std::string, std::unique_ptr<CRegExp>, WordHash, std::equal_to<>>;
+    using RegexCache = std::unordered_map<std::string, std::unique_ptr<CRegExp>, WordHash, std::equal_to<>>;
 
     // The rule's word as a compiled pattern, compiled once per distinct word and kept;
     // null when it does not compile.
     CRegExp* CompiledWord(const char* word);
     // CheckString over a text of known length (text[length] is its terminator).
-    bool CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder,
-                   int* action);
+    bool CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder, int* action);
     // The word index of the list, rebuilt when the list has changed since.
     sievelet::RuleIndex& Index();
     // Whether the index may answer for the rule at that position; a rule edited since the
@@ -109,7 +100,7 @@ private:
     int PatternNumber(size_t position, const SPAM_FILTER& rule) const;
 
     std::vector<SPAM_FILTER> m_filters;
-    std::string m_path;   // at most 499 bytes
+    std::string m_path;  // at most 499 bytes
     int32_t m_nextFid = 1;
 
     std::mutex m_lock;

@@ -39,7 +39,4 @@ const char* SPAM_FILTER::GetFlagName(int sign) { return Lookup(flag_name, sign);
 const char* SPAM_FILTER::GetPriorityName(int level) { return Lookup(priority_name, level); }
 const char* SPAM_FILTER::GetPriorityEngName(int level) { return Lookup(priority_eng_name, level); }
 const char* SPAM_FILTER::GetPropertyName(int property) { return Lookup(property_name, property); }
-const char* SPAM_FILTER::GetPropertyEngName(int property)
-{
-    return Lookup(property_eng_name, property);
-}
+const char* SPAM_FILTER::GetPropertyEngName(int property) { return Lookup(property_eng_name, property); }

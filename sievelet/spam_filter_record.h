@@ -33,14 +33,14 @@ constexpr int SPAM_NAME_SIZE = 50;         // one entry of the name tables below
 
 // One block rule. A plain fixed-size record: callers copy it by value.
 struct SPAM_FILTER {
-    int32_t fid;            // unique within its list, never reused
-    uint8_t fclass;         // two reserved bits carried through the file; matching ignores them
-    uint8_t sign;           // 0 "+", 1 "-"
-    uint8_t level;          // SpamFilterLevel
-    uint8_t property;       // SpamFilterProperty
-    uint8_t match;          // SPAM_MATCH_REGEXP or substring
-    uint8_t action;         // SPAM_ACTION_DELETE or SPAM_ACTION_STORE
-    int32_t hit;            // messages caught so far
+    int32_t fid;       // unique within its list, never reused
+    uint8_t fclass;    // two reserved bits carried through the file; matching ignores them
+    uint8_t sign;      // 0 "+", 1 "-"
+    uint8_t level;     // SpamFilterLevel
+    uint8_t property;  // SpamFilterProperty
+    uint8_t match;     // SPAM_MATCH_REGEXP or substring
+    uint8_t action;    // SPAM_ACTION_DELETE or SPAM_ACTION_STORE
+    int32_t hit;       // messages caught so far
     char word[SPAM_WORD_SIZE];
     char description[SPAM_DESCRIPTION_SIZE];
     char folder[SPAM_FOLDER_SIZE];

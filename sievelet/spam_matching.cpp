@@ -54,10 +54,7 @@ void CopyRule(SPAM_FILTER& result, const SPAM_FILTER& rule)
     result.folder[sizeof result.folder - 1] = '\0';
 }
 
-bool Contains(const char* text, const char* word)
-{
-    return text && std::strstr(text, word) != nullptr;
-}
+bool Contains(const char* text, const char* word) { return text && std::strstr(text, word) != nullptr; }
 
 // The rule's word, terminated within its field even if a caller wrote past it.
 const char* WordOf(SPAM_FILTER* rule, char (&buffer)[SPAM_WORD_SIZE])
@@ -91,7 +88,7 @@ public:
         if (number < 0 || !set_)
             return -1;
         if (!text_ || length_ == 0)
-            return 0;   // as CheckText: an empty text matches nothing
+            return 0;  // as CheckText: an empty text matches nothing
         if (!asked_) {
             asked_ = true;
             decided_ = set_->Match(text_, &found_);
@@ -128,8 +125,7 @@ CRegExp* CSpamFilter::CompiledWord(const char* word)
     return result;
 }
 
-bool CSpamFilter::CheckFrom(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule,
-                            char* folder, int* action)
+bool CSpamFilter::CheckFrom(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule, char* folder, int* action)
 {
     if (!header || !rule)
         return false;
@@ -137,17 +133,15 @@ bool CSpamFilter::CheckFrom(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_F
     const char* word = WordOf(rule, buffer);
     // Sender rules are substring rules whatever their match kind.
     if (Contains(header->GetFromMail(), word) || Contains(header->GetFromName(), word) ||
-        Contains(header->GetReturnPathMail(), word) ||
-        Contains(header->GetReturnPathName(), word) || Contains(header->GetSenderMail(), word) ||
-        Contains(header->GetSenderName(), word)) {
+        Contains(header->GetReturnPathMail(), word) || Contains(header->GetReturnPathName(), word) ||
+        Contains(header->GetSenderMail(), word) || Contains(header->GetSenderName(), word)) {
         RuleHit(rule, folder, action);
         return true;
     }
     return false;
 }
 
-bool CSpamFilter::CheckTo(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule,
-                          char* folder, int* action)
+bool CSpamFilter::CheckTo(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FILTER* rule, char* folder, int* action)
 {
     if (!header || !rule)
         return false;
@@ -160,16 +154,14 @@ bool CSpamFilter::CheckTo(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FIL
     return false;
 }
 
-bool CSpamFilter::CheckString(SPAM_FILTER& /*result*/, const char* text, SPAM_FILTER* rule,
-                              char* folder, int* action)
+bool CSpamFilter::CheckString(SPAM_FILTER& /*result*/, const char* text, SPAM_FILTER* rule, char* folder, int* action)
 {
     if (!text)
         return false;
     return CheckText(text, std::strlen(text), rule, folder, action);
 }
 
-bool CSpamFilter::CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder,
-                            int* action)
+bool CSpamFilter::CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder, int* action)
 {
     if (!text || length == 0 || !rule)
         return false;
@@ -189,8 +181,7 @@ bool CSpamFilter::CheckText(const char* text, size_t length, SPAM_FILTER* rule, 
     return hit;
 }
 
-bool CSpamFilter::CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* /*folder*/,
-                               int* /*action*/)
+bool CSpamFilter::CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* /*folder*/, int* /*action*/)
 {
     // The built-in rule; FID, class, sign and level keep what the caller's record held.
     CSpamUtil::STRNCPY(result.word, "-", sizeof result.word);
@@ -261,8 +252,8 @@ bool CSpamFilter::Indexed(size_t position, const SPAM_FILTER& rule)
     }
     // Rules outside every index (patterns, empty words) are checked one by one.
     const bool literal = rule.match != SPAM_MATCH_REGEXP;
-    return !key.word.empty() && (rule.property == SPAM_PROPERTY_SENDER ||
-                                 rule.property == SPAM_PROPERTY_RECEIVER || literal);
+    return !key.word.empty() &&
+           (rule.property == SPAM_PROPERTY_SENDER || rule.property == SPAM_PROPERTY_RECEIVER || literal);
 }
 
 int CSpamFilter::PatternNumber(size_t position, const SPAM_FILTER& rule) const
@@ -274,9 +265,8 @@ int CSpamFilter::PatternNumber(size_t position, const SPAM_FILTER& rule) const
     return m_index->patternNumber[position];
 }
 
-bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder,
-                                  int* action, int level, bool senderSwitch, bool subjectSwitch,
-                                  bool /*bodySwitch*/, bool entireSwitch)
+bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char* folder, int* action, int level,
+                                  bool senderSwitch, bool subjectSwitch, bool /*bodySwitch*/, bool entireSwitch)
 {
     if (!header)
         return false;
@@ -379,8 +369,7 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
                     hit = patternRule(nameHits[n], i, rule, names[n], names[n] ? std::strlen(names[n]) : 0);
             }
             break;
-        default:
-            break;  // body, subject+body and file-name rules belong to the other passes
+        default: break;  // body, subject+body and file-name rules belong to the other passes
         }
         if (hit) {
             if (indexedHit)
@@ -392,9 +381,8 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
     return CheckSpecial(result, header, folder, action);
 }
 
-bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, char* folder,
-                                         int* action, int level, bool /*subjectSwitch*/,
-                                         bool bodySwitch, bool entireSwitch)
+bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, char* folder, int* action, int level,
+                                         bool /*subjectSwitch*/, bool bodySwitch, bool entireSwitch)
 {
     if (!text || !text[0])
         return false;
@@ -411,17 +399,10 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
             continue;
         bool applies = false;
         switch (rule.property) {
-        case SPAM_PROPERTY_CONTENT:
-            applies = bodySwitch || entireSwitch;
-            break;
-        case SPAM_PROPERTY_SUBJECT_CONTENT:
-            applies = bodySwitch;
-            break;
-        case SPAM_PROPERTY_ENTIRE:
-            applies = entireSwitch;
-            break;
-        default:
-            break;
+        case SPAM_PROPERTY_CONTENT: applies = bodySwitch || entireSwitch; break;
+        case SPAM_PROPERTY_SUBJECT_CONTENT: applies = bodySwitch; break;
+        case SPAM_PROPERTY_ENTIRE: applies = entireSwitch; break;
+        default: break;
         }
         if (!applies)
             continue;
@@ -445,8 +426,7 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
     return false;
 }
 
-bool CSpamFilter::DoFileFiltering(SPAM_FILTER& result, const char* fileName, char* folder,
-                                  int* action)
+bool CSpamFilter::DoFileFiltering(SPAM_FILTER& result, const char* fileName, char* folder, int* action)
 {
     if (!fileName || !fileName[0])
         return false;

@@ -6,10 +6,7 @@
 // bytes are compared exactly as they stand.
 namespace sievelet {
 
-inline char LowerByte(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+inline char LowerByte(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // Copies at most size - 1 bytes of src into dst lower-cased and terminated; returns the
 // length copied. A null src gives the empty text.

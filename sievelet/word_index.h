@@ -29,15 +29,15 @@ public:
 
 private:
     std::vector<std::string> m_words;
-    uint16_t m_class[256] = {};         // byte -> column; 0 for bytes no word contains
+    uint16_t m_class[256] = {};  // byte -> column; 0 for bytes no word contains
     size_t m_columns = 1;
     static constexpr uint32_t kEndsWord = 0x80000000u;
     // Row start (state * m_columns) + column -> the target's row start, kEndsWord set when
     // the target ends a word.
     std::vector<uint32_t> m_next;
-    bool m_staysAtRoot[256] = {};       // byte -> whether the root's transition on it is the root
-    std::vector<int32_t> m_firstOutput; // state -> first entry in m_outputs, -1 for none
-    std::vector<int32_t> m_outputs;     // pairs (word, next entry or -1)
+    bool m_staysAtRoot[256] = {};        // byte -> whether the root's transition on it is the root
+    std::vector<int32_t> m_firstOutput;  // state -> first entry in m_outputs, -1 for none
+    std::vector<int32_t> m_outputs;      // pairs (word, next entry or -1)
 };
 
 // The words of one rule list, indexed by the texts each kind of rule is matched against.
@@ -58,6 +58,5 @@ struct RuleIndex {
     std::vector<int> patternNumber;
     bool stale = false;
 };
-
 
 }  // namespace sievelet

@@ -85,7 +85,7 @@ enum class WormTest {
 struct WormSignature {
     const char* name = "";  // the reported description
     WormTest test = WormTest::SubjectAndFile;
-    SubjectSet subjects;    // lower-cased
+    SubjectSet subjects;  // lower-cased
     FileNameSet files;
 };
 

@@ -25,7 +25,7 @@ const std::string kMessage = "From: a@example.com\r\nSubject: bench\r\n\r\nbody\
 // between them where a long one cannot, which would bend every ratio.
 double CpuMs()
 {
-    timespec ts {};
+    timespec ts{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
     return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
 }
@@ -33,7 +33,7 @@ double CpuMs()
 // A folder of `count` messages dropped in as files, adopted by one rescan.
 std::string MakeFolder(const fs::path& root, int count)
 {
-    char name[32];   // (GCC 12 warns falsely about "F" + std::to_string at -O3)
+    char name[32];  // (GCC 12 warns falsely about "F" + std::to_string at -O3)
     std::snprintf(name, sizeof name, "F%d", count);
     fs::create_directory(root / name);
     char file[32];
@@ -121,10 +121,10 @@ void Measure(Folder& small, Folder& large, int rounds)
         for (int r = 0; r < rounds; ++r) {
             for (Folder* f : {&small, &large}) {
                 double t = Time(op, *f);
-                double& slot = op == Adopt ? f->fig.adopt
-                             : op == Rescan ? f->fig.rescan
-                             : op == ListOnly ? f->fig.listing
-                                              : f->fig.update;
+                double& slot = op == Adopt      ? f->fig.adopt
+                               : op == Rescan   ? f->fig.rescan
+                               : op == ListOnly ? f->fig.listing
+                                                : f->fig.update;
                 slot = std::min(slot, t);
             }
         }

@@ -88,7 +88,8 @@ double GMimeRound(const std::vector<Message>& msgs)
         if (msg) {
             const char* subject = g_mime_message_get_subject(msg);
             InternetAddressList* from = g_mime_message_get_from(msg);
-            sink += (subject ? strlen(subject) : 0) + static_cast<size_t>(from ? internet_address_list_length(from) : 0);
+            sink +=
+                (subject ? strlen(subject) : 0) + static_cast<size_t>(from ? internet_address_list_length(from) : 0);
             GMimeObject* body = g_mime_message_get_mime_part(msg);
             if (body && GMIME_IS_MULTIPART(body))
                 sink += static_cast<size_t>(g_mime_multipart_get_count(GMIME_MULTIPART(body)));

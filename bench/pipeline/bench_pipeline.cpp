@@ -49,12 +49,14 @@ namespace {
 constexpr int kRounds = 3;
 constexpr int kMessages = 2000;
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void Fail(const std::string& why)
+{
     std::fprintf(stderr, "bench_pipeline: %s\n", why.c_str());
     std::exit(1);
 }
 
-int FreePort() {
+int FreePort()
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -69,25 +71,30 @@ int FreePort() {
 
 class Client {
 public:
-    explicit Client(int port) {
+    explicit Client(int port)
+    {
         for (int i = 0; i < 100; ++i) {
             fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in a{};
             a.sin_family = AF_INET;
             a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
             a.sin_port = htons(static_cast<uint16_t>(port));
-            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+                return;
             ::close(fd_);
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         Fail("cannot connect to port " + std::to_string(port));
     }
     ~Client() { ::close(fd_); }
-    void Send(const std::string& line) {
+    void Send(const std::string& line)
+    {
         std::string out = line + "\r\n";
-        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) Fail("send");
+        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+            Fail("send");
     }
-    std::string Line() {
+    std::string Line()
+    {
         for (;;) {
             size_t p = buf_.find("\r\n");
             if (p != std::string::npos) {
@@ -99,7 +106,8 @@ public:
         }
     }
     // The rest of a multi-line reply; returns its size.
-    size_t Body() {
+    size_t Body()
+    {
         size_t total = 0;
         for (;;) {
             if (buf_.compare(0, 3, ".\r\n") == 0) {
@@ -121,23 +129,28 @@ public:
     }
 
 private:
-    void Fill() {
+    void Fill()
+    {
         char chunk[65536];
         ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) Fail("connection closed");
+        if (n <= 0)
+            Fail("connection closed");
         buf_.append(chunk, static_cast<size_t>(n));
     }
     int fd_ = -1;
     std::string buf_;
 };
 
-void Expect(Client& c, const char* what) {
+void Expect(Client& c, const char* what)
+{
     std::string line = c.Line();
-    if (line.rfind("+OK", 0) != 0) Fail(std::string(what) + ": " + line);
+    if (line.rfind("+OK", 0) != 0)
+        Fail(std::string(what) + ": " + line);
 }
 
 // Straight from Dovecot: log-in, LIST, RETR of every message, QUIT. Seconds.
-double DirectRetrieval(int port, const std::string& user, size_t* bytes) {
+double DirectRetrieval(int port, const std::string& user, size_t* bytes)
+{
     auto t0 = std::chrono::steady_clock::now();
     Client c(port);
     Expect(c, "greeting");
@@ -161,7 +174,8 @@ double DirectRetrieval(int port, const std::string& user, size_t* bytes) {
 
 // Through the proxy: the log-in up to the proxy's answer to PASS, which comes after the
 // examination. Returns seconds; `offered` gets the client's message count.
-double CpuSeconds() {
+double CpuSeconds()
+{
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
@@ -169,7 +183,8 @@ double CpuSeconds() {
 
 // The wall time of one examination; *cpu receives the processor time this process (the proxy
 // and its pipeline) used meanwhile, which tells our own work from waiting for the server.
-double Examination(int proxyPort, const std::string& user, int* offered, double* cpu) {
+double Examination(int proxyPort, const std::string& user, int* offered, double* cpu)
+{
     const double cpu0 = CpuSeconds();
     auto t0 = std::chrono::steady_clock::now();
     Client c(proxyPort);
@@ -188,37 +203,50 @@ double Examination(int proxyPort, const std::string& user, int* offered, double*
     return seconds;
 }
 
-std::string CorpusDirectory() {
+std::string CorpusDirectory()
+{
     std::string command = std::string("bash '") + ORVANTA_CORPUS_SCRIPT + "'";
     FILE* p = ::popen(command.c_str(), "r");
-    if (!p) Fail("cannot run the corpus script");
+    if (!p)
+        Fail("cannot run the corpus script");
     char line[4096];
     std::string last;
-    while (std::fgets(line, sizeof line, p)) last = line;
-    if (::pclose(p) != 0) Fail("the corpus fetch failed");
-    while (!last.empty() && (last.back() == '\n' || last.back() == '\r')) last.pop_back();
-    if (!fs::is_directory(last)) Fail("no corpus directory: " + last);
+    while (std::fgets(line, sizeof line, p))
+        last = line;
+    if (::pclose(p) != 0)
+        Fail("the corpus fetch failed");
+    while (!last.empty() && (last.back() == '\n' || last.back() == '\r'))
+        last.pop_back();
+    if (!fs::is_directory(last))
+        Fail("no corpus directory: " + last);
     return last;
 }
 
-std::vector<fs::path> Files(const fs::path& dir, size_t limit) {
+std::vector<fs::path> Files(const fs::path& dir, size_t limit)
+{
     std::vector<fs::path> out;
     for (auto& e : fs::directory_iterator(dir))
-        if (e.path().extension() == ".eml") out.push_back(e.path());
+        if (e.path().extension() == ".eml")
+            out.push_back(e.path());
     std::sort(out.begin(), out.end());
-    if (out.size() > limit) out.resize(limit);
+    if (out.size() > limit)
+        out.resize(limit);
     return out;
 }
 
-std::string FromAddress(const fs::path& file) {
+std::string FromAddress(const fs::path& file)
+{
     std::ifstream in(file, std::ios::binary);
     std::string line;
     while (std::getline(in, line) && line != "\r" && !line.empty()) {
-        if (strncasecmp(line.c_str(), "From:", 5) != 0) continue;
+        if (strncasecmp(line.c_str(), "From:", 5) != 0)
+            continue;
         size_t lt = line.find('<'), gt = line.find('>');
-        if (lt != std::string::npos && gt != std::string::npos && gt > lt + 1) return line.substr(lt + 1, gt - lt - 1);
+        if (lt != std::string::npos && gt != std::string::npos && gt > lt + 1)
+            return line.substr(lt + 1, gt - lt - 1);
         size_t at = line.find('@');
-        if (at == std::string::npos) return {};
+        if (at == std::string::npos)
+            return {};
         size_t s = line.find_last_of(" :", at) + 1, e = line.find_first_of(" \r", at);
         return line.substr(s, e == std::string::npos ? std::string::npos : e - s);
     }
@@ -231,10 +259,12 @@ struct Dovecot {
     pid_t pid = -1;
     std::string mailUser, mailGroup;
 
-    void Prepare() {
+    void Prepare()
+    {
         const char* tmp = std::getenv("TMPDIR");
         std::string tmpl = std::string(tmp && *tmp ? tmp : "/tmp") + "/bench-pipeline-XXXXXX";
-        if (!mkdtemp(tmpl.data())) Fail("mkdtemp");
+        if (!mkdtemp(tmpl.data()))
+            Fail("mkdtemp");
         dir = tmpl;
         fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
@@ -243,9 +273,11 @@ struct Dovecot {
         mailGroup = root ? "nogroup" : getgrgid(getegid())->gr_name;
     }
 
-    void AddMailbox(const std::string& user, const std::vector<fs::path>& messages) {
+    void AddMailbox(const std::string& user, const std::vector<fs::path>& messages)
+    {
         fs::path md = dir / "mail" / user / "Maildir";
-        for (const char* sub : {"cur", "new", "tmp"}) fs::create_directories(md / sub);
+        for (const char* sub : {"cur", "new", "tmp"})
+            fs::create_directories(md / sub);
         int i = 0;
         for (const fs::path& m : messages) {
             // Maildir lists by the leading number: the corpus order is kept.
@@ -256,7 +288,8 @@ struct Dovecot {
         std::ofstream(dir / "passwd", std::ios::app) << user << ":{PLAIN}secret\n";
     }
 
-    void Start() {
+    void Start()
+    {
         port = FreePort();
         bool root = geteuid() == 0;
         std::string login = root ? "dovenull" : mailUser;
@@ -278,7 +311,8 @@ struct Dovecot {
         conf.close();
         if (root) {
             std::string cmd = "chown -R " + mailUser + ":" + mailGroup + " '" + (dir / "mail").string() + "'";
-            if (std::system(cmd.c_str()) != 0) Fail("chown");
+            if (std::system(cmd.c_str()) != 0)
+                Fail("chown");
         }
         std::string confPath = (dir / "dovecot.conf").string();
         const char* argv[] = {"dovecot", "-F", "-c", confPath.c_str(), nullptr};
@@ -286,7 +320,8 @@ struct Dovecot {
             Fail("cannot start dovecot");
     }
 
-    void Stop() {
+    void Stop()
+    {
         if (pid > 0) {
             ::kill(pid, SIGTERM);
             int status = 0;
@@ -299,7 +334,8 @@ struct Dovecot {
 
 // 1,000 private rules: senders, subjects and body words, a few of them patterns; about a
 // tenth of them taken from the corpus spam so that the examination stores real spam.
-void WriteRules(const fs::path& data, const std::vector<fs::path>& spam) {
+void WriteRules(const fs::path& data, const std::vector<fs::path>& spam)
+{
     CSpamFilter rules((data / "private.flt").c_str());
     int count = 0;
     auto add = [&](unsigned char property, unsigned char match, const std::string& word) {
@@ -308,37 +344,49 @@ void WriteRules(const fs::path& data, const std::vector<fs::path>& spam) {
     };
     for (size_t i = 0; i < spam.size() && count < 100; i += 10) {
         std::string from = FromAddress(spam[i]);
-        if (!from.empty()) add(SPAM_PROPERTY_SENDER, 0, from);
+        if (!from.empty())
+            add(SPAM_PROPERTY_SENDER, 0, from);
     }
-    for (const char* w : {"mortgage", "viagra", "lose weight", "casino", "click here to be removed",
-                          "earn $", "work from home", "100% free", "no obligation", "credit card"})
+    for (const char* w : {"mortgage", "viagra", "lose weight", "casino", "click here to be removed", "earn $",
+                          "work from home", "100% free", "no obligation", "credit card"})
         add(SPAM_PROPERTY_SUBJECT_CONTENT, 0, w);
-    for (int i = 0; count < 400; ++i) add(SPAM_PROPERTY_SENDER, 0, "nobody" + std::to_string(i) + "@nowhere.example");
-    for (int i = 0; count < 650; ++i) add(SPAM_PROPERTY_SUBJECT, 0, "zqx subject word " + std::to_string(i));
-    for (int i = 0; count < 950; ++i) add(SPAM_PROPERTY_CONTENT, 0, "zqx body phrase " + std::to_string(i));
-    for (int i = 0; count < 1000; ++i) add(SPAM_PROPERTY_ENTIRE, 1, "zq" + std::to_string(i) + "[0-9]+x{2}y");
-    if (!rules.SaveSpamFilter()) Fail("cannot write the rules");
+    for (int i = 0; count < 400; ++i)
+        add(SPAM_PROPERTY_SENDER, 0, "nobody" + std::to_string(i) + "@nowhere.example");
+    for (int i = 0; count < 650; ++i)
+        add(SPAM_PROPERTY_SUBJECT, 0, "zqx subject word " + std::to_string(i));
+    for (int i = 0; count < 950; ++i)
+        add(SPAM_PROPERTY_CONTENT, 0, "zqx body phrase " + std::to_string(i));
+    for (int i = 0; count < 1000; ++i)
+        add(SPAM_PROPERTY_ENTIRE, 1, "zq" + std::to_string(i) + "[0-9]+x{2}y");
+    if (!rules.SaveSpamFilter())
+        Fail("cannot write the rules");
 }
 
 }  // namespace
 
-int main() {
+int main()
+{
     std::signal(SIGPIPE, SIG_IGN);
     fs::path corpus = CorpusDirectory();
     std::vector<fs::path> spam = Files(corpus / "spam-1", 500);
-    for (const fs::path& p : Files(corpus / "spam-2", 500)) spam.push_back(p);
+    for (const fs::path& p : Files(corpus / "spam-2", 500))
+        spam.push_back(p);
     std::vector<fs::path> messages = spam;
-    for (const fs::path& p : Files(corpus / "easy-ham-1", 1000)) messages.push_back(p);
-    if (messages.size() != kMessages) Fail("the corpus holds fewer than 2,000 messages");
+    for (const fs::path& p : Files(corpus / "easy-ham-1", 1000))
+        messages.push_back(p);
+    if (messages.size() != kMessages)
+        Fail("the corpus holds fewer than 2,000 messages");
 
     Dovecot dovecot;
     dovecot.Prepare();
     dovecot.AddMailbox("direct", messages);
-    for (int r = 0; r < kRounds; ++r) dovecot.AddMailbox("exam" + std::to_string(r), messages);
+    for (int r = 0; r < kRounds; ++r)
+        dovecot.AddMailbox("exam" + std::to_string(r), messages);
     dovecot.Start();
 
     orvanta::ResetSettings();
-    if (std::getenv("BENCH_DELTERM")) orvanta::SetSetting(orvanta::IntSetting::DelTerm, 1);
+    if (std::getenv("BENCH_DELTERM"))
+        orvanta::SetSetting(orvanta::IntSetting::DelTerm, 1);
     // Each round examines with filter sets of its own data directory.
     std::unique_ptr<orvanta::pipeline::FilterSets> sets;
     std::unique_ptr<orvanta::pipeline::Examination> examination;
@@ -346,13 +394,15 @@ int main() {
     CProgramInfo::GetHTMLFooter(footer, 1);
     CPop3Proxy proxy(nullptr, [&](CPop3Client& client, ProxyMesgList& list) { return examination->Run(client, list); });
     int proxyPort = FreePort();
-    if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
+    if (!proxy.Start("localhost", proxyPort))
+        Fail("the proxy does not start");
     std::string via = "#127.0.0.1#" + std::to_string(dovecot.port);
 
     // Warm-up: every mailbox read once, so Dovecot's indexes and the page cache are ready.
     size_t bytes = 0;
     DirectRetrieval(dovecot.port, "direct", &bytes);
-    for (int r = 0; r < kRounds; ++r) DirectRetrieval(dovecot.port, "exam" + std::to_string(r), &bytes);
+    for (int r = 0; r < kRounds; ++r)
+        DirectRetrieval(dovecot.port, "exam" + std::to_string(r), &bytes);
 
     double bestDirect = 1e9, bestExam = 1e9, bestCpu = 0;
     int offered = 0;

@@ -36,7 +36,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-int FreePort() {
+int FreePort()
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -49,7 +50,8 @@ int FreePort() {
     return port;
 }
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void Fail(const std::string& why)
+{
     std::fprintf(stderr, "bench_pop3_relay: %s\n", why.c_str());
     std::exit(1);
 }
@@ -59,13 +61,16 @@ class Client {
 public:
     // With `tls`, the client upgrades with STLS after the greeting (for the figure straight
     // from the TLS server, which shows what the server's own TLS costs).
-    Client(int port, bool tls = false) : tls_(tls) {
+    Client(int port, bool tls = false) : tls_(tls)
+    {
         if (tls_) {
-            if (socket_.Connect("127.0.0.1", port) != 1) Fail("cannot connect to port " + std::to_string(port));
+            if (socket_.Connect("127.0.0.1", port) != 1)
+                Fail("cannot connect to port " + std::to_string(port));
             std::string greeting = Line();
             Send("STLS");
-            if (Line().rfind("+OK", 0) != 0 || !socket_.StartTls()) Fail("STLS: " + socket_.TlsError());
-            buf_ = greeting + "\r\n";   // Login() reads the greeting
+            if (Line().rfind("+OK", 0) != 0 || !socket_.StartTls())
+                Fail("STLS: " + socket_.TlsError());
+            buf_ = greeting + "\r\n";  // Login() reads the greeting
             return;
         }
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -74,26 +79,33 @@ public:
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(static_cast<uint16_t>(port));
         for (int i = 0; i < 100; ++i) {
-            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
+            if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0)
+                return;
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
             ::close(fd_);
             fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         }
         Fail("cannot connect to port " + std::to_string(port));
     }
-    ~Client() {
-        if (!tls_) ::close(fd_);
+    ~Client()
+    {
+        if (!tls_)
+            ::close(fd_);
     }
-    void Send(const std::string& line) {
+    void Send(const std::string& line)
+    {
         std::string out = line + "\r\n";
         if (tls_) {
-            if (!socket_.Write(out.data(), static_cast<int>(out.size()))) Fail("send");
+            if (!socket_.Write(out.data(), static_cast<int>(out.size())))
+                Fail("send");
             return;
         }
-        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size())) Fail("send");
+        if (::send(fd_, out.data(), out.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(out.size()))
+            Fail("send");
     }
     // One status line.
-    std::string Line() {
+    std::string Line()
+    {
         for (;;) {
             size_t p = buf_.find("\r\n");
             if (p != std::string::npos) {
@@ -105,7 +117,8 @@ public:
         }
     }
     // A multi-line reply after its status line: bytes up to and including "\r\n.\r\n".
-    size_t Body() {
+    size_t Body()
+    {
         size_t total = 0;
         for (;;) {
             size_t p = buf_.find("\r\n.\r\n");
@@ -114,7 +127,7 @@ public:
                 buf_.erase(0, p + 5);
                 return total;
             }
-            if (buf_.size() > 8) {   // keep a tail that may hold part of the terminator
+            if (buf_.size() > 8) {  // keep a tail that may hold part of the terminator
                 total += buf_.size() - 8;
                 buf_.erase(0, buf_.size() - 8);
             }
@@ -123,10 +136,12 @@ public:
     }
 
 private:
-    void Fill() {
+    void Fill()
+    {
         char chunk[65536];
         ssize_t n = tls_ ? socket_.ReadBytes(chunk, sizeof chunk) : ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) Fail("connection closed");
+        if (n <= 0)
+            Fail("connection closed");
         buf_.append(chunk, static_cast<size_t>(n));
     }
     bool tls_;
@@ -136,23 +151,28 @@ private:
 };
 
 // Logs in as `user` (through the proxy the name carries the server) and returns the client.
-void Login(Client& c, const std::string& user) {
+void Login(Client& c, const std::string& user)
+{
     std::string greeting = c.Line();
-    if (greeting.rfind("+OK", 0) != 0) Fail("greeting: " + greeting);
+    if (greeting.rfind("+OK", 0) != 0)
+        Fail("greeting: " + greeting);
     c.Send("USER " + user);
-    if (c.Line().rfind("+OK", 0) != 0) Fail("USER refused");
+    if (c.Line().rfind("+OK", 0) != 0)
+        Fail("USER refused");
     c.Send("PASS secret");
     std::string pass = c.Line();
-    if (pass.rfind("+OK", 0) != 0) Fail("PASS refused: " + pass);
+    if (pass.rfind("+OK", 0) != 0)
+        Fail("PASS refused: " + pass);
 }
 
 struct Timing {
-    double login = 0;   // connect, greeting, USER, PASS (through the proxy: with the examination)
-    double retr = 0;    // the RETR commands and their replies
+    double login = 0;  // connect, greeting, USER, PASS (through the proxy: with the examination)
+    double retr = 0;   // the RETR commands and their replies
 };
 
 // Fetches messages first..last; `bytes` gets the number of message bytes received.
-Timing Fetch(int port, const std::string& user, int first, int last, size_t* bytes, bool tls = false) {
+Timing Fetch(int port, const std::string& user, int first, int last, size_t* bytes, bool tls = false)
+{
     Timing t;
     auto t0 = std::chrono::steady_clock::now();
     Client c(port, tls);
@@ -162,7 +182,8 @@ Timing Fetch(int port, const std::string& user, int first, int last, size_t* byt
     for (int n = first; n <= last; ++n) {
         c.Send("RETR " + std::to_string(n));
         std::string status = c.Line();
-        if (status.rfind("+OK", 0) != 0) Fail("RETR " + std::to_string(n) + ": " + status);
+        if (status.rfind("+OK", 0) != 0)
+            Fail("RETR " + std::to_string(n) + ": " + status);
         *bytes += c.Body();
     }
     auto t2 = std::chrono::steady_clock::now();
@@ -173,20 +194,23 @@ Timing Fetch(int port, const std::string& user, int first, int last, size_t* byt
     return t;
 }
 
-void Run(const std::string& cmd) {
-    if (std::system(cmd.c_str()) != 0) Fail("failed: " + cmd);
+void Run(const std::string& cmd)
+{
+    if (std::system(cmd.c_str()) != 0)
+        Fail("failed: " + cmd);
 }
 
 // A CA and a certificate for 127.0.0.1 in `dir`: ca.pem, server.pem, server.key.
-void MakeCertificates(const fs::path& dir) {
+void MakeCertificates(const fs::path& dir)
+{
     std::string d = "'" + dir.string() + "'";
     Run("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + d + "/ca.key -out " + d +
         "/ca.pem -days 2 -subj /CN=bench-ca -addext basicConstraints=critical,CA:TRUE 2>/dev/null");
     Run("openssl req -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout " + d + "/server.key -out " + d +
         "/server.csr -subj /CN=localhost 2>/dev/null");
     std::ofstream(dir / "server.ext") << "subjectAltName=IP:127.0.0.1\n";
-    Run("openssl x509 -req -in " + d + "/server.csr -CA " + d + "/ca.pem -CAkey " + d + "/ca.key -CAcreateserial -out " +
-        d + "/server.pem -days 2 -extfile " + d + "/server.ext 2>/dev/null");
+    Run("openssl x509 -req -in " + d + "/server.csr -CA " + d + "/ca.pem -CAkey " + d +
+        "/ca.key -CAcreateserial -out " + d + "/server.pem -days 2 -extfile " + d + "/server.ext 2>/dev/null");
     fs::permissions(dir / "server.key", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
 }
 
@@ -198,7 +222,8 @@ struct Dovecot {
     bool tls = false;
     const Dovecot* shared = nullptr;
 
-    void WriteMail(bool root, const std::string& mailUser, const std::string& mailGroup) {
+    void WriteMail(bool root, const std::string& mailUser, const std::string& mailGroup)
+    {
         // The big message: 20 MB of 76-byte lines.
         fs::create_directories(dir / "mail/big/Maildir/cur");
         fs::create_directories(dir / "mail/big/Maildir/new");
@@ -207,9 +232,11 @@ struct Dovecot {
             std::ofstream m(dir / "mail/big/Maildir/new/1.big", std::ios::binary);
             m << "From: a@example.org\r\nTo: big@example.org\r\nSubject: big\r\n\r\n";
             std::string line(76, 'A');
-            for (size_t i = 0; i < 76; ++i) line[i] = static_cast<char>('A' + i % 26);
+            for (size_t i = 0; i < 76; ++i)
+                line[i] = static_cast<char>('A' + i % 26);
             line += "\r\n";
-            for (size_t written = 0; written < 20u * 1024 * 1024; written += line.size()) m << line;
+            for (size_t written = 0; written < 20u * 1024 * 1024; written += line.size())
+                m << line;
         }
         fs::create_directories(dir / "mail/small/Maildir/cur");
         fs::create_directories(dir / "mail/small/Maildir/new");
@@ -218,17 +245,21 @@ struct Dovecot {
             std::ofstream m(dir / ("mail/small/Maildir/new/" + std::to_string(1000000 + i) + ".small"),
                             std::ios::binary);
             m << "From: a@example.org\r\nTo: small@example.org\r\nSubject: small " << i << "\r\n\r\n";
-            for (int l = 0; l < 25; ++l) m << "Line " << l << " of a small message, some text to carry.\r\n";
+            for (int l = 0; l < 25; ++l)
+                m << "Line " << l << " of a small message, some text to carry.\r\n";
         }
         if (root) {
             std::string cmd = "chown -R " + mailUser + ":" + mailGroup + " '" + (dir / "mail").string() + "'";
-            if (std::system(cmd.c_str()) != 0) Fail("chown");
+            if (std::system(cmd.c_str()) != 0)
+                Fail("chown");
         }
     }
 
-    void Start() {
+    void Start()
+    {
         char tmpl[] = "/tmp/bench-pop3-XXXXXX";
-        if (!mkdtemp(tmpl)) Fail("mkdtemp");
+        if (!mkdtemp(tmpl))
+            Fail("mkdtemp");
         dir = tmpl;
         fs::permissions(dir, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                                  fs::perms::others_read | fs::perms::others_exec);
@@ -260,10 +291,12 @@ struct Dovecot {
              << "service anvil {\n  chroot =\n}\n";
         conf.close();
         std::ofstream(dir / "passwd") << "big:{PLAIN}secret\nsmall:{PLAIN}secret\n";
-        if (tls) MakeCertificates(dir);
+        if (tls)
+            MakeCertificates(dir);
         if (shared) {
             fs::create_directories(dir / "index");
-            if (root) Run("chown -R " + mailUser + ":" + mailGroup + " '" + (dir / "index").string() + "'");
+            if (root)
+                Run("chown -R " + mailUser + ":" + mailGroup + " '" + (dir / "index").string() + "'");
         } else {
             WriteMail(root, mailUser, mailGroup);
         }
@@ -274,7 +307,8 @@ struct Dovecot {
             Fail("cannot start dovecot");
     }
 
-    void Stop() {
+    void Stop()
+    {
         if (pid > 0) {
             ::kill(pid, SIGTERM);
             int status = 0;
@@ -290,7 +324,8 @@ struct Dovecot {
 // else. Its ratio shows how much of the proxy's is the hop itself.
 class BareRelay {
 public:
-    explicit BareRelay(int serverPort) : serverPort_(serverPort) {
+    explicit BareRelay(int serverPort) : serverPort_(serverPort)
+    {
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         int on = 1;
         ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
@@ -304,7 +339,8 @@ public:
         port_ = ntohs(a.sin_port);
         acceptor_ = std::thread([this] { Accept(); });
     }
-    ~BareRelay() {
+    ~BareRelay()
+    {
         ::shutdown(listener_, SHUT_RDWR);
         acceptor_.join();
         ::close(listener_);
@@ -312,18 +348,22 @@ public:
     int Port() const { return port_; }
 
 private:
-    static void Copy(int from, int to) {
+    static void Copy(int from, int to)
+    {
         char buf[65536];
         for (;;) {
             ssize_t n = ::recv(from, buf, sizeof buf, 0);
-            if (n <= 0 || ::send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n) break;
+            if (n <= 0 || ::send(to, buf, static_cast<size_t>(n), MSG_NOSIGNAL) != n)
+                break;
         }
         ::shutdown(to, SHUT_WR);
     }
-    void Accept() {
+    void Accept()
+    {
         for (;;) {
             int client = ::accept(listener_, nullptr, nullptr);
-            if (client < 0) return;
+            if (client < 0)
+                return;
             int server = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in a{};
             a.sin_family = AF_INET;
@@ -349,7 +389,8 @@ private:
 
 }  // namespace
 
-int main() {
+int main()
+{
     std::signal(SIGPIPE, SIG_IGN);
     Dovecot dovecot;
     dovecot.Start();
@@ -367,7 +408,8 @@ int main() {
     CPop3Proxy proxy(nullptr, offerAll.Examiner());
     proxy.SetDataDirectory(data.string() + "/");
     int proxyPort = FreePort();
-    if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
+    if (!proxy.Start("localhost", proxyPort))
+        Fail("the proxy does not start");
 
     std::string via = "#127.0.0.1#" + std::to_string(dovecot.port);
     std::string viaTls = "#127.0.0.1#" + std::to_string(secure.port);
@@ -402,24 +444,28 @@ int main() {
             copied = {std::min(copied.login, b.login), std::min(copied.retr, b.retr)};
         }
         if (directBytes != proxyBytes || directBytes != tlsBytes || directBytes != directTlsBytes ||
-            directBytes != copiedBytes) Fail("byte counts differ for " + std::string(c.name));
+            directBytes != copiedBytes)
+            Fail("byte counts differ for " + std::string(c.name));
         double ratio = proxied.retr / direct.retr;
         double tlsRatio = secured.retr / proxied.retr;
         std::printf("%-30s direct %8.1f ms  through the proxy %8.1f ms  ratio %.3f  (%zu bytes)\n", c.name,
                     direct.retr * 1000, proxied.retr * 1000, ratio, directBytes);
         std::printf("%-30s direct %8.1f ms  through the proxy %8.1f ms  (log-in; the proxy's includes its "
-                    "LIST, UIDL and history)\n", "", direct.login * 1000, proxied.login * 1000);
+                    "LIST, UIDL and history)\n",
+                    "", direct.login * 1000, proxied.login * 1000);
         std::printf("%-30s through a relay that only copies bytes %8.1f ms  ratio %.3f  (the hop alone; "
-                    "the proxy / this relay %.3f)\n", "", copied.retr * 1000, copied.retr / direct.retr,
-                    proxied.retr / copied.retr);
+                    "the proxy / this relay %.3f)\n",
+                    "", copied.retr * 1000, copied.retr / direct.retr, proxied.retr / copied.retr);
         std::printf("%-30s through the proxy over TLS %8.1f ms  TLS / plain text %.3f  (log-in %.1f ms)\n", "",
                     secured.retr * 1000, tlsRatio, secured.login * 1000);
         // The server's own TLS is part of the ratio above; this one is what the proxy adds to it.
         std::printf("%-30s straight from the server over TLS %8.1f ms  (its TLS / plain text %.3f; "
-                    "through the proxy / straight, both over TLS %.3f)\n", "",
-                    directTls.retr * 1000, directTls.retr / direct.retr, secured.retr / directTls.retr);
-        if (ratio > 1.10) worst = 1;
-        if (tlsRatio > 1.30) worstTls = 1;
+                    "through the proxy / straight, both over TLS %.3f)\n",
+                    "", directTls.retr * 1000, directTls.retr / direct.retr, secured.retr / directTls.retr);
+        if (ratio > 1.10)
+            worst = 1;
+        if (tlsRatio > 1.30)
+            worstTls = 1;
     }
     std::printf("target: the proxy adds at most 10%% to the RETR time (ratio <= 1.10): %s\n", worst ? "MISSED" : "met");
     std::printf("target: TLS to the server adds at most 30%% to the RETR time through the proxy (ratio <= 1.30): %s\n",

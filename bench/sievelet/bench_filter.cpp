@@ -28,10 +28,7 @@ struct Prepared {
     std::string lowered;  // the whole text, lower-cased, as the pipeline hands it over
 };
 
-double Seconds(Clock::time_point since)
-{
-    return std::chrono::duration<double>(Clock::now() - since).count();
-}
+double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
 
 void AddRules(CSpamFilter& list, int count)
 {
@@ -47,8 +44,7 @@ void AddRules(CSpamFilter& list, int count)
             snprintf(word, sizeof word, "zq%d(x|y)+[0-9]k", i);
         else
             snprintf(word, sizeof word, "qzv%dword", i);
-        list.AddSpamFilter(true, 0, static_cast<unsigned char>(property), regex ? 1 : 0, 0, word,
-                           "Spam", "", 0);
+        list.AddSpamFilter(true, 0, static_cast<unsigned char>(property), regex ? 1 : 0, 0, word, "Spam", "", 0);
     }
 }
 
@@ -70,12 +66,10 @@ double RunRules(CSpamFilter& list, std::vector<Prepared>& messages, int* hits)
     auto start = Clock::now();
     for (Prepared& m : messages) {
         strcpy(folder, "INBOX");
-        bool spam = list.DoSpamFiltering(result, &m.headers[0], folder, &action, 2, true, true,
-                                         true, true);
+        bool spam = list.DoSpamFiltering(result, &m.headers[0], folder, &action, 2, true, true, true, true);
         // The built-in judgements decide some messages; the content pass still runs so every
         // message costs the same walk.
-        spam = list.DoSpamContentFiltering(result, m.lowered.c_str(), folder, &action, 2, true,
-                                           true, true) || spam;
+        spam = list.DoSpamContentFiltering(result, m.lowered.c_str(), folder, &action, 2, true, true, true) || spam;
         *hits += spam;
     }
     return messages.size() / Seconds(start);
@@ -114,8 +108,8 @@ bool NaiveWorms(const char* subject, std::vector<CMailHeader>& headers)
         {"have you ", "you should ", "just ", "why not you ", "how to ", "re: ", "fwd: "},
         {"check ", "check out ", "watch out ", "open ", "look at "},
         {"this ", "my ", "for this ", "the ", "subject ", "picture ", "program "},
-        {"patch", "nude pic", "report", "documment", "quotation", "transaction", "bank account",
-         "wtc tragedy", "bertrand vs okafor", "account", "private pic"}};
+        {"patch", "nude pic", "report", "documment", "quotation", "transaction", "bank account", "wtc tragedy",
+         "bertrand vs okafor", "account", "private pic"}};
     for (const auto& w : updatr[0])
         for (const auto& x : updatr[1])
             for (const auto& y : updatr[2])
@@ -123,10 +117,8 @@ bool NaiveWorms(const char* subject, std::vector<CMailHeader>& headers)
                     if (strstr(subject, (w + x + y + z).c_str()))
                         return true;
     static const std::vector<std::vector<std::string>> yaha = {
-        {"loveletter", "resume", "biodata", "dailyreport", "mountan", "goldfish", "weeklyreport",
-         "report", "love"},
-        {".doc", ".mp3", ".xls", ".wav", ".txt", ".jpg", ".gif", ".dat", ".bmp", ".htm", ".mpg",
-         ".mdb", ".zip"},
+        {"loveletter", "resume", "biodata", "dailyreport", "mountan", "goldfish", "weeklyreport", "report", "love"},
+        {".doc", ".mp3", ".xls", ".wav", ".txt", ".jpg", ".gif", ".dat", ".bmp", ".htm", ".mpg", ".mdb", ".zip"},
         {".pif", ".bat", ".scr"}};
     for (CMailHeader& h : headers) {
         if (!h.IsAttachFile())
@@ -203,25 +195,22 @@ int main()
     auto start = Clock::now();
     for (int r = 0; r < rounds; ++r)
         for (Prepared& m : messages)
-            worms += program.DoSpamFiltering(result, m.headers.data(),
-                                             static_cast<int>(m.headers.size()), folder, &action);
+            worms +=
+                program.DoSpamFiltering(result, m.headers.data(), static_cast<int>(m.headers.size()), folder, &action);
     double ours = Seconds(start) * 1e6 / (rounds * messages.size());
-    printf("  corpus: %.3f us/message (%d hits over %d rounds; target under 5 us)\n", ours, worms,
-           rounds);
+    printf("  corpus: %.3f us/message (%d hits over %d rounds; target under 5 us)\n", ours, worms, rounds);
 
     // Messages with attachments, so the attachment tests run too.
     std::vector<std::vector<CMailHeader>> attached;
     const char* subjects[] = {"re: your order", "hello friend", "monthly report", "hi there"};
     const char* files[] = {"report.pdf", "photo.jpg", "setup.exe", "invoice.doc.zip"};
     for (int i = 0; i < 400; ++i)
-        attached.push_back(PartHeaders(MessageWithAttachments(subjects[i % 4], {files[i % 4],
-                                                                              files[(i + 1) % 4]})));
+        attached.push_back(PartHeaders(MessageWithAttachments(subjects[i % 4], {files[i % 4], files[(i + 1) % 4]})));
     start = Clock::now();
     int attachedRounds = 200;
     for (int r = 0; r < attachedRounds; ++r)
         for (auto& h : attached)
-            worms += program.DoSpamFiltering(result, h.data(), static_cast<int>(h.size()), folder,
-                                             &action);
+            worms += program.DoSpamFiltering(result, h.data(), static_cast<int>(h.size()), folder, &action);
     double withFiles = Seconds(start) * 1e6 / (attachedRounds * attached.size());
     printf("  three-part messages with two attachments: %.3f us/message\n", withFiles);
 

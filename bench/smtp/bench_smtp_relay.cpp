@@ -35,35 +35,41 @@ namespace {
 constexpr int kMessages = 500;
 constexpr size_t kMessageSize = 100 * 1024;
 
-[[noreturn]] void Fail(const std::string& why) {
+[[noreturn]] void Fail(const std::string& why)
+{
     std::fprintf(stderr, "bench_smtp_relay: %s\n", why.c_str());
     std::exit(1);
 }
 
-int Listener(int* port) {
+int Listener(int* port)
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     int on = 1;
     ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 8) != 0) Fail("sink: bind");
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 8) != 0)
+        Fail("sink: bind");
     socklen_t len = sizeof a;
     ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
     *port = ntohs(a.sin_port);
     return s;
 }
 
-int FreePort() {
+int FreePort()
+{
     int port = 0;
     ::close(Listener(&port));
     return port;
 }
 
-bool SendAll(int fd, const char* data, size_t size) {
+bool SendAll(int fd, const char* data, size_t size)
+{
     while (size > 0) {
         ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         data += n;
         size -= static_cast<size_t>(n);
     }
@@ -74,7 +80,8 @@ bool SendAll(int fd, const char* data, size_t size) {
 class Reader {
 public:
     explicit Reader(int fd) : fd_(fd) {}
-    bool Line(std::string* line) {
+    bool Line(std::string* line)
+    {
         for (;;) {
             size_t p = buf_.find("\r\n", pos_);
             if (p != std::string::npos) {
@@ -82,11 +89,13 @@ public:
                 pos_ = p + 2;
                 return true;
             }
-            if (!Fill()) return false;
+            if (!Fill())
+                return false;
         }
     }
     // Skips everything up to and including "\r\n.\r\n" (the text starts at a line start).
-    bool SkipText(size_t* bytes) {
+    bool SkipText(size_t* bytes)
+    {
         for (;;) {
             size_t p = buf_.find("\r\n.\r\n", pos_ >= 2 ? pos_ - 2 : 0);
             if (p != std::string::npos && p + 2 >= pos_) {
@@ -98,19 +107,22 @@ public:
                 *bytes += buf_.size() - 8 - pos_;
                 pos_ = buf_.size() - 8;
             }
-            if (!Fill()) return false;
+            if (!Fill())
+                return false;
         }
     }
 
 private:
-    bool Fill() {
+    bool Fill()
+    {
         if (pos_ > 0) {
             buf_.erase(0, pos_);
             pos_ = 0;
         }
         char chunk[65536];
         ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (n <= 0) return false;
+        if (n <= 0)
+            return false;
         buf_.append(chunk, static_cast<size_t>(n));
         return true;
     }
@@ -122,10 +134,12 @@ private:
 // The SMTP sink: accepts sessions one after another and answers every command at once.
 class Sink {
 public:
-    Sink() : fd_(Listener(&port_)) {
+    Sink() : fd_(Listener(&port_))
+    {
         thread_ = std::thread([this] { Run(); });
     }
-    ~Sink() {
+    ~Sink()
+    {
         stop_ = true;
         ::shutdown(fd_, SHUT_RDWR);
         ::close(fd_);
@@ -135,28 +149,33 @@ public:
     size_t received() const { return received_.load(); }
 
 private:
-    void Run() {
+    void Run()
+    {
         while (!stop_) {
             int c = ::accept(fd_, nullptr, nullptr);
-            if (c < 0) return;
+            if (c < 0)
+                return;
             int on = 1;
             ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             Session(c);
             ::close(c);
         }
     }
-    void Session(int c) {
+    void Session(int c)
+    {
         auto reply = [c](const char* text) { return SendAll(c, text, std::strlen(text)); };
         reply("220 sink ready\r\n");
         Reader r(c);
         std::string line;
         while (r.Line(&line)) {
             std::string verb = line.substr(0, 4);
-            for (char& ch : verb) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+            for (char& ch : verb)
+                ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
             if (verb == "DATA") {
                 reply("354 go ahead\r\n");
                 size_t bytes = 0;
-                if (!r.SkipText(&bytes)) return;
+                if (!r.SkipText(&bytes))
+                    return;
                 received_ += bytes;
                 reply("250 accepted\r\n");
             } else if (verb == "QUIT") {
@@ -174,32 +193,38 @@ private:
     std::thread thread_;
 };
 
-int Connect(int port) {
+int Connect(int port)
+{
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     a.sin_port = htons(static_cast<uint16_t>(port));
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) Fail("cannot connect to " + std::to_string(port));
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0)
+        Fail("cannot connect to " + std::to_string(port));
     int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     return fd;
 }
 
-std::string Expect(Reader& r, char first, const char* what) {
+std::string Expect(Reader& r, char first, const char* what)
+{
     std::string line;
-    if (!r.Line(&line) || line.empty() || line[0] != first) Fail(std::string(what) + ": " + line);
+    if (!r.Line(&line) || line.empty() || line[0] != first)
+        Fail(std::string(what) + ": " + line);
     return line;
 }
 
 // One session: HELO, then every message, then QUIT. Seconds for the messages.
-double Send(int port, const std::string& text, const std::string& sender) {
+double Send(int port, const std::string& text, const std::string& sender)
+{
     int fd = Connect(port);
     Reader r(fd);
     Expect(r, '2', "greeting");
     auto command = [&](const std::string& line, char first, const char* what) {
         std::string out = line + "\r\n";
-        if (!SendAll(fd, out.data(), out.size())) Fail("send");
+        if (!SendAll(fd, out.data(), out.size()))
+            Fail("send");
         Expect(r, first, what);
     };
     command("HELO bench.example", '2', "HELO");
@@ -208,7 +233,8 @@ double Send(int port, const std::string& text, const std::string& sender) {
         command("MAIL FROM:<" + sender + ">", '2', "MAIL FROM");
         command("RCPT TO:<sink@example.net>", '2', "RCPT TO");
         command("DATA", '3', "DATA");
-        if (!SendAll(fd, text.data(), text.size())) Fail("send text");
+        if (!SendAll(fd, text.data(), text.size()))
+            Fail("send text");
         Expect(r, '2', "end of text");
     }
     auto t1 = std::chrono::steady_clock::now();
@@ -217,21 +243,26 @@ double Send(int port, const std::string& text, const std::string& sender) {
     return std::chrono::duration<double>(t1 - t0).count();
 }
 
-std::string MessageText() {
+std::string MessageText()
+{
     std::string text = "From: bench@example.org\r\nTo: sink@example.net\r\nSubject: bench\r\n\r\n";
     std::string line(76, 'a');
-    for (size_t i = 0; i < line.size(); ++i) line[i] = static_cast<char>('A' + i % 26);
+    for (size_t i = 0; i < line.size(); ++i)
+        line[i] = static_cast<char>('A' + i % 26);
     line += "\r\n";
-    while (text.size() + line.size() <= kMessageSize - 3) text += line;
+    while (text.size() + line.size() <= kMessageSize - 3)
+        text += line;
     text.append(kMessageSize - 3 - text.size(), 'z');
     text += "\r\n.\r\n";
     return text;
 }
 
-void SeedAccount(const char* name, const char* email, int port) {
+void SeedAccount(const char* name, const char* email, int port)
+{
     std::string key = std::string("Software\\Microsoft\\Internet Account Manager\\Accounts\\") + name;
     platform::HKEY k = nullptr;
-    if (platform::RegCreateKeyEx(platform::HKEY_CURRENT_USER, key.c_str(), &k) != platform::ERROR_SUCCESS) Fail("registry");
+    if (platform::RegCreateKeyEx(platform::HKEY_CURRENT_USER, key.c_str(), &k) != platform::ERROR_SUCCESS)
+        Fail("registry");
     auto text = [&](const char* name, const char* value) {
         platform::RegSetValueEx(k, name, platform::REG_SZ, reinterpret_cast<const unsigned char*>(value),
                                 static_cast<platform::DWORD>(std::strlen(value) + 1));
@@ -250,8 +281,10 @@ struct PythonSmtp {
     pid_t pid = -1;
     int port = 0;
 
-    bool Start(const std::string& dir) {
-        if (::access("/usr/bin/python3", X_OK) != 0) return false;
+    bool Start(const std::string& dir)
+    {
+        if (::access("/usr/bin/python3", X_OK) != 0)
+            return false;
         std::string script = dir + "/sink.py";
         std::ofstream(script) << "import signal, sys\n"
                                  "from aiosmtpd.controller import Controller\n"
@@ -263,7 +296,8 @@ struct PythonSmtp {
         port = FreePort();
         std::string portText = std::to_string(port);
         const char* argv[] = {"/usr/bin/python3", script.c_str(), portText.c_str(), nullptr};
-        if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0) return false;
+        if (posix_spawn(&pid, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ) != 0)
+            return false;
         for (int i = 0; i < 200; ++i) {
             int fd = ::socket(AF_INET, SOCK_STREAM, 0);
             sockaddr_in a{};
@@ -272,7 +306,8 @@ struct PythonSmtp {
             a.sin_port = htons(static_cast<uint16_t>(port));
             bool up = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
             ::close(fd);
-            if (up) return true;
+            if (up)
+                return true;
             int status = 0;
             if (::waitpid(pid, &status, WNOHANG) == pid) {
                 pid = -1;
@@ -282,7 +317,8 @@ struct PythonSmtp {
         }
         return false;
     }
-    void Stop() {
+    void Stop()
+    {
         if (pid > 0) {
             ::kill(pid, SIGTERM);
             int status = 0;
@@ -293,8 +329,9 @@ struct PythonSmtp {
 };
 
 void Measure(const char* peer, int peerPort, int proxyPort, const std::string& text, const std::string& sender,
-             int runs) {
-    Send(peerPort, text, sender);   // warm-up of both paths
+             int runs)
+{
+    Send(peerPort, text, sender);  // warm-up of both paths
     Send(proxyPort, text, sender);
     double direct = 1e9, proxied = 1e9;
     for (int run = 0; run < runs; ++run) {
@@ -303,16 +340,19 @@ void Measure(const char* peer, int peerPort, int proxyPort, const std::string& t
     }
     double ratio = proxied / direct;
     std::printf("%-9s %d messages of %zu bytes, one session: straight %8.1f ms  through the proxy %8.1f ms  "
-                "ratio %.3f  target ratio <= 1.20: %s\n", peer, kMessages, text.size() - 3, direct * 1000,
-                proxied * 1000, ratio, ratio <= 1.20 ? "met" : "MISSED");
+                "ratio %.3f  target ratio <= 1.20: %s\n",
+                peer, kMessages, text.size() - 3, direct * 1000, proxied * 1000, ratio,
+                ratio <= 1.20 ? "met" : "MISSED");
 }
 
 }  // namespace
 
-int main() {
+int main()
+{
     std::signal(SIGPIPE, SIG_IGN);
     char dir[] = "/tmp/bench-smtp-XXXXXX";
-    if (!mkdtemp(dir)) Fail("mkdtemp");
+    if (!mkdtemp(dir))
+        Fail("mkdtemp");
     std::string registry = std::string(dir) + "/registry.db";
     setenv("ORVANTA_REGISTRY", registry.c_str(), 1);
 
@@ -320,16 +360,18 @@ int main() {
     SeedAccount("00000001", "bench@example.org", sink.port());
     PythonSmtp python;
     bool havePython = python.Start(dir);
-    if (havePython) SeedAccount("00000002", "python@example.org", python.port);
+    if (havePython)
+        SeedAccount("00000002", "python@example.org", python.port);
     CSmtpProxy proxy(nullptr);
     int proxyPort = FreePort();
-    if (!proxy.Start("localhost", proxyPort)) Fail("the proxy does not start");
+    if (!proxy.Start("localhost", proxyPort))
+        Fail("the proxy does not start");
 
     std::string text = MessageText();
     Measure("C++ sink", sink.port(), proxyPort, text, "bench@example.org", 5);
     size_t expected = static_cast<size_t>(12) * kMessages * text.size();
-    if (sink.received() != expected) Fail("the sink received " + std::to_string(sink.received()) + " bytes, not " +
-                                          std::to_string(expected));
+    if (sink.received() != expected)
+        Fail("the sink received " + std::to_string(sink.received()) + " bytes, not " + std::to_string(expected));
     if (havePython)
         Measure("aiosmtpd", python.port, proxyPort, text, "python@example.org", 3);
     else

@@ -82,8 +82,7 @@ public:
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
             if (!run.error_occurred)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime() *
-                                              UnitToNs(run.time_unit);
+                times[run.benchmark_name()] = run.GetAdjustedRealTime() * UnitToNs(run.time_unit);
     }
     std::map<std::string, double> times;
 
@@ -116,10 +115,10 @@ int main(int argc, char** argv)
     for (const Pathological& p : kPathological) {
         const std::string* small = &As(p.peerInput);
         cases.push_back({std::string("CRegExp ") + p.pattern + " 100KB", CRegExpFind, p.pattern, &large});
-        cases.push_back({std::string("CRegExp ") + p.pattern + " " + bytes(p.peerInput), CRegExpFind,
-                         p.pattern, small});
-        cases.push_back({std::string("std::regex ") + p.pattern + " " + bytes(p.peerInput), StdRegexFind,
-                         p.pattern, small});
+        cases.push_back(
+            {std::string("CRegExp ") + p.pattern + " " + bytes(p.peerInput), CRegExpFind, p.pattern, small});
+        cases.push_back(
+            {std::string("std::regex ") + p.pattern + " " + bytes(p.peerInput), StdRegexFind, p.pattern, small});
     }
     cases.push_back({"CRegExp v(i|1)agr(a|@) mail 100KB", CRegExpFind, "v(i|1)agr(a|@)", &MailText()});
     cases.push_back({"std::regex v(i|1)agr(a|@) mail 100KB", StdRegexFind, "v(i|1)agr(a|@)", &MailText()});
@@ -149,18 +148,17 @@ int main(int argc, char** argv)
         double peer = t("std::regex " + pat + " " + bytes(p.peerInput));
         auto line = [&](const char* who, const std::string& size, double ns) {
             if (ns > 0)  // left out when a --benchmark_filter skipped the run
-                std::printf("  %-9s %-10s on %9s: %14.3f us per match\n", p.pattern, who,
-                            size.c_str(), ns / 1e3);
+                std::printf("  %-9s %-10s on %9s: %14.3f us per match\n", p.pattern, who, size.c_str(), ns / 1e3);
         };
         line("CRegExp", "100 KB", big);
         line("CRegExp", std::to_string(p.peerInput) + " bytes", ours);
         line("std::regex", std::to_string(p.peerInput) + " bytes", peer);
         if (ours > 0 && peer > 0)
-            std::printf("  %-9s ratio std::regex / CRegExp on the same %zu bytes: %.0fx\n", p.pattern,
-                        p.peerInput, peer / ours);
+            std::printf("  %-9s ratio std::regex / CRegExp on the same %zu bytes: %.0fx\n", p.pattern, p.peerInput,
+                        peer / ours);
         if (big > 0 && peer > 0)
-            std::printf("  %-9s ratio std::regex on %zu bytes / CRegExp on 100 KB: %.1fx\n", p.pattern,
-                        p.peerInput, peer / big);
+            std::printf("  %-9s ratio std::regex on %zu bytes / CRegExp on 100 KB: %.1fx\n", p.pattern, p.peerInput,
+                        peer / big);
     }
     double mailOurs = t("CRegExp v(i|1)agr(a|@) mail 100KB");
     double mailPeer = t("std::regex v(i|1)agr(a|@) mail 100KB");

@@ -9,11 +9,10 @@
 namespace {
 
 // The footers as written (UTF-8); callers receive them in CP949, converted once.
-constexpr const char kTextFooterUtf8[] =
-    "\r\n"
-    "-----------------------------------------------\r\n"
-    "이 안내 메일은 Orvanta 스팸 차단 프로그램이 보냈습니다.\r\n"
-    "스팸으로 분류된 메일은 Orvanta의 스팸 보관함에서 확인할 수 있습니다.\r\n";
+constexpr const char kTextFooterUtf8[] = "\r\n"
+                                         "-----------------------------------------------\r\n"
+                                         "이 안내 메일은 Orvanta 스팸 차단 프로그램이 보냈습니다.\r\n"
+                                         "스팸으로 분류된 메일은 Orvanta의 스팸 보관함에서 확인할 수 있습니다.\r\n";
 
 constexpr const char kHtmlFooterUtf8[] =
     "<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=euc-kr\">"
@@ -40,15 +39,9 @@ const std::string& HtmlFooter()
 
 }  // namespace
 
-void CProgramInfo::GetTEXTFooter(char* buffer, int)
-{
-    CSpamUtil::STRNCPY(buffer, TextFooter().c_str(), kFooterSize);
-}
+void CProgramInfo::GetTEXTFooter(char* buffer, int) { CSpamUtil::STRNCPY(buffer, TextFooter().c_str(), kFooterSize); }
 
-void CProgramInfo::GetHTMLFooter(char* buffer, int)
-{
-    CSpamUtil::STRNCPY(buffer, HtmlFooter().c_str(), kFooterSize);
-}
+void CProgramInfo::GetHTMLFooter(char* buffer, int) { CSpamUtil::STRNCPY(buffer, HtmlFooter().c_str(), kFooterSize); }
 
 void CProgramInfo::GetUpdateURL(char* buffer, int)
 {

@@ -91,7 +91,7 @@ int CRegExp::GetFindLen() const { return m_findLen; }
 
 struct CRegExpSet::Impl {
     re2::RE2::Set set{PatternOptions(), re2::RE2::UNANCHORED};
-    int count = 0;   // patterns added; RE2 numbers them as we do
+    int count = 0;  // patterns added; RE2 numbers them as we do
     bool compiled = false;
 };
 
@@ -126,7 +126,7 @@ bool CRegExpSet::Match(const char* text, std::vector<char>* found) const
     std::vector<int> hits;
     re2::RE2::Set::ErrorInfo error{};
     if (!m_impl->set.Match(re2::StringPiece(text, strlen(text)), &hits, &error))
-        return error.kind == re2::RE2::Set::kNoError;   // no pattern occurs, or undecided
+        return error.kind == re2::RE2::Set::kNoError;  // no pattern occurs, or undecided
     for (int h : hits)
         if (h >= 0 && h < m_impl->count)
             (*found)[static_cast<size_t>(h)] = 1;

@@ -103,8 +103,8 @@ long CSpamUtil::GetFileLine(char* line, long size, FILE* file, long pos, long en
     if (ftell(file) != pos && fseek(file, pos, SEEK_SET) != 0)
         return -1;
 
-    long len = 0;       // bytes stored in `line`
-    long at = pos;      // file offset of the next byte
+    long len = 0;   // bytes stored in `line`
+    long at = pos;  // file offset of the next byte
     bool pendingCR = false;
     bool any = false;
     while (at < end) {

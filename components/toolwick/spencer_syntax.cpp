@@ -133,8 +133,7 @@ private:
         case ')':
         case '?':
         case '+':
-        case '*':
-            return false;  // repetition following nothing
+        case '*': return false;  // repetition following nothing
         case '\\':
             ++m_p;
             if (*m_p == '\0')

@@ -22,12 +22,15 @@ public:
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
     ~Key() { Reset(); }
-    void Reset() {
-        if (key_) platform::RegCloseKey(key_);
+    void Reset()
+    {
+        if (key_)
+            platform::RegCloseKey(key_);
         key_ = nullptr;
     }
     platform::HKEY get() const { return key_; }
-    platform::HKEY* out() {
+    platform::HKEY* out()
+    {
         Reset();
         return &key_;
     }

@@ -24,16 +24,19 @@ constexpr DWORD kDefaultPop3Port = 110;
 constexpr DWORD kTimeout = 300;
 
 // Account key names are plain bytes of the client's code page, like the log's texts.
-void LogSkipped(const std::string& name, const std::string& why) {
+void LogSkipped(const std::string& name, const std::string& why)
+{
     LogText("Mail client account " + name + " left as it is: " + why + ".");
 }
 
-std::string TooLong(const char* value) {
+std::string TooLong(const char* value)
+{
     return std::string("its \"") + value + "\" value is longer than 99 characters";
 }
 
 // Reads a text that must fit when present; false (and the reason) when it does not.
-bool ReadFitting(HKEY account, const char* value, std::string& out, bool& present, std::string& why) {
+bool ReadFitting(HKEY account, const char* value, std::string& out, bool& present, std::string& why)
+{
     TextRead r = ReadText(account, value, out);
     present = r == TextRead::Ok;
     if (r == TextRead::TooLong) {
@@ -43,45 +46,55 @@ bool ReadFitting(HKEY account, const char* value, std::string& out, bool& presen
     return true;
 }
 
-DWORD PortOr(HKEY account, const char* value, DWORD fallback) {
+DWORD PortOr(HKEY account, const char* value, DWORD fallback)
+{
     DWORD port = 0;
     return ReadNumber(account, value, port) && port != 0 ? port : fallback;
 }
 
 // The outgoing server and port back from their backups (the first step of a restore).
 // False when a write failed: the backups are then the only copy and must stay.
-bool PutBackSmtp(HKEY account, const std::string& smtpBackup) {
+bool PutBackSmtp(HKEY account, const std::string& smtpBackup)
+{
     bool ok = WriteText(account, "SMTP SERVER", smtpBackup);
     DWORD port = 0;
-    if (ReadNumber(account, "SMTP PORT BACKUP", port) && port != 0) ok = WriteNumber(account, "SMTP Port", port) && ok;
+    if (ReadNumber(account, "SMTP PORT BACKUP", port) && port != 0)
+        ok = WriteNumber(account, "SMTP Port", port) && ok;
     return ok;
 }
 
-void DeleteValues(HKEY account, std::initializer_list<const char*> values) {
-    for (const char* value : values) platform::RegDeleteValue(account, value);
+void DeleteValues(HKEY account, std::initializer_list<const char*> values)
+{
+    for (const char* value : values)
+        platform::RegDeleteValue(account, value);
 }
 
 // Runs `step` on every POP3 account whose key opens; returns how many it carried out.
-int ForEachPop3Account(const std::function<bool(HKEY, const std::string&)>& step,
-                       bool logOverlong = false) {
+int ForEachPop3Account(const std::function<bool(HKEY, const std::string&)>& step, bool logOverlong = false)
+{
     Key accounts;
-    if (!OpenAccounts(accounts)) return 0;
+    if (!OpenAccounts(accounts))
+        return 0;
     std::vector<std::string> overlong;
     std::vector<std::string> names = Pop3Accounts(accounts.get(), &overlong);
     if (logOverlong)
-        for (const std::string& name : overlong) LogSkipped(name, TooLong("POP3 USER NAME"));
+        for (const std::string& name : overlong)
+            LogSkipped(name, TooLong("POP3 USER NAME"));
     int done = 0;
     for (const std::string& name : names) {
         Key account;
-        if (!OpenAccount(accounts.get(), name, account)) continue;
-        if (step(account.get(), name)) ++done;
+        if (!OpenAccount(accounts.get(), name, account))
+            continue;
+        if (step(account.get(), name))
+            ++done;
     }
     return done;
 }
 
 }  // namespace
 
-bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port) {
+bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port)
+{
     // Everything is read and checked first, so a refused account is not half rewritten.
     std::string why, server, user;
     bool serverBackup = false, userBackup = false, present = false;
@@ -89,17 +102,21 @@ bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port) {
         LogSkipped(name, why);
         return false;
     };
-    if (!ReadFitting(account, "POP3 BACKUP", server, serverBackup, why)) return refuse();
+    if (!ReadFitting(account, "POP3 BACKUP", server, serverBackup, why))
+        return refuse();
     DWORD port = 0;
     if (serverBackup) {
         // Already linked: the live values are ours, the real ones are in the backups.
         port = PortOr(account, "POP3 PORT BACKUP", kDefaultPop3Port);
     } else {
-        if (!ReadFitting(account, "POP3 SERVER", server, present, why)) return refuse();
+        if (!ReadFitting(account, "POP3 SERVER", server, present, why))
+            return refuse();
         port = PortOr(account, "POP3 Port", kDefaultPop3Port);
     }
-    if (!ReadFitting(account, "POP3 USER BACKUP", user, userBackup, why)) return refuse();
-    if (!userBackup && !ReadFitting(account, "POP3 USER NAME", user, present, why)) return refuse();
+    if (!ReadFitting(account, "POP3 USER BACKUP", user, userBackup, why))
+        return refuse();
+    if (!userBackup && !ReadFitting(account, "POP3 USER NAME", user, present, why))
+        return refuse();
 
     char composed[kTextRoom];
     int n = std::snprintf(composed, sizeof(composed), "%s#%s#%d", user.c_str(), server.c_str(), static_cast<int>(port));
@@ -116,7 +133,8 @@ bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port) {
         backedUp = WriteText(account, "POP3 BACKUP", server);
         backedUp = backedUp && WriteNumber(account, "POP3 PORT BACKUP", port);
     }
-    if (!userBackup) backedUp = backedUp && WriteText(account, "POP3 USER BACKUP", user);
+    if (!userBackup)
+        backedUp = backedUp && WriteText(account, "POP3 USER BACKUP", user);
     if (!backedUp) {
         why = "its settings could not be backed up (the registry could not be written)";
         return refuse();
@@ -133,7 +151,8 @@ bool LinkPop3Account(HKEY account, const std::string& name, int pop3Port) {
     return true;
 }
 
-bool RestorePop3Account(HKEY account, const std::string& name) {
+bool RestorePop3Account(HKEY account, const std::string& name)
+{
     // A backup that does not fit is not put back, and then none is deleted: it may be the
     // only copy of the user's real setting.
     std::string why, smtp, server, user;
@@ -165,11 +184,13 @@ bool RestorePop3Account(HKEY account, const std::string& name) {
         DeleteValues(account, {"POP3 USER BACKUP"});
     else
         ok = false;
-    if (!ok) LogSkipped(name, "the registry could not be written; its backups are kept for the next try");
+    if (!ok)
+        LogSkipped(name, "the registry could not be written; its backups are kept for the next try");
     return ok;
 }
 
-bool PutBackSmtpBackup(HKEY account, const std::string& name) {
+bool PutBackSmtpBackup(HKEY account, const std::string& name)
+{
     std::string why, smtp;
     bool haveSmtp = false;
     if (!ReadFitting(account, "SMTP BACKUP", smtp, haveSmtp, why)) {
@@ -184,7 +205,8 @@ bool PutBackSmtpBackup(HKEY account, const std::string& name) {
     return true;
 }
 
-bool WriteSpamBoxAccount() {
+bool WriteSpamBoxAccount()
+{
     const std::string path = std::string(kAccountsKey) + "\\" + GetSetting(StringSetting::AccountKey);
     Key key;
     if (platform::RegCreateKeyEx(platform::HKEY_CURRENT_USER, path.c_str(), key.out()) != platform::ERROR_SUCCESS)
@@ -208,21 +230,26 @@ bool WriteSpamBoxAccount() {
     return true;
 }
 
-int DeleteSpamBoxAccounts() {
+int DeleteSpamBoxAccounts()
+{
     Key accounts;
-    if (!OpenAccounts(accounts)) return 0;
+    if (!OpenAccounts(accounts))
+        return 0;
     // Collected first: deleting while enumerating by index would skip the key after each
     // deleted one.
     std::vector<std::string> marked;
     for (const std::string& name : AccountKeys(accounts.get())) {
         Key account;
-        if (!OpenAccount(accounts.get(), name, account)) continue;
+        if (!OpenAccount(accounts.get(), name, account))
+            continue;
         std::string marker;
-        if (ReadText(account.get(), "ORVANTA ACCOUNT", marker) == TextRead::Ok) marked.push_back(name);
+        if (ReadText(account.get(), "ORVANTA ACCOUNT", marker) == TextRead::Ok)
+            marked.push_back(name);
     }
     int deleted = 0;
     for (const std::string& name : marked)
-        if (platform::RegDeleteKey(accounts.get(), name.c_str()) == platform::ERROR_SUCCESS) ++deleted;
+        if (platform::RegDeleteKey(accounts.get(), name.c_str()) == platform::ERROR_SUCCESS)
+            ++deleted;
     return deleted;
 }
 
@@ -230,16 +257,20 @@ int DeleteSpamBoxAccounts() {
 
 namespace {
 
-int LinkAll() {
+int LinkAll()
+{
     const int pop3Port = GetSetting(IntSetting::Pop3Port);
     return accounts::ForEachPop3Account(
-        [pop3Port](HKEY account, const std::string& name) { return accounts::LinkPop3Account(account, name, pop3Port); },
+        [pop3Port](HKEY account, const std::string& name) {
+            return accounts::LinkPop3Account(account, name, pop3Port);
+        },
         true);
 }
 
 }  // namespace
 
-void LinkMailClient(FrontEnd& frontEnd) {
+void LinkMailClient(FrontEnd& frontEnd)
+{
     int linked = LinkAll();
     accounts::WriteSpamBoxAccount();
     BuildSmtpAccountTable();
@@ -247,14 +278,16 @@ void LinkMailClient(FrontEnd& frontEnd) {
     ShowInformation(frontEnd, text::Get(text::Id::AccountsLinked));
 }
 
-void UnlinkMailClient(FrontEnd& frontEnd) {
+void UnlinkMailClient(FrontEnd& frontEnd)
+{
     accounts::DeleteSpamBoxAccounts();
     int restored = accounts::ForEachPop3Account(accounts::RestorePop3Account);
     LogUtf8("Mail client accounts restored: " + std::to_string(restored) + ".");
     ShowInformation(frontEnd, text::Get(text::Id::AccountsRestored));
 }
 
-void RefreshAccountLinks() {
+void RefreshAccountLinks()
+{
     accounts::DeleteSpamBoxAccounts();
     accounts::ForEachPop3Account(accounts::PutBackSmtpBackup);
     BuildSmtpAccountTable();

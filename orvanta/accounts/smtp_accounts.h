@@ -8,11 +8,11 @@ namespace orvanta {
 
 // Outgoing-server settings of one mail client POP3 account.
 struct SMTP_ACCOUNT {
-  std::string email;        // "SMTP Email Address", empty when absent
-  std::string server;       // "SMTP SERVER", empty when absent
-  std::string displayName;  // "SMTP Display Name", empty when absent
-  int port = 25;            // "SMTP Port", 25 when absent or 0
-  int useSicily = 0;        // "SMTP Use Sicily" as stored, 0 when absent
+    std::string email;        // "SMTP Email Address", empty when absent
+    std::string server;       // "SMTP SERVER", empty when absent
+    std::string displayName;  // "SMTP Display Name", empty when absent
+    int port = 25;            // "SMTP Port", 25 when absent or 0
+    int useSicily = 0;        // "SMTP Use Sicily" as stored, 0 when absent
 };
 
 // Empties the table and appends one record per POP3 account, in account-list order.

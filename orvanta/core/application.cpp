@@ -49,13 +49,15 @@ void WatchSignals(platform::HWND window)
     std::thread([window] {
         sigset_t set = QuitSignals();
         int sig = 0;
-        if (sigwait(&set, &sig) == 0) platform::PostMessage(window, kMsgQuitRequest, 0, 0);
+        if (sigwait(&set, &sig) == 0)
+            platform::PostMessage(window, kMsgQuitRequest, 0, 0);
     }).detach();
 }
 
 void StorePorts(const Options& options)
 {
-    if (!options.setPorts) return;
+    if (!options.setPorts)
+        return;
     SetSetting(IntSetting::Pop3Port, options.ports[0]);
     SetSetting(IntSetting::SmtpPort, options.ports[1]);
     SetSetting(IntSetting::ImapPort, options.ports[2]);
@@ -64,7 +66,8 @@ void StorePorts(const Options& options)
 
 void LoadOrWarn()
 {
-    if (!LoadSettings()) LogUtf8("The settings could not be read; the defaults are used.");
+    if (!LoadSettings())
+        LogUtf8("The settings could not be read; the defaults are used.");
 }
 
 // Deletes the stored mail whose time has come ("Del_Term"). The new date is kept at once:
@@ -74,7 +77,8 @@ void DeleteOldStoredMailNow(const std::string& storeDirectory)
     const int before[] = {GetSetting(IntSetting::DelYear), GetSetting(IntSetting::DelMonth),
                           GetSetting(IntSetting::DelDay)};
     int deleted = DeleteOldStoredMail(storeDirectory, std::time(nullptr));
-    if (deleted > 0) LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");
+    if (deleted > 0)
+        LogUtf8("Deleted " + std::to_string(deleted) + " old stored messages.");
     if (before[0] != GetSetting(IntSetting::DelYear) || before[1] != GetSetting(IntSetting::DelMonth) ||
         before[2] != GetSetting(IntSetting::DelDay))
         SaveSettings();
@@ -88,7 +92,8 @@ Application::~Application()
 {
     ShutDown();
     ClearSettingsHooks();
-    if (window_) platform::DestroyWindow(window_);
+    if (window_)
+        platform::DestroyWindow(window_);
 }
 
 int Application::Run(const Options& options)
@@ -109,7 +114,8 @@ int Application::Run(const Options& options)
         platform::PostMessage(running, kMsgQuitRequest, 0, 0);
         return 0;
     }
-    if (options.command != 0) return RunCommand(options);
+    if (options.command != 0)
+        return RunCommand(options);
 
     // One running copy: a second start asks the first to show itself.
     if (platform::HWND running = platform::FindWindow(kProgramTitle)) {
@@ -118,7 +124,8 @@ int Application::Run(const Options& options)
         return 0;
     }
 
-    if (std::optional<int> ended = StartUp(options)) return *ended;
+    if (std::optional<int> ended = StartUp(options))
+        return *ended;
     int code = frontEnd_->RunMessageLoop();
     ShutDown();
     return code;
@@ -235,7 +242,8 @@ void Application::CarryOut(platform::WPARAM command)
     case kCmdLinkAccounts:
         // A short run has had no start-up pass to build the table; the spam-box account takes
         // its outgoing server from it.
-        if (!SmtpAccountTableBuilt()) BuildSmtpAccountTable();
+        if (!SmtpAccountTableBuilt())
+            BuildSmtpAccountTable();
         LinkMailClient(*frontEnd_);
         break;
     case kCmdUnlinkAccounts: UnlinkMailClient(*frontEnd_); break;
@@ -251,7 +259,8 @@ platform::LRESULT Application::WindowProc(platform::HWND /*window*/, platform::U
     case kMsgQuitRequest: Quit(); return 0;
     case kMsgCommand: CarryOut(wParam); return 0;
     case kMsgTray:
-        if (lParam == kTrayLeftDown) frontEnd_->ShowMainWindow();
+        if (lParam == kTrayLeftDown)
+            frontEnd_->ShowMainWindow();
         return 0;
     case platform::WM_TIMER: OnTimer(wParam); return 0;
     case kMsgExaminationEnded: frontEnd_->ExaminationEnded(); return 0;
@@ -289,9 +298,12 @@ void Application::Quit()
 void Application::ShutDown()
 {
     // Ending the process would close the servers' sockets; here they are closed in order.
-    if (pop3_) pop3_->Terminate();
-    if (smtp_) smtp_->Terminate();
-    if (imap_) imap_->Close();
+    if (pop3_)
+        pop3_->Terminate();
+    if (smtp_)
+        smtp_->Terminate();
+    if (imap_)
+        imap_->Close();
 }
 
 }  // namespace orvanta

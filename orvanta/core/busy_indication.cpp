@@ -6,12 +6,14 @@ namespace orvanta {
 
 BusyIndication::BusyIndication(platform::HWND mainWindow) : window_(mainWindow)
 {
-    if (window_) platform::SetTimer(window_, kTimerBusy, kTimerBusyMs);
+    if (window_)
+        platform::SetTimer(window_, kTimerBusy, kTimerBusyMs);
 }
 
 BusyIndication::~BusyIndication()
 {
-    if (!window_) return;
+    if (!window_)
+        return;
     platform::KillTimer(window_, kTimerBusy);
     platform::PostMessage(window_, kMsgExaminationEnded, 0, 0);
 }

@@ -14,10 +14,13 @@ bool ParsePorts(const char* text, int* ports)
     while (count < 3) {
         char* end = nullptr;
         long v = std::strtol(p, &end, 10);
-        if (end == p || v < 1 || v > 65535) return false;
+        if (end == p || v < 1 || v > 65535)
+            return false;
         ports[count++] = static_cast<int>(v);
-        if (*end == '\0') break;
-        if (*end != ',') return false;
+        if (*end == '\0')
+            break;
+        if (*end != ',')
+            return false;
         p = end + 1;
     }
     return count == 3;
@@ -28,7 +31,8 @@ bool ParsePorts(const char* text, int* ports)
 Options ParseOptions(int argc, char** argv)
 {
     Options o;
-    if (const char* env = std::getenv("ORVANTA_HOME"); env && *env) o.home = env;
+    if (const char* env = std::getenv("ORVANTA_HOME"); env && *env)
+        o.home = env;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--headless") {
@@ -59,7 +63,8 @@ Options ParseOptions(int argc, char** argv)
     }
     const char* display = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    if ((!display || !*display) && (!wayland || !*wayland)) o.headless = true;
+    if ((!display || !*display) && (!wayland || !*wayland))
+        o.headless = true;
     return o;
 }
 

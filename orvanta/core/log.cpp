@@ -14,8 +14,10 @@ namespace {
 std::atomic<bool> g_toStdout{false};
 std::mutex g_lock;
 
-void Emit(std::string_view utf8) {
-    if (!g_toStdout.load()) return;
+void Emit(std::string_view utf8)
+{
+    if (!g_toStdout.load())
+        return;
     char stamp[32];
     std::time_t now = std::time(nullptr);
     std::tm local{};
@@ -30,8 +32,10 @@ void Emit(std::string_view utf8) {
 
 void SetLogToStdout(bool on) { g_toStdout.store(on); }
 
-void LogText(std::string_view cp949) {
-    if (!g_toStdout.load()) return;
+void LogText(std::string_view cp949)
+{
+    if (!g_toStdout.load())
+        return;
     Emit(platform::Cp949ToUtf8(cp949));
 }
 

@@ -4,21 +4,26 @@
 #include <system_error>
 
 namespace orvanta {
-std::string ExecutableDirectory() {
+std::string ExecutableDirectory()
+{
     std::error_code ec;
     std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return std::filesystem::current_path(ec).string();
+    if (ec)
+        return std::filesystem::current_path(ec).string();
     return exe.parent_path().string();
 }
 
-AppPaths MakeAppPaths(const std::string& home) {
+AppPaths MakeAppPaths(const std::string& home)
+{
     std::string dir = home.empty() ? ExecutableDirectory() : home;
     if (!home.empty()) {
         std::error_code ec;
         std::filesystem::path abs = std::filesystem::absolute(home, ec);
-        if (!ec) dir = abs.lexically_normal().string();
+        if (!ec)
+            dir = abs.lexically_normal().string();
     }
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     AppPaths paths;
     paths.programDirectory = dir;
     paths.dataDirectory = dir + "/user/";
@@ -27,7 +32,8 @@ AppPaths MakeAppPaths(const std::string& home) {
     return paths;
 }
 
-void CreateAppDirectories(const AppPaths& paths) {
+void CreateAppDirectories(const AppPaths& paths)
+{
     std::error_code ec;
     std::filesystem::create_directories(paths.scratchDirectory, ec);
     std::filesystem::create_directories(paths.dataDirectory, ec);

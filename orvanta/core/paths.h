@@ -9,10 +9,10 @@
 namespace orvanta {
 
 struct AppPaths {
-    std::string programDirectory;   // no trailing slash
-    std::string dataDirectory;      // programDirectory + "/user/"
-    std::string storeDirectory;     // the same text, the copy given to the mail store and IMAP server
-    std::string scratchDirectory;   // programDirectory + "/temp/"
+    std::string programDirectory;  // no trailing slash
+    std::string dataDirectory;     // programDirectory + "/user/"
+    std::string storeDirectory;    // the same text, the copy given to the mail store and IMAP server
+    std::string scratchDirectory;  // programDirectory + "/temp/"
 };
 
 // Builds the paths; `home` empty means the executable's own directory.

@@ -17,8 +17,10 @@ namespace {
 void LogStartFailure(const char* server, int port, const std::string& detail)
 {
     std::string line = std::string(server) + ": cannot listen on port " + std::to_string(port);
-    if (!detail.empty()) line += " (" + detail + ")";
-    if (port > 0 && port < 1024) line += "; ports below 1024 need root or CAP_NET_BIND_SERVICE";
+    if (!detail.empty())
+        line += " (" + detail + ")";
+    if (port > 0 && port < 1024)
+        line += "; ports below 1024 need root or CAP_NET_BIND_SERVICE";
     LogUtf8(line);
 }
 
@@ -58,12 +60,14 @@ int ServerSet::StartServers()
 
 void ServerSet::StopServers()
 {
-    if (smtp_.IsRunning()) smtp_.Stop();
+    if (smtp_.IsRunning())
+        smtp_.Stop();
     if (imap_.IsStart()) {
         imap_.Close();
         imap_.IMAPUnInit();
     }
-    if (pop3_.IsRunning()) pop3_.Stop();
+    if (pop3_.IsRunning())
+        pop3_.Stop();
 }
 
 }  // namespace orvanta

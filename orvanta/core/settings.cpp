@@ -75,20 +75,25 @@ struct Table {
     bool loadFailed = false;
 
     Table() { Reset(); }
-    void Reset() {
+    void Reset()
+    {
         loadFailed = false;
-        for (size_t i = 0; i < kIntTable.size(); ++i) ints[i] = kIntTable[i].intDefault;
-        for (size_t i = 0; i < kStringTable.size(); ++i) strings[i] = kStringTable[i].stringDefault;
+        for (size_t i = 0; i < kIntTable.size(); ++i)
+            ints[i] = kIntTable[i].intDefault;
+        for (size_t i = 0; i < kStringTable.size(); ++i)
+            strings[i] = kStringTable[i].stringDefault;
     }
 };
 
-Table& TheTable() {
+Table& TheTable()
+{
     static Table table;
     return table;
 }
 
 // Opens (creating) one section key; the caller closes it.
-platform::HKEY OpenSection(const char* section) {
+platform::HKEY OpenSection(const char* section)
+{
     std::string path = std::string(kRegistryRoot) + "\\" + section;
     platform::HKEY key = nullptr;
     if (platform::RegCreateKeyEx(platform::HKEY_CURRENT_USER, path.c_str(), &key) != platform::ERROR_SUCCESS)
@@ -99,16 +104,21 @@ platform::HKEY OpenSection(const char* section) {
 // A small cache of open section keys for one load or save.
 class Sections {
 public:
-    ~Sections() {
+    ~Sections()
+    {
         for (auto& [name, key] : keys_)
-            if (key) platform::RegCloseKey(key);
+            if (key)
+                platform::RegCloseKey(key);
     }
-    platform::HKEY Get(const char* section) {
+    platform::HKEY Get(const char* section)
+    {
         for (auto& [name, key] : keys_)
-            if (name == section) return key;
+            if (name == section)
+                return key;
         platform::HKEY key = OpenSection(section);
         keys_.emplace_back(section, key);
-        if (!key) failed_ = true;
+        if (!key)
+            failed_ = true;
         return key;
     }
     bool Failed() const { return failed_; }
@@ -118,16 +128,19 @@ private:
     bool failed_ = false;
 };
 
-bool ReadInt(platform::HKEY key, const char* name, int* value) {
+bool ReadInt(platform::HKEY key, const char* name, int* value)
+{
     platform::DWORD type = 0, data = 0, size = sizeof data;
     if (platform::RegQueryValueEx(key, name, &type, reinterpret_cast<unsigned char*>(&data), &size) !=
-            platform::ERROR_SUCCESS || type != platform::REG_DWORD || size != sizeof data)
+            platform::ERROR_SUCCESS ||
+        type != platform::REG_DWORD || size != sizeof data)
         return false;
     *value = static_cast<int>(data);
     return true;
 }
 
-bool ReadString(platform::HKEY key, const char* name, std::string* value) {
+bool ReadString(platform::HKEY key, const char* name, std::string* value)
+{
     platform::DWORD type = 0, size = 0;
     if (platform::RegQueryValueEx(key, name, &type, nullptr, &size) != platform::ERROR_SUCCESS ||
         type != platform::REG_SZ)
@@ -140,13 +153,15 @@ bool ReadString(platform::HKEY key, const char* name, std::string* value) {
     return true;
 }
 
-bool WriteInt(platform::HKEY key, const char* name, int value) {
+bool WriteInt(platform::HKEY key, const char* name, int value)
+{
     platform::DWORD data = static_cast<platform::DWORD>(value);
     return platform::RegSetValueEx(key, name, platform::REG_DWORD, reinterpret_cast<const unsigned char*>(&data),
                                    sizeof data) == platform::ERROR_SUCCESS;
 }
 
-bool WriteString(platform::HKEY key, const char* name, const std::string& value) {
+bool WriteString(platform::HKEY key, const char* name, const std::string& value)
+{
     return platform::RegSetValueEx(key, name, platform::REG_SZ, reinterpret_cast<const unsigned char*>(value.c_str()),
                                    static_cast<platform::DWORD>(value.size() + 1)) == platform::ERROR_SUCCESS;
 }
@@ -156,56 +171,65 @@ bool WriteString(platform::HKEY key, const char* name, const std::string& value)
 const SettingInfo& Describe(IntSetting id) { return kIntTable.at(static_cast<size_t>(id)); }
 const SettingInfo& Describe(StringSetting id) { return kStringTable.at(static_cast<size_t>(id)); }
 
-int GetSetting(IntSetting id) {
+int GetSetting(IntSetting id)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     return t.ints.at(static_cast<size_t>(id));
 }
 
-void SetSetting(IntSetting id, int value) {
+void SetSetting(IntSetting id, int value)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.ints.at(static_cast<size_t>(id)) = value;
 }
 
-std::string GetSetting(StringSetting id) {
+std::string GetSetting(StringSetting id)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     return t.strings.at(static_cast<size_t>(id));
 }
 
-void SetSetting(StringSetting id, const std::string& value) {
+void SetSetting(StringSetting id, const std::string& value)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.strings.at(static_cast<size_t>(id)) = value;
 }
 
-void ResetSettings() {
+void ResetSettings()
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.Reset();
 }
 
-void AddSettingsLoadHook(std::function<void()> hook) {
+void AddSettingsLoadHook(std::function<void()> hook)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.loadHooks.push_back(std::move(hook));
 }
 
-void AddSettingsSaveHook(std::function<void()> hook) {
+void AddSettingsSaveHook(std::function<void()> hook)
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.saveHooks.push_back(std::move(hook));
 }
 
-void ClearSettingsHooks() {
+void ClearSettingsHooks()
+{
     Table& t = TheTable();
     std::lock_guard guard(t.lock);
     t.loadHooks.clear();
     t.saveHooks.clear();
 }
 
-bool LoadSettings() {
+bool LoadSettings()
+{
     Table& t = TheTable();
     bool ok = true;
     std::vector<std::function<void()>> hooks;
@@ -216,31 +240,37 @@ bool LoadSettings() {
         for (size_t i = 0; i < kIntTable.size(); ++i) {
             platform::HKEY key = sections.Get(kIntTable[i].section);
             int value = 0;
-            if (key && ReadInt(key, kIntTable[i].readName, &value)) t.ints[i] = value;
+            if (key && ReadInt(key, kIntTable[i].readName, &value))
+                t.ints[i] = value;
         }
         for (size_t i = 0; i < kStringTable.size(); ++i) {
-            if (!kStringTable[i].readName) continue;   // the account key keeps its fixed value
+            if (!kStringTable[i].readName)
+                continue;  // the account key keeps its fixed value
             platform::HKEY key = sections.Get(kStringTable[i].section);
             std::string value;
-            if (key && ReadString(key, kStringTable[i].readName, &value)) t.strings[i] = value;
+            if (key && ReadString(key, kStringTable[i].readName, &value))
+                t.strings[i] = value;
         }
         ok = !sections.Failed();
         t.loadFailed = !ok;
         hooks = t.loadHooks;
     }
     // Outside the lock: the hooks read settings themselves.
-    for (auto& hook : hooks) hook();
+    for (auto& hook : hooks)
+        hook();
     return ok;
 }
 
-bool SaveSettings() {
+bool SaveSettings()
+{
     Table& t = TheTable();
     std::vector<std::function<void()>> hooks;
     {
         std::lock_guard guard(t.lock);
         hooks = t.saveHooks;
     }
-    for (auto& hook : hooks) hook();
+    for (auto& hook : hooks)
+        hook();
 
     Sections sections;
     bool ok = true;
@@ -251,22 +281,26 @@ bool SaveSettings() {
         return false;
     }
     for (size_t i = 0; i < kIntTable.size(); ++i) {
-        if (!kIntTable[i].writtenName) continue;
+        if (!kIntTable[i].writtenName)
+            continue;
         platform::HKEY key = sections.Get(kIntTable[i].section);
         ok = key && WriteInt(key, kIntTable[i].writtenName, t.ints[i]) && ok;
     }
     for (size_t i = 0; i < kStringTable.size(); ++i) {
-        if (!kStringTable[i].writtenName) continue;
+        if (!kStringTable[i].writtenName)
+            continue;
         platform::HKEY key = sections.Get(kStringTable[i].section);
         ok = key && WriteString(key, kStringTable[i].writtenName, t.strings[i]) && ok;
     }
     return ok;
 }
 
-bool WriteProgramInfo(const std::string& programDirectory) {
+bool WriteProgramInfo(const std::string& programDirectory)
+{
     Sections sections;
     platform::HKEY key = sections.Get("INFO");
-    if (!key) return false;
+    if (!key)
+        return false;
     bool ok = WriteString(key, "Program Name", kProgramTitle);
     return WriteString(key, "Program Path", programDirectory) && ok;
 }

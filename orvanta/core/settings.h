@@ -14,23 +14,47 @@ inline constexpr const char* kRegistryRoot = "Software\\Pellix Technology\\Orvan
 inline constexpr const char* kProgramTitle = "Orvanta Zidevoz";
 
 enum class IntSetting {
-    Pop3Port, SmtpPort, ImapPort, ImapLocal,
-    UseOnline, UsePrivate, UsePass, FilterPriority,
-    FilterSender, FilterSubject, FilterContent, FilterMesg, FilterFileName,
-    DelLog, DelTerm, DelYear, DelMonth, DelDay,
-    UseWarn, SelectWarn, AutoPass, AutoSpam,
-    SelectSmtpPort, SelectSmtpAlways,
-    UpdateServer, UpdateTerm, UpdateYear, UpdateMonth, UpdateDay,
+    Pop3Port,
+    SmtpPort,
+    ImapPort,
+    ImapLocal,
+    UseOnline,
+    UsePrivate,
+    UsePass,
+    FilterPriority,
+    FilterSender,
+    FilterSubject,
+    FilterContent,
+    FilterMesg,
+    FilterFileName,
+    DelLog,
+    DelTerm,
+    DelYear,
+    DelMonth,
+    DelDay,
+    UseWarn,
+    SelectWarn,
+    AutoPass,
+    AutoSpam,
+    SelectSmtpPort,
+    SelectSmtpAlways,
+    UpdateServer,
+    UpdateTerm,
+    UpdateYear,
+    UpdateMonth,
+    UpdateDay,
     AutoStart,
-    ExamSeconds,     // longest examination at one log-in, in seconds; the rest waits for the next
-    TlsRequired,     // 1: refuse a mail server that offers no TLS
-    UpdateProgram,   // section "UNINSTALL"
-    UninstallFlag,   // section "UNINSTALL", "FLAG": 1 suppresses the uninstaller's menu entry; read only
+    ExamSeconds,    // longest examination at one log-in, in seconds; the rest waits for the next
+    TlsRequired,    // 1: refuse a mail server that offers no TLS
+    UpdateProgram,  // section "UNINSTALL"
+    UninstallFlag,  // section "UNINSTALL", "FLAG": 1 suppresses the uninstaller's menu entry; read only
     Count
 };
 
 enum class StringSetting {
-    SelectSmtpServer, NoticeDay, ReadDay,
+    SelectSmtpServer,
+    NoticeDay,
+    ReadDay,
     AccountKey,      // always "00002002": set at load time, only ever written
     ProgramVersion,  // section "UPDATE", value "Orvanta.exe": read at load time only
     Count
@@ -41,7 +65,7 @@ enum class StringSetting {
 struct SettingInfo {
     const char* section;
     const char* readName;
-    const char* writtenName;   // nullptr: never written by SaveSettings
+    const char* writtenName;  // nullptr: never written by SaveSettings
     int intDefault;
     const char* stringDefault;
 };

@@ -31,10 +31,12 @@ constexpr std::array<const char*, static_cast<size_t>(Id::Count)> kUtf8 = {
 
 }  // namespace
 
-const std::string& Get(Id id) {
+const std::string& Get(Id id)
+{
     static const std::array<std::string, kUtf8.size()> cp949 = [] {
         std::array<std::string, kUtf8.size()> out;
-        for (size_t i = 0; i < kUtf8.size(); ++i) out[i] = platform::Utf8ToCp949(kUtf8[i]);
+        for (size_t i = 0; i < kUtf8.size(); ++i)
+            out[i] = platform::Utf8ToCp949(kUtf8[i]);
         return out;
     }();
     return cp949.at(static_cast<size_t>(id));

@@ -8,12 +8,12 @@ namespace orvanta::text {
 
 enum class Id {
     // Start failures shown by StartServers (caption: Caption).
-    SmtpStartFailed,        // 61204
-    Pop3StartFailed,        // 61205
-    ImapStartFailed,        // 61206
-    Caption,                // 61207
-    QuitWhileServing,       // 61216
-    QuitConfirm,            // 61217
+    SmtpStartFailed,   // 61204
+    Pop3StartFailed,   // 61205
+    ImapStartFailed,   // 61206
+    Caption,           // 61207
+    QuitWhileServing,  // 61216
+    QuitConfirm,       // 61217
     // Events of the proxies.
     WinsockInitFailed,
     ServerStopped,
@@ -25,10 +25,10 @@ enum class Id {
     ServerStarted,
     ConnectionClosed,
     // Mail client account links (caption: Caption).
-    AccountsLinked,         // 61210
-    AccountsRestored,       // 61213
+    AccountsLinked,    // 61210
+    AccountsRestored,  // 61213
     // The update (caption: Caption).
-    UpdaterNotOnServer,     // 61209
+    UpdaterNotOnServer,  // 61209
     Count
 };
 

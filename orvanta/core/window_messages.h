@@ -6,12 +6,12 @@
 // pipeline and the front ends all post to it or handle them.
 namespace orvanta {
 
-constexpr platform::UINT kMsgQuitRequest = 1006;                  // from the updater and the uninstaller
-constexpr platform::UINT kMsgTray = platform::WM_USER + 100;      // 1124, the tray icon's callback
-constexpr platform::UINT kMsgExaminationEnded = platform::WM_USER + 101;   // posted by BusyIndication
-constexpr platform::UINT kMsgImap = platform::WM_USER + 1000;     // 2024, WM_IMAPMESG of the IMAP server
-constexpr platform::UINT kMsgIgnored = platform::WM_USER + 2000;  // 3024, accepted and ignored
-constexpr platform::UINT kMsgCommand = 0x0111;                    // WM_COMMAND, the command id in wParam
+constexpr platform::UINT kMsgQuitRequest = 1006;                          // from the updater and the uninstaller
+constexpr platform::UINT kMsgTray = platform::WM_USER + 100;              // 1124, the tray icon's callback
+constexpr platform::UINT kMsgExaminationEnded = platform::WM_USER + 101;  // posted by BusyIndication
+constexpr platform::UINT kMsgImap = platform::WM_USER + 1000;             // 2024, WM_IMAPMESG of the IMAP server
+constexpr platform::UINT kMsgIgnored = platform::WM_USER + 2000;          // 3024, accepted and ignored
+constexpr platform::UINT kMsgCommand = 0x0111;                            // WM_COMMAND, the command id in wParam
 
 constexpr platform::LPARAM kTrayLeftDown = 513;
 constexpr platform::LPARAM kTrayRightDown = 516;

@@ -25,10 +25,13 @@ bool ListMailbox(CPop3Client& client, std::vector<ServerMessage>* messages)
 {
     CPop3TranCommand* command = client.GetPop3Command();
     CPop3Account* account = client.GetAccount();
-    if (!command || !account) return false;
-    if (!command->List()) return false;
+    if (!command || !account)
+        return false;
+    if (!command->List())
+        return false;
     // A UIDL cut off by the connection would prune the history to part of the mailbox.
-    if (!command->Uidl() && command->ListingCut()) return false;
+    if (!command->Uidl() && command->ListingCut())
+        return false;
 
     account->LoadHistoryFile();
     CPop3Mesg* mesgs = command->GetMesgList();
@@ -38,7 +41,8 @@ bool ListMailbox(CPop3Client& client, std::vector<ServerMessage>* messages)
 
     messages->clear();
     mesgs->Reset();
-    while (mesgs->GetNextMesg()) messages->push_back({mesgs->GetMesgID(), mesgs->GetMesgOctet(), mesgs->GetMesgUID()});
+    while (mesgs->GetNextMesg())
+        messages->push_back({mesgs->GetMesgID(), mesgs->GetMesgOctet(), mesgs->GetMesgUID()});
     return true;
 }
 
@@ -54,7 +58,8 @@ int Examination::Run(CPop3Client& client, ProxyMesgList& list)
     const auto started = std::chrono::steady_clock::now();
     BusyIndication busy(context_.window);
     std::vector<ServerMessage> messages;
-    if (!ListMailbox(client, &messages)) return 0;
+    if (!ListMailbox(client, &messages))
+        return 0;
     CPop3Account& account = *client.GetAccount();
     if (context_.sets)
         JudgeAll(client, messages, started, list);
@@ -68,7 +73,8 @@ void Examination::OfferAll(CPop3Account& account, const std::vector<ServerMessag
 {
     for (const ServerMessage& m : messages) {
         Offer(list, m);
-        if (!m.uid.empty() && !account.IsExistUID(m.uid.c_str())) account.AddHistory(m.uid.c_str());
+        if (!m.uid.empty() && !account.IsExistUID(m.uid.c_str()))
+            account.AddHistory(m.uid.c_str());
     }
 }
 
@@ -138,7 +144,8 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
                         "; it stays on the server and is offered to the mail client.");
             takeOut = delivery != Delivery::StoreFailed;
         }
-        if (!m.uid.empty()) account.AddHistory(m.uid.c_str());
+        if (!m.uid.empty())
+            account.AddHistory(m.uid.c_str());
         if (takeOut)
             deletions.push_back(m.number);
         else
@@ -148,14 +155,18 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
 
     // The deletions go out together at the end (a POP3 server carries them out only at QUIT).
     if (client.OffersPipelining()) {
-        for (int number : deletions) client.SendLine(("DELE " + std::to_string(number)).c_str());
-        for (size_t k = 0; k < deletions.size(); ++k) command.CheckOKReply();
+        for (int number : deletions)
+            client.SendLine(("DELE " + std::to_string(number)).c_str());
+        for (size_t k = 0; k < deletions.size(); ++k)
+            command.CheckOKReply();
     } else {
-        for (int number : deletions) command.Dele(number);
+        for (int number : deletions)
+            command.Dele(number);
     }
     if (leftForLater > 0)
-        LogUtf8("Mail examination stopped after " + std::to_string(settings.examSeconds) + " second(s) (EXAM_SECONDS): " +
-                std::to_string(leftForLater) + " message(s) on " + account.GetServer() + " left for the next log-in.");
+        LogUtf8("Mail examination stopped after " + std::to_string(settings.examSeconds) +
+                " second(s) (EXAM_SECONDS): " + std::to_string(leftForLater) + " message(s) on " + account.GetServer() +
+                " left for the next log-in.");
     if (!deletions.empty())
         LogUtf8("Took " + std::to_string(deletions.size()) + " spam message(s) out of " + account.GetServer() + ".");
 }

@@ -4,7 +4,8 @@
 
 namespace orvanta::pipeline {
 
-ExamineSettings ExamineSettings::Current() {
+ExamineSettings ExamineSettings::Current()
+{
     ExamineSettings s;
     s.usePass = GetSetting(IntSetting::UsePass) != 0;
     s.usePrivate = GetSetting(IntSetting::UsePrivate) != 0;

@@ -18,12 +18,14 @@ namespace orvanta::pipeline {
 namespace {
 
 // "added from the mail program", as the user sees it in the lists.
-const std::string& BlockDescription() {
+const std::string& BlockDescription()
+{
     static const std::string text = platform::Utf8ToCp949("MUA에서추가");
     return text;
 }
 
-const std::string& PassDescription() {
+const std::string& PassDescription()
+{
     static const std::string text = platform::Utf8ToCp949("메일프로그램에서추가");
     return text;
 }
@@ -33,16 +35,21 @@ std::string Field(const char* text, size_t size) { return std::string(text, strn
 
 // "Auto_*" 1 adds, 2 does nothing, 0 asks.
 template <typename Ask>
-bool Allowed(int mode, Ask ask) {
-    if (mode == 1) return true;
-    if (mode == 0) return ask();
+bool Allowed(int mode, Ask ask)
+{
+    if (mode == 1)
+        return true;
+    if (mode == 0)
+        return ask();
     return false;
 }
 
 }  // namespace
 
-bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mailbox) {
-    if (!from || !*from) return false;
+bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mailbox)
+{
+    if (!from || !*from)
+        return false;
     std::string folder = mailbox ? mailbox : "";
     if (!Allowed(GetSetting(IntSetting::AutoSpam), [&] { return frontEnd_.AskAddBlockRule(from, folder); }))
         return false;
@@ -52,33 +59,40 @@ bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mai
     std::lock_guard guard(priv);
     for (int i = 0; i < priv.GetSize(); ++i) {
         const SPAM_FILTER* rule = priv.GetSpamFilter(i);
-        if (rule && rule->property == SPAM_PROPERTY_SENDER && strcasecmp(rule->word, word.c_str()) == 0) return false;
+        if (rule && rule->property == SPAM_PROPERTY_SENDER && strcasecmp(rule->word, word.c_str()) == 0)
+            return false;
     }
     priv.AddSpamFilter(false, SPAM_LEVEL_LOW, SPAM_PROPERTY_SENDER, 0, 0, word.c_str(), folder.c_str(),
-                              BlockDescription().c_str(), SPAM_ACTION_STORE);
+                       BlockDescription().c_str(), SPAM_ACTION_STORE);
     LogUtf8("Added a private block rule for " + word + " (filed by the mail program).");
     return true;
 }
 
-bool SpamBoxFeedback::AddPassFilterFromClient(const char* from) {
-    if (!from || !*from) return false;
-    if (!Allowed(GetSetting(IntSetting::AutoPass), [&] { return frontEnd_.AskAddPassEntry(from); })) return false;
+bool SpamBoxFeedback::AddPassFilterFromClient(const char* from)
+{
+    if (!from || !*from)
+        return false;
+    if (!Allowed(GetSetting(IntSetting::AutoPass), [&] { return frontEnd_.AskAddPassEntry(from); }))
+        return false;
 
     std::string address = Field(from, PASS_ADDRESS_SIZE);
     CPassFilter& pass = *sets_.pass;
     std::lock_guard guard(pass);
     for (int i = 0; i < pass.GetSize(); ++i) {
         const PASS_FILTER* entry = pass.GetPassFilter(i);
-        if (entry && strcasecmp(entry->address, address.c_str()) == 0) return false;
+        if (entry && strcasecmp(entry->address, address.c_str()) == 0)
+            return false;
     }
     pass.AddPassFilter(address.c_str(), PassDescription().c_str());
     LogUtf8("Added a pass entry for " + address + " (flag cleared in the mail program).");
     return true;
 }
 
-platform::LRESULT SpamBoxFeedback::OnImapMessage(platform::WPARAM wParam) {
+platform::LRESULT SpamBoxFeedback::OnImapMessage(platform::WPARAM wParam)
+{
     const IMAPMESG* message = reinterpret_cast<const IMAPMESG*>(wParam);
-    if (!message) return 0;
+    if (!message)
+        return 0;
     std::string command = CIMAPFolder::DecodeFolderName(message->command ? message->command : "");
     std::string mailbox = CIMAPFolder::DecodeFolderName(message->mailbox ? message->mailbox : "");
     const char* from = message->from ? message->from : "";

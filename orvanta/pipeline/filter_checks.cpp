@@ -8,7 +8,8 @@
 
 namespace orvanta::pipeline {
 
-void FilterChecks::Spam(Verdict& verdict, const SPAM_FILTER& rule, const char* folder, int action) {
+void FilterChecks::Spam(Verdict& verdict, const SPAM_FILTER& rule, const char* folder, int action)
+{
     verdict.decided = true;
     verdict.spam = true;
     verdict.rule = rule;
@@ -16,7 +17,8 @@ void FilterChecks::Spam(Verdict& verdict, const SPAM_FILTER& rule, const char* f
     verdict.SetFolder(folder);
 }
 
-void FilterChecks::Header(CMailHeader& header, Verdict& verdict) {
+void FilterChecks::Header(CMailHeader& header, Verdict& verdict)
+{
     if (settings_.usePass) {
         std::lock_guard guard(*sets_.pass);
         if (sets_.pass->DoPassFiltering(&header)) {
@@ -45,9 +47,11 @@ void FilterChecks::Header(CMailHeader& header, Verdict& verdict) {
     }
 }
 
-void FilterChecks::Body(std::string& text, Verdict& verdict) {
+void FilterChecks::Body(std::string& text, Verdict& verdict)
+{
     for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
     SPAM_FILTER rule{};
     char folder[SPAM_FOLDER_SIZE] = "INBOX";
     int action = 0;
@@ -68,8 +72,10 @@ void FilterChecks::Body(std::string& text, Verdict& verdict) {
     }
 }
 
-void FilterChecks::FileName(const char* name, Verdict& verdict) {
-    if (!settings_.filterFileName || name == nullptr) return;
+void FilterChecks::FileName(const char* name, Verdict& verdict)
+{
+    if (!settings_.filterFileName || name == nullptr)
+        return;
     SPAM_FILTER rule{};
     char folder[SPAM_FOLDER_SIZE] = "INBOX";
     int action = 0;
@@ -82,16 +88,20 @@ void FilterChecks::FileName(const char* name, Verdict& verdict) {
     }
     if (settings_.useOnline) {
         std::lock_guard guard(*sets_.online);
-        if (sets_.online->DoFileFiltering(rule, name, folder, &action)) Spam(verdict, rule, "INBOX", action);
+        if (sets_.online->DoFileFiltering(rule, name, folder, &action))
+            Spam(verdict, rule, "INBOX", action);
     }
 }
 
-void FilterChecks::Program(CMailHeader* headers, int count, Verdict& verdict) {
-    if (settings_.filterPriority != 2 || count <= 0) return;
+void FilterChecks::Program(CMailHeader* headers, int count, Verdict& verdict)
+{
+    if (settings_.filterPriority != 2 || count <= 0)
+        return;
     SPAM_FILTER rule{};
     char folder[SPAM_FOLDER_SIZE] = "INBOX";
     int action = 0;
-    if (sets_.program->DoSpamFiltering(rule, headers, count, folder, &action)) Spam(verdict, rule, "INBOX", action);
+    if (sets_.program->DoSpamFiltering(rule, headers, count, folder, &action))
+        Spam(verdict, rule, "INBOX", action);
 }
 
 }  // namespace orvanta::pipeline

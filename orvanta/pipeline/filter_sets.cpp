@@ -6,19 +6,20 @@
 
 namespace orvanta::pipeline {
 
-std::string DataPath(const std::string& directory, const char* name) {
-    return directory + "/" + name;
-}
+std::string DataPath(const std::string& directory, const char* name) { return directory + "/" + name; }
 
 FilterSets::FilterSets(const std::string& dataDirectory)
     : online(std::make_unique<CSpamFilter>(DataPath(dataDirectory, "online.flt").c_str())),
       priv(std::make_unique<CSpamFilter>(DataPath(dataDirectory, "private.flt").c_str())),
       program(std::make_unique<CProgramFilter>()),
-      pass(std::make_unique<CPassFilter>(DataPath(dataDirectory, "pass.flt").c_str())) {}
+      pass(std::make_unique<CPassFilter>(DataPath(dataDirectory, "pass.flt").c_str()))
+{
+}
 
 FilterSets::~FilterSets() = default;
 
-void FilterSets::Save() {
+void FilterSets::Save()
+{
     {
         std::lock_guard guard(*pass);
         pass->SavePassFilter();

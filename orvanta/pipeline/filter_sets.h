@@ -24,10 +24,10 @@ struct FilterSets {
     // Writes the pass list and the private block list to their files, each under its lock.
     void Save();
 
-    std::unique_ptr<CSpamFilter> online;     // "online.flt"
-    std::unique_ptr<CSpamFilter> priv;       // "private.flt"
+    std::unique_ptr<CSpamFilter> online;  // "online.flt"
+    std::unique_ptr<CSpamFilter> priv;    // "private.flt"
     std::unique_ptr<CProgramFilter> program;
-    std::unique_ptr<CPassFilter> pass;       // "pass.flt"
+    std::unique_ptr<CPassFilter> pass;  // "pass.flt"
 };
 
 // "dir" + "/" + "name", with the doubled slash of a directory that already ends in one

@@ -52,9 +52,9 @@ public:
     static constexpr size_t kTextBufferSize = 102400;
 
     enum class Result {
-        Complete,    // the terminating "." arrived
-        Broken,      // the connection ended before it
-        FileError,   // the temporary file could not be created
+        Complete,   // the terminating "." arrived
+        Broken,     // the connection ended before it
+        FileError,  // the temporary file could not be created
     };
 
     MessageReader(Judge& judge, std::string htmlFooter) : judge_(judge), footer_(std::move(htmlFooter)) {}
@@ -82,13 +82,13 @@ private:
     FILE* file_ = nullptr;
     bool writeFailed_ = false;
 
-    std::string header_;            // the header block being read
-    bool headerCut_ = false;        // it outgrew its buffer
-    std::string text_;              // the text part being collected
+    std::string header_;      // the header block being read
+    bool headerCut_ = false;  // it outgrew its buffer
+    std::string text_;        // the text part being collected
     std::vector<CMailHeader> headers_;
-    std::string boundary_;          // the top-level boundary, at most 99 bytes
-    std::string boundaryLine_;      // "--" + boundary
-    std::string encoding_;          // the current text part's transfer encoding, at most 49 bytes
+    std::string boundary_;      // the top-level boundary, at most 99 bytes
+    std::string boundaryLine_;  // "--" + boundary
+    std::string encoding_;      // the current text part's transfer encoding, at most 49 bytes
 
     bool topDone_ = false;
     bool multipart_ = false;

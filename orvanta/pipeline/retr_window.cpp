@@ -13,9 +13,11 @@ void DrainMessage(CPop3Client& client)
     bool atLineStart = true;
     for (;;) {
         int n = client.ReadLine(line.data(), MessageReader::kLineSize);
-        if (n < 0) return;
+        if (n < 0)
+            return;
         const bool ended = client.LastLineEnded();
-        if (atLineStart && ended && n == 1 && line[0] == '.') return;
+        if (atLineStart && ended && n == 1 && line[0] == '.')
+            return;
         atLineStart = ended;
     }
 }
@@ -44,31 +46,39 @@ bool RetrWindow::Retrieve(size_t i)
 
 void RetrWindow::SendAhead(size_t i)
 {
-    if (!pipelined_ || requested_.size() > kWindow / 2) return;
+    if (!pipelined_ || requested_.size() > kWindow / 2)
+        return;
     nextCandidate_ = std::max(nextCandidate_, i + 1);
     std::string batch;
     for (; nextCandidate_ < messages_.size() && requested_.size() < kWindow; ++nextCandidate_) {
         const ServerMessage& m = messages_[nextCandidate_];
-        if (account_.IsExistUID(m.uid.c_str())) continue;
-        if (!requested_.empty() && bytesAhead_ + m.size > kAheadBytes) break;
-        if (!batch.empty()) batch += "\r\n";
+        if (account_.IsExistUID(m.uid.c_str()))
+            continue;
+        if (!requested_.empty() && bytesAhead_ + m.size > kAheadBytes)
+            break;
+        if (!batch.empty())
+            batch += "\r\n";
         batch += "RETR " + std::to_string(m.number);
         requested_.push_back(nextCandidate_);
         bytesAhead_ += m.size;
     }
-    if (!batch.empty()) client_.SendLine(batch.c_str());  // the line end follows the last command
+    if (!batch.empty())
+        client_.SendLine(batch.c_str());  // the line end follows the last command
 }
 
 void RetrWindow::Drop(size_t i)
 {
-    if (requested_.empty() || requested_.front() != i) return;
-    if (client_.GetPop3Command()->CheckOKReply()) DrainMessage(client_);
+    if (requested_.empty() || requested_.front() != i)
+        return;
+    if (client_.GetPop3Command()->CheckOKReply())
+        DrainMessage(client_);
     Answered();
 }
 
 void RetrWindow::DropAll()
 {
-    while (!requested_.empty()) Drop(requested_.front());
+    while (!requested_.empty())
+        Drop(requested_.front());
 }
 
 }  // namespace orvanta::pipeline

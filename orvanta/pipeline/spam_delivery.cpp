@@ -7,7 +7,8 @@
 namespace orvanta::pipeline {
 namespace {
 
-bool Store(const std::string& storeDirectory, const std::string& folder, const std::string& path) {
+bool Store(const std::string& storeDirectory, const std::string& folder, const std::string& path)
+{
     // Only the new record is written: a rescan of the whole spam box for every message stored
     // would cost the square of its size; the client's next SELECT reads the folder anyway.
     CIMAPMail store(storeDirectory.c_str());
@@ -17,7 +18,8 @@ bool Store(const std::string& storeDirectory, const std::string& folder, const s
 
 }  // namespace
 
-SpamNotices ProgramSpamNotices() {
+SpamNotices ProgramSpamNotices()
+{
     SpamNotices notices;
     notices.sendWarning = [](const Verdict& verdict, const ExamineSettings& settings) {
         SendWarningMail(verdict.from, verdict.to, settings.selectWarn);
@@ -30,12 +32,15 @@ SpamNotices ProgramSpamNotices() {
 
 Delivery DeliverSpam(const Verdict& verdict, const ExamineSettings& settings, const SpamNotices& notices,
                      const std::string& storeDirectory, const std::string& storeFolder, const std::string& tempPath,
-                     bool fileIntact) {
-    if (settings.useWarn && notices.sendWarning) notices.sendWarning(verdict, settings);
+                     bool fileIntact)
+{
+    if (settings.useWarn && notices.sendWarning)
+        notices.sendWarning(verdict, settings);
 
     const bool deleteAtOnce = verdict.action == 1 || settings.delTerm == 1;
     if (!deleteAtOnce) {
-        if (!fileIntact) return Delivery::StoreFailed;
+        if (!fileIntact)
+            return Delivery::StoreFailed;
         return Store(storeDirectory, storeFolder, tempPath) ? Delivery::Stored : Delivery::StoreFailed;
     }
     // Deleting at once keeps at most the notice, never the message; a notice that cannot be

@@ -10,9 +10,9 @@ namespace orvanta::pipeline {
 
 // What became of a message judged spam.
 enum class Delivery {
-    Stored,        // it is in the store: the server copy may go
-    NothingKept,   // the verdict deletes at once and keeps nothing (or only the notice)
-    StoreFailed,   // it should have been stored and was not: the server copy must stay
+    Stored,       // it is in the store: the server copy may go
+    NothingKept,  // the verdict deletes at once and keeps nothing (or only the notice)
+    StoreFailed,  // it should have been stored and was not: the server copy must stay
 };
 
 // The program's own mails about a spam message. Either may be empty: no warning is sent, and

@@ -9,10 +9,10 @@
 namespace orvanta::pipeline {
 namespace {
 
-std::string WarnPath(const std::string& directory, int number) {
+std::string WarnPath(const std::string& directory, int number)
+{
     return directory + "warn" + std::to_string(number) + ".dat";
 }
-
 
 struct NoticeTexts {
     std::string subject, sender, originalSubject, deletedBy, category, word, description;
@@ -20,7 +20,8 @@ struct NoticeTexts {
 };
 
 // The notice texts are kept in UTF-8 here and written as CP949, the system's code page.
-const NoticeTexts& Texts() {
+const NoticeTexts& Texts()
+{
     static const NoticeTexts texts = [] {
         NoticeTexts t;
         auto c = [](const char* s) { return platform::Utf8ToCp949(s); };
@@ -31,8 +32,10 @@ const NoticeTexts& Texts() {
         t.category = c("\n필터분류 : ");
         t.word = c("단어 : ");
         t.description = c("\n설명 : ");
-        const char* names[7] = {"보낸이\n", "받는이\n", "제목\n", "본문\n", "제목+본문\n", "메시지전체\n", "파일이름\n"};
-        for (int i = 0; i < 7; ++i) t.categories[i] = c(names[i]);
+        const char* names[7] = {"보낸이\n",    "받는이\n",     "제목\n",    "본문\n",
+                                "제목+본문\n", "메시지전체\n", "파일이름\n"};
+        for (int i = 0; i < 7; ++i)
+            t.categories[i] = c(names[i]);
         return t;
     }();
     return texts;
@@ -43,15 +46,18 @@ std::string Field(const char* data, size_t size) { return std::string(data, strn
 
 }  // namespace
 
-std::array<std::string, 3>& WarningTexts() {
+std::array<std::string, 3>& WarningTexts()
+{
     static std::array<std::string, 3> texts;
     return texts;
 }
 
-void LoadWarningTexts(const std::string& directory) {
+void LoadWarningTexts(const std::string& directory)
+{
     for (int n = 1; n <= 3; ++n) {
         std::ifstream in(WarnPath(directory, n), std::ios::binary);
-        if (!in) return;
+        if (!in)
+            return;
         std::string& text = WarningTexts()[n - 1];
         text.clear();
         char piece[100];
@@ -63,17 +69,20 @@ void LoadWarningTexts(const std::string& directory) {
     }
 }
 
-void SaveWarningTexts(const std::string& directory) {
+void SaveWarningTexts(const std::string& directory)
+{
     for (int n = 1; n <= 3; ++n) {
         std::ofstream out(WarnPath(directory, n), std::ios::binary | std::ios::trunc);
-        if (!out) return;
+        if (!out)
+            return;
         const std::string& text = WarningTexts()[n - 1];
         out.write(text.data(), static_cast<std::streamsize>(strnlen(text.c_str(), text.size())));
     }
 }
 
 bool WriteDeletionNotice(const std::string& path, const std::string& sender, const std::string& /*recipient*/,
-                         const std::string& subject, const SPAM_FILTER& rule) {
+                         const std::string& subject, const SPAM_FILTER& rule)
+{
     const NoticeTexts& t = Texts();
     const std::string dashes(47, '-');
     std::string text;
@@ -86,18 +95,21 @@ bool WriteDeletionNotice(const std::string& path, const std::string& sender, con
     text += "\n\n" + dashes;
     text += t.deletedBy;
     text += t.category;
-    if (rule.property < t.categories.size()) text += t.categories[rule.property];
+    if (rule.property < t.categories.size())
+        text += t.categories[rule.property];
     text += t.word + Field(rule.word, sizeof rule.word);
     text += t.description + Field(rule.description, sizeof rule.description);
 
     std::string crlf;
     crlf.reserve(text.size() + 64);
     for (char ch : text) {
-        if (ch == '\n') crlf += '\r';
+        if (ch == '\n')
+            crlf += '\r';
         crlf += ch;
     }
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    if (!out)
+        return false;
     out.write(crlf.data(), static_cast<std::streamsize>(crlf.size()));
     out.close();
     return static_cast<bool>(out);

@@ -19,8 +19,8 @@ bool SendWarningMail(const std::string& sender, const std::string& recipient, in
 // message below, QUIT. Each command waits for its reply; a negative one ends the dialogue.
 // Before HELO an EHLO settles TLS as the SMTP proxy does (implicit on 465, else STARTTLS when
 // offered, plain text only when none is offered and TLS_REQUIRED is 0); a TLS failure is logged.
-bool SendWarningMailTo(const std::string& server, int port, const std::string& sender,
-                       const std::string& recipient, const std::string& text);
+bool SendWarningMailTo(const std::string& server, int port, const std::string& sender, const std::string& recipient,
+                       const std::string& text);
 
 // The message as it goes out after DATA, without the closing ".": three header lines, an
 // empty line, the text with every line that begins with "." given a second one, CR LF.

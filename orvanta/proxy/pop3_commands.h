@@ -43,10 +43,10 @@ const char* ReplyBeforeLogin(std::string_view line);
 // What the command loop does with one complete client line.
 struct CommandAction {
     enum Kind {
-        Forward,   // send `text` to the server
-        Pass,      // send `text` to the server; a PASS reply is now pending
-        Quit,      // send `text` to the server and end the command loop
-        Reply,     // answer the client with `replyLines` (each gets CR LF)
+        Forward,  // send `text` to the server
+        Pass,     // send `text` to the server; a PASS reply is now pending
+        Quit,     // send `text` to the server and end the command loop
+        Reply,    // answer the client with `replyLines` (each gets CR LF)
     };
     Kind kind = Forward;
     std::string text;

@@ -22,75 +22,93 @@ namespace text = orvanta::text;
 namespace {
 
 constexpr const char* kGreeting = "+OK Orvanta POP3-Proxy Server ready.";
-constexpr int kFirstLineSize = 1000;   // first line, server greeting, USER reply: 999 bytes
-constexpr int kLineSize = 2048;        // command loop and relay: 2047 bytes a read
+constexpr int kFirstLineSize = 1000;  // first line, server greeting, USER reply: 999 bytes
+constexpr int kLineSize = 2048;       // command loop and relay: 2047 bytes a read
 // Relayed lines are gathered and sent in one write per reply (or per this many bytes),
 // instead of two writes for every line of a long message.
 constexpr size_t kRelayFlushBytes = 64 * 1024;
 constexpr size_t kRelayBufferSize = 64 * 1024;
-constexpr int kQuitReplyWaitMs = 60000;   // the server's answer to QUIT, deletions committed
+constexpr int kQuitReplyWaitMs = 60000;  // the server's answer to QUIT, deletions committed
 // A client line longer than this (POP3 commands are short) ends the session.
 constexpr size_t kMaxClientLine = 1024 * 1024;
-constexpr int kRelayEndWaitMs = 10000;   // the relay thread after the session is cut
+constexpr int kRelayEndWaitMs = 10000;  // the relay thread after the session is cut
 
 }  // namespace
 
 CPop3Proxy::CPop3Proxy(platform::HWND mainWindow, Examiner examiner, CDebug* debugListener)
-    : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(std::move(examiner)) {}
+    : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(std::move(examiner))
+{
+}
 
 CPop3Proxy::~CPop3Proxy() { Terminate(); }
 
 void CPop3Proxy::SetDataDirectory(const std::string& directory) { dataDirectory_ = directory; }
 
-int CPop3Proxy::ServerNumber(int n) const {
+int CPop3Proxy::ServerNumber(int n) const
+{
     std::lock_guard guard(listLock_);
     return ::ServerNumber(list_, n);
 }
 
-void CPop3Proxy::SendToClient(const char* data, size_t length) {
+void CPop3Proxy::SendToClient(const char* data, size_t length)
+{
     std::lock_guard guard(clientWriteLock_);
-    if (client_ && length > 0) client_->Write(data, static_cast<int>(length));
+    if (client_ && length > 0)
+        client_->Write(data, static_cast<int>(length));
 }
 
-void CPop3Proxy::SendLineToClient(const std::string& line) {
+void CPop3Proxy::SendLineToClient(const std::string& line)
+{
     std::string out = line + "\r\n";
     SendToClient(out.data(), out.size());
 }
 
-void CPop3Proxy::SendToServer(const std::string& line) {
+void CPop3Proxy::SendToServer(const std::string& line)
+{
     // The line goes out whole, NUL bytes included, with its CR LF.
-    if (CClientSocket* server = pop3_->GetConnection()) server->SendLine(line.data(), static_cast<int>(line.size()));
+    if (CClientSocket* server = pop3_->GetConnection())
+        server->SendLine(line.data(), static_cast<int>(line.size()));
 }
 
-void CPop3Proxy::WaitForExamination() {
+void CPop3Proxy::WaitForExamination()
+{
     std::unique_lock guard(stateLock_);
     stateChanged_.wait(guard, [this] { return !examining_; });
 }
 
-void CPop3Proxy::CloseServer() {
+void CPop3Proxy::CloseServer()
+{
     std::lock_guard guard(stateLock_);
-    if (!serverOpen_) return;
+    if (!serverOpen_)
+        return;
     serverOpen_ = false;
     pop3_->Close();
     pop3_->Pop3UnInit();
 }
 
-bool CPop3Proxy::WaitRelay(int ms) {
+bool CPop3Proxy::WaitRelay(int ms)
+{
     std::unique_lock guard(stateLock_);
     return stateChanged_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return relayDone_; });
 }
 
-void CPop3Proxy::JoinRelay() {
-    if (relay_.joinable()) relay_.join();
+void CPop3Proxy::JoinRelay()
+{
+    if (relay_.joinable())
+        relay_.join();
 }
 
-void CPop3Proxy::AbortSession() {
+void CPop3Proxy::AbortSession()
+{
     std::lock_guard guard(stateLock_);
-    if (clientSocket_ >= 0) ::shutdown(clientSocket_, SHUT_RDWR);
-    if (serverOpen_) pop3_->ShutdownConnection();
+    if (clientSocket_ >= 0)
+        ::shutdown(clientSocket_, SHUT_RDWR);
+    if (serverOpen_)
+        pop3_->ShutdownConnection();
 }
 
-void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
+void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
+{
     {
         std::lock_guard guard(listLock_);
         list_.clear();
@@ -112,7 +130,8 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
     // STLS before they log in; those are answered here and the log-in line is read next.
     for (int asked = 0; asked <= pop3proxy::kMaxLinesBeforeLogin; ++asked) {
         int n = client.ReadLine(line.data(), kFirstLineSize);
-        if (n < 0 || !client.LastLineEnded()) break;
+        if (n < 0 || !client.LastLineEnded())
+            break;
         std::string_view first(line.data(), static_cast<size_t>(n));
         const char* reply = asked < pop3proxy::kMaxLinesBeforeLogin ? pop3proxy::ReplyBeforeLogin(first) : nullptr;
         if (reply) {
@@ -122,7 +141,8 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
         haveTarget = pop3proxy::ParseLoginLine(first, &target);
         break;
     }
-    if (!haveTarget) orvanta::LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");
+    if (!haveTarget)
+        orvanta::LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");
 
     if (haveTarget) {
         pop3_->Pop3Init();
@@ -150,8 +170,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
             case TlsResult::UpgradeFailed:
                 orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
                 break;
-            default:
-                orvanta::LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
+            default: orvanta::LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
             }
         } else if (connected == ConnectResult::TlsFailed) {
             orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
@@ -194,7 +213,8 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
     // Cut whatever is left: a relay thread still running gets failed reads at once.
     AbortSession();
     if (relay_.joinable()) {
-        if (!WaitRelay(kRelayEndWaitMs)) AbortSession();
+        if (!WaitRelay(kRelayEndWaitMs))
+            AbortSession();
         JoinRelay();
     }
     CloseServer();
@@ -209,12 +229,14 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket) {
     Log(text::Get(Id::ConnectionClosed));
 }
 
-void CPop3Proxy::CommandLoop(CClientSocket& client) {
+void CPop3Proxy::CommandLoop(CClientSocket& client)
+{
     std::vector<char> buffer(kLineSize);
     bool quitSent = false;
     for (;;) {
         int n = client.ReadLine(buffer.data(), kLineSize);
-        if (n < 0) break;
+        if (n < 0)
+            break;
         std::string line(buffer.data(), static_cast<size_t>(n));
         bool ended = client.LastLineEnded();
         WaitForExamination();
@@ -225,11 +247,13 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             std::string whole = line;
             while (!ended && whole.size() <= kMaxClientLine) {
                 n = client.ReadLine(buffer.data(), kLineSize);
-                if (n < 0) break;
+                if (n < 0)
+                    break;
                 whole.append(buffer.data(), static_cast<size_t>(n));
                 ended = client.LastLineEnded();
             }
-            if (!ended) break;
+            if (!ended)
+                break;
             SendToServer(whole);
             continue;
         }
@@ -242,12 +266,14 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
         switch (action.kind) {
         case pop3proxy::CommandAction::Reply: {
             std::string out;
-            for (const std::string& reply : action.replyLines) out += reply + "\r\n";
+            for (const std::string& reply : action.replyLines)
+                out += reply + "\r\n";
             SendToClient(out.data(), out.size());
             break;
         }
         case pop3proxy::CommandAction::Pass:
-            if (!loggedIn_.load()) passPending_.store(true);
+            if (!loggedIn_.load())
+                passPending_.store(true);
             SendToServer(action.text);
             break;
         case pop3proxy::CommandAction::Quit:
@@ -255,11 +281,13 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
             quitSent = true;
             break;
         case pop3proxy::CommandAction::Forward:
-            if (pop3proxy::IsCapaLine(line)) capaForwarded_.fetch_add(1);
+            if (pop3proxy::IsCapaLine(line))
+                capaForwarded_.fetch_add(1);
             SendToServer(action.text);
             break;
         }
-        if (quitSent) break;
+        if (quitSent)
+            break;
     }
     if (!quitSent) {
         WaitForExamination();
@@ -267,7 +295,8 @@ void CPop3Proxy::CommandLoop(CClientSocket& client) {
     }
 }
 
-void CPop3Proxy::AnswerPass() {
+void CPop3Proxy::AnswerPass()
+{
     {
         std::lock_guard guard(stateLock_);
         examining_ = true;
@@ -288,19 +317,22 @@ void CPop3Proxy::AnswerPass() {
     stateChanged_.notify_all();
 }
 
-void CPop3Proxy::RelayThread() {
+void CPop3Proxy::RelayThread()
+{
     std::vector<char> buffer(kRelayBufferSize);
     std::string out;
     bool atLineStart = true;
-    bool swallowing = false;     // the rest of the server's "+OK" to PASS, not forwarded
-    bool cutAfterCRPending = false;   // the last raw receive ended with a CR
+    bool swallowing = false;         // the rest of the server's "+OK" to PASS, not forwarded
+    bool cutAfterCRPending = false;  // the last raw receive ended with a CR
     CClientSocket* server = pop3_->GetConnection();
     int serverSocket = server ? server->GetSocket() : -1;
     pop3proxy::CapaReplyFilter capa;
     std::string filtered;
     auto relay = [&](const char* data, size_t length) {
-        if (int asked = capaForwarded_.exchange(0)) capa.Expect(asked);
-        if (capa.Idle()) return SendToClient(data, length);
+        if (int asked = capaForwarded_.exchange(0))
+            capa.Expect(asked);
+        if (capa.Idle())
+            return SendToClient(data, length);
         filtered.clear();
         capa.Pass(std::string_view(data, length), filtered);
         SendToClient(filtered.data(), filtered.size());
@@ -318,12 +350,14 @@ void CPop3Proxy::RelayThread() {
         const bool loggedIn = loggedIn_.load();
         if (!loggedIn && !passPending_.load() && serverSocket >= 0 && server->Pending() == 0) {
             pollfd p{serverSocket, POLLIN, 0};
-            if (::poll(&p, 1, -1) < 0 && errno == EINTR) continue;
+            if (::poll(&p, 1, -1) < 0 && errno == EINTR)
+                continue;
         }
         if (!passPending_.load() && (atLineStart || loggedIn)) {
-            flush();   // what the line reader gathered goes first
+            flush();  // what the line reader gathered goes first
             int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
-            if (n <= 0) break;
+            if (n <= 0)
+                break;
             relay(buffer.data(), static_cast<size_t>(n));
             // A receive that ended inside a line: its rest goes through the line reader, so a
             // PASS reply is only ever looked for at the start of a line.
@@ -333,7 +367,8 @@ void CPop3Proxy::RelayThread() {
         }
 
         int n = pop3_->ReadLine(buffer.data(), kLineSize);
-        if (n < 0) break;
+        if (n < 0)
+            break;
         bool ended = pop3_->LastLineEnded();
         bool cutAfterCR = cutAfterCRPending;
         cutAfterCRPending = false;
@@ -356,10 +391,12 @@ void CPop3Proxy::RelayThread() {
         if (!swallowing) {
             out.append(piece, static_cast<size_t>(n));
             // A receive that stopped between CR and LF already passed the CR on.
-            if (ended) out.append(cutAfterCR && n == 0 ? "\n" : "\r\n");
+            if (ended)
+                out.append(cutAfterCR && n == 0 ? "\n" : "\r\n");
             // Send before the next read could wait for the server, so nothing the client
             // needs is held back.
-            if (out.size() >= kRelayFlushBytes || pop3_->Pending() == 0) flush();
+            if (out.size() >= kRelayFlushBytes || pop3_->Pending() == 0)
+                flush();
         }
         atLineStart = ended;
     }
@@ -371,7 +408,8 @@ void CPop3Proxy::RelayThread() {
     {
         std::lock_guard guard(stateLock_);
         // Wakes the session thread's read; the session closes the connection itself.
-        if (clientSocket_ >= 0) ::shutdown(clientSocket_, SHUT_RDWR);
+        if (clientSocket_ >= 0)
+            ::shutdown(clientSocket_, SHUT_RDWR);
         relayDone_ = true;
         examining_ = false;
     }

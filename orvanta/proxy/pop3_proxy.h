@@ -73,12 +73,12 @@ private:
     // CAPA lines forwarded whose answers the relay thread has not started filtering yet.
     std::atomic<int> capaForwarded_{0};
 
-    std::mutex stateLock_;            // guards the fields below
+    std::mutex stateLock_;  // guards the fields below
     std::condition_variable stateChanged_;
     bool examining_ = false;
     bool relayDone_ = true;
     bool serverOpen_ = false;
-    CClientSocket* client_ = nullptr; // the session's client connection
+    CClientSocket* client_ = nullptr;  // the session's client connection
     int clientSocket_ = -1;
 
     std::mutex clientWriteLock_;

@@ -11,20 +11,24 @@ namespace text = orvanta::text;
 
 CProxyBase::CProxyBase(platform::HWND mainWindow) : mainWindow_(mainWindow) {}
 
-CProxyBase::~CProxyBase() {
+CProxyBase::~CProxyBase()
+{
     // Derived classes call Terminate() in their destructors, while their members still
     // exist; this only catches a thread that was left behind.
-    if (thread_.joinable()) thread_.join();
+    if (thread_.joinable())
+        thread_.join();
 }
 
 void CProxyBase::Log(const std::string& cp949) const { orvanta::LogText(cp949); }
 
-bool CProxyBase::InitSockets() {
+bool CProxyBase::InitSockets()
+{
     running_.store(false);
     return true;
 }
 
-bool CProxyBase::Start(const char* host, int port) {
+bool CProxyBase::Start(const char* host, int port)
+{
     lastListenResult_ = 0;
     if (running_.load()) {
         Log(text::Get(Id::ServerAlreadyRunning));
@@ -67,34 +71,44 @@ bool CProxyBase::Start(const char* host, int port) {
     return true;
 }
 
-void CProxyBase::Stop() {
-    if (!running_.exchange(false)) return;
+void CProxyBase::Stop()
+{
+    if (!running_.exchange(false))
+        return;
     listener_.Close();
     Log(text::Get(Id::ServerStopped));
 }
 
-bool CProxyBase::WaitListener(int ms) {
+bool CProxyBase::WaitListener(int ms)
+{
     std::unique_lock guard(threadLock_);
     return threadEnded_.wait_for(guard, std::chrono::milliseconds(ms), [this] { return threadDone_; });
 }
 
-bool CProxyBase::StopAndWait() {
+bool CProxyBase::StopAndWait()
+{
     Stop();
-    if (!thread_.joinable()) return true;
-    if (!WaitListener(10000)) return false;
+    if (!thread_.joinable())
+        return true;
+    if (!WaitListener(10000))
+        return false;
     thread_.join();
     return true;
 }
 
-void CProxyBase::Terminate() {
+void CProxyBase::Terminate()
+{
     Stop();
     listener_.Close();
-    if (!thread_.joinable()) return;
-    while (!WaitListener(100)) AbortSession();
+    if (!thread_.joinable())
+        return;
+    while (!WaitListener(100))
+        AbortSession();
     thread_.join();
 }
 
-void CProxyBase::ListenerThread() {
+void CProxyBase::ListenerThread()
+{
     for (;;) {
         client_.reset();
         int clientSocket = -1;

@@ -58,7 +58,7 @@ private:
     std::atomic<bool> serving_{false};
     int lastListenResult_ = 0;
 
-    std::unique_ptr<CClientSocket> client_;   // the current client connection
+    std::unique_ptr<CClientSocket> client_;  // the current client connection
     std::thread thread_;
     std::mutex threadLock_;
     std::condition_variable threadEnded_;

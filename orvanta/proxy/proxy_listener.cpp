@@ -11,11 +11,13 @@
 
 CProxyListener::~CProxyListener() { Close(); }
 
-int CProxyListener::Listen(const char* host, int port) {
+int CProxyListener::Listen(const char* host, int port)
+{
     host_ = host ? std::string(host).substr(0, 100) : std::string();
     port_ = port;
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (s < 0) return ListenResult::NoSocket;
+    if (s < 0)
+        return ListenResult::NoSocket;
     // Lets the port be taken again right after a stop while old connections linger in
     // TIME_WAIT; a port held by another listener still fails to bind.
     int on = 1;
@@ -37,30 +39,35 @@ int CProxyListener::Listen(const char* host, int port) {
     return ListenResult::Listening;
 }
 
-std::unique_ptr<CClientSocket> CProxyListener::Accept(int* acceptedSocket) {
+std::unique_ptr<CClientSocket> CProxyListener::Accept(int* acceptedSocket)
+{
     for (;;) {
         int s = socket_.load();
-        if (s < 0 || !listening_.load()) return nullptr;
+        if (s < 0 || !listening_.load())
+            return nullptr;
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         int c = ::accept4(s, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
         if (c < 0) {
             // A signal or a connection reset before it was taken is no reason to stop.
-            if ((errno == EINTR || errno == ECONNABORTED) && listening_.load()) continue;
+            if ((errno == EINTR || errno == ECONNABORTED) && listening_.load())
+                continue;
             return nullptr;
         }
         int on = 1;
-        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);   // replies go out whole, at once
-        if (acceptedSocket) *acceptedSocket = c;
+        ::setsockopt(c, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);  // replies go out whole, at once
+        if (acceptedSocket)
+            *acceptedSocket = c;
         return std::make_unique<CClientSocket>(c, peer, kClientCapacity);
     }
 }
 
-void CProxyListener::Close() {
+void CProxyListener::Close()
+{
     listening_.store(false);
     int s = socket_.exchange(-1);
     if (s >= 0) {
-        ::shutdown(s, SHUT_RDWR);   // wakes accept() in the listener thread
+        ::shutdown(s, SHUT_RDWR);  // wakes accept() in the listener thread
         ::close(s);
     }
 }

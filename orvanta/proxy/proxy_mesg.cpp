@@ -2,7 +2,8 @@
 
 #include <cstring>
 
-PROXY_MESG MakeProxyMesg(int number, int size, const char* uid) {
+PROXY_MESG MakeProxyMesg(int number, int size, const char* uid)
+{
     PROXY_MESG m;
     m.number = number;
     m.size = size;
@@ -13,7 +14,9 @@ PROXY_MESG MakeProxyMesg(int number, int size, const char* uid) {
     return m;
 }
 
-int ServerNumber(const ProxyMesgList& list, int n) {
-    if (n < 1 || static_cast<size_t>(n) > list.size()) return 0;
+int ServerNumber(const ProxyMesgList& list, int n)
+{
+    if (n < 1 || static_cast<size_t>(n) > list.size())
+        return 0;
     return list[static_cast<size_t>(n) - 1].number;
 }

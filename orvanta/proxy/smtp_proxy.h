@@ -55,9 +55,9 @@ private:
 
     ServerChooser chooser_;
     CClientSocket server_{kServerCapacity};
-    int lastCode_ = 0;   // number of the last reply ReadReply read
+    int lastCode_ = 0;  // number of the last reply ReadReply read
 
-    std::mutex sessionLock_;   // guards the two fields below (AbortSession from another thread)
+    std::mutex sessionLock_;  // guards the two fields below (AbortSession from another thread)
     CClientSocket* client_ = nullptr;
     int clientSocket_ = -1;
 };

@@ -31,17 +31,17 @@ bool ReadWhole(CClientSocket& s, std::string* line, int size = 2048)
     }
 }
 
-} // namespace
+}  // namespace
 
 TEST(ClientSocket, LineEndsAndEmptyLinesAcrossReceives)
 {
     LoopbackServer server;
     server.Serve([](Peer& p) {
-        p.SendAndPause("\r\n");                 // empty line at the very start of the buffer
+        p.SendAndPause("\r\n");  // empty line at the very start of the buffer
         p.SendAndPause("abc\r\nab");
-        p.SendAndPause("c\n");                  // a line that crosses two receives
+        p.SendAndPause("c\n");  // a line that crosses two receives
         p.SendAndPause("abc\r\r\n");
-        p.SendAndPause("a\rb\r\n\r\nlast");     // CR inside a line stays; empty line; unfinished
+        p.SendAndPause("a\rb\r\n\r\nlast");  // CR inside a line stays; empty line; unfinished
     });
     CClientSocket s(40960);
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
@@ -68,7 +68,10 @@ TEST(ClientSocket, LongLineComesBackInPieces)
     std::string line(3000, 'x');
     for (size_t i = 0; i < line.size(); ++i)
         line[i] = static_cast<char>('a' + i % 26);
-    server.Serve([&](Peer& p) { p.Send(line + "\r\nnext\r\n"); p.RecvAll(2000); });
+    server.Serve([&](Peer& p) {
+        p.Send(line + "\r\nnext\r\n");
+        p.RecvAll(2000);
+    });
     CClientSocket s(40960);
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
     std::vector<char> buf(2048);
@@ -89,7 +92,10 @@ TEST(ClientSocket, LineFillingTheWholeBufferIsHandedOutWithoutEnd)
     // Capacity 16: a 40-byte line never fits; it comes in buffer-sized pieces.
     LoopbackServer server;
     std::string line = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
-    server.Serve([&](Peer& p) { p.Send(line + "\r\nok\r\n"); p.RecvAll(2000); });
+    server.Serve([&](Peer& p) {
+        p.Send(line + "\r\nok\r\n");
+        p.RecvAll(2000);
+    });
     CClientSocket s(16);
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
     char buf[100];
@@ -194,16 +200,16 @@ TEST(ClientSocket, SendLineAndWrite)
     CClientSocket s(1000);
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
     EXPECT_TRUE(s.SendLine("USER alice", 10));
-    EXPECT_TRUE(s.SendLine("ignored", 0));     // length 0: only the line end
+    EXPECT_TRUE(s.SendLine("ignored", 0));  // length 0: only the line end
     EXPECT_TRUE(s.Write("raw", 3));
     EXPECT_TRUE(s.Write("none", 0));
-    EXPECT_TRUE(s.SendLine("PASS x", 4));      // only the given length
+    EXPECT_TRUE(s.SendLine("PASS x", 4));  // only the given length
     s.Close();
     EXPECT_FALSE(s.IsConnected());
-    s.Close();                                 // twice is harmless
+    s.Close();  // twice is harmless
     server.Join();
     EXPECT_EQ(got, "USER alice\r\n\r\nrawPASS\r\n");
-    EXPECT_FALSE(s.SendLine("late", 4));       // a closed connection reports the failure
+    EXPECT_FALSE(s.SendLine("late", 4));  // a closed connection reports the failure
 }
 
 TEST(ClientSocket, WritesFromTwoThreadsNeverInterleave)
@@ -279,7 +285,10 @@ TEST(ClientSocket, ConnectFailures)
 TEST(ClientSocket, ConnectsByNameAndReconnects)
 {
     LoopbackServer server;
-    server.Serve([](Peer& p) { p.Send("+OK first\r\nleft over\r\n"); p.RecvAll(2000); });
+    server.Serve([](Peer& p) {
+        p.Send("+OK first\r\nleft over\r\n");
+        p.RecvAll(2000);
+    });
     CClientSocket s(1000);
     ASSERT_EQ(s.Connect("localhost", server.port()), 1);
     std::string line;
@@ -287,7 +296,10 @@ TEST(ClientSocket, ConnectsByNameAndReconnects)
     EXPECT_EQ(line, "+OK first");
     // A second Connect drops the old connection and any bytes it left.
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
-    server.Serve([](Peer& p) { p.Send("+OK second\r\n"); p.RecvAll(2000); });
+    server.Serve([](Peer& p) {
+        p.Send("+OK second\r\n");
+        p.RecvAll(2000);
+    });
     ASSERT_TRUE(ReadWhole(s, &line));
     EXPECT_EQ(line, "+OK second");
 }
@@ -336,7 +348,9 @@ TEST(ClientSocket, AcceptedConnectionsAndLocalPeer)
     ASSERT_EQ(client.Connect("127.0.0.1", server.port()), 1);
     c = server.AcceptOne(5000, &peer);
     ASSERT_GE(c, 0);
-    { CClientSocket gone(c, peer, 100); }
+    {
+        CClientSocket gone(c, peer, 100);
+    }
     EXPECT_EQ(client.ReadLine(&byte, 1), -1);
 }
 
@@ -364,7 +378,7 @@ TEST(ClientSocket, CloseWakesASendBlockedOnAPeerThatDoesNotRead)
     ASSERT_EQ(s.Connect("127.0.0.1", server.port()), 1);
     peer = server.AcceptOne(5000);
     ASSERT_GE(peer, 0);
-    std::string big(32 << 20, 'x');   // far more than the socket buffers hold
+    std::string big(32 << 20, 'x');  // far more than the socket buffers hold
     bool sent = true;
     std::thread writer([&] { sent = s.Write(big.data(), static_cast<int>(big.size())); });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

@@ -48,16 +48,13 @@ void StlsServer(tlstest::Conn& c)
 
 class ClientSocketTls : public ::testing::Test {
 protected:
-    ClientSocketTls()
-    {
-        tlstest::MakeCert(leaf, "localhost", "DNS:localhost,IP:127.0.0.1", &pki.ca, false);
-    }
+    ClientSocketTls() { tlstest::MakeCert(leaf, "localhost", "DNS:localhost,IP:127.0.0.1", &pki.ca, false); }
     tlstest::Pki pki;
     tlstest::CaFileEnv env{pki.caFile};
     tlstest::Cert leaf;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(ClientSocketTls, ImplicitTlsCarriesLinesPiecesAndRawBytes)
 {

@@ -188,4 +188,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace testing_peer
+}  // namespace testing_peer

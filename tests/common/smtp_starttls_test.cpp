@@ -49,8 +49,8 @@ public:
         posix_spawn_file_actions_addclose(&actions, out[0]);
         std::string script = std::string(ORVANTA_SOURCE_DIR) + "/tests/common/smtp_tls_peer.py";
         std::string portText = std::to_string(port);
-        const char* argv[] = {"/usr/bin/python3", script.c_str(), host.c_str(), portText.c_str(), mode,
-                              cert.c_str(), key.c_str(), outdir.c_str(), nullptr};
+        const char* argv[] = {"/usr/bin/python3", script.c_str(), host.c_str(),   portText.c_str(), mode,
+                              cert.c_str(),       key.c_str(),    outdir.c_str(), nullptr};
         if (posix_spawn(&pid_, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
@@ -119,10 +119,7 @@ int Command(CClientSocket& s, const std::string& line)
 
 class SmtpTls : public ::testing::Test {
 protected:
-    SmtpTls()
-    {
-        std::filesystem::create_directories(out);
-    }
+    SmtpTls() { std::filesystem::create_directories(out); }
     // Certificate for `host`, key and certificate files for the server.
     void Certificate(const std::string& host)
     {
@@ -155,7 +152,7 @@ protected:
     std::string certFile, keyFile;
 };
 
-} // namespace
+}  // namespace
 
 TEST(SmtpStartTlsText, OfferAndRemovalOfTheStartTlsLine)
 {
@@ -163,7 +160,8 @@ TEST(SmtpStartTlsText, OfferAndRemovalOfTheStartTlsLine)
     EXPECT_TRUE(smtptls::OffersStartTls("250-mail.example.org\r\n250 STARTTLS\r\n"));
     EXPECT_FALSE(smtptls::OffersStartTls("250-mail.example.org\r\n250-X-STARTTLS\r\n250 STARTTLSX\r\n"));
     EXPECT_FALSE(smtptls::OffersStartTls("502 EHLO not here\r\n"));
-    EXPECT_EQ(smtptls::WithoutStartTls("250-mail\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"), "250-mail\r\n250 AUTH PLAIN\r\n");
+    EXPECT_EQ(smtptls::WithoutStartTls("250-mail\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"),
+              "250-mail\r\n250 AUTH PLAIN\r\n");
     // The line left last ends the reply.
     EXPECT_EQ(smtptls::WithoutStartTls("250-mail\r\n250-SIZE 100\r\n250 STARTTLS\r\n"), "250-mail\r\n250 SIZE 100\r\n");
     EXPECT_EQ(smtptls::WithoutStartTls("250 mail\r\n"), "250 mail\r\n");
@@ -211,7 +209,7 @@ TEST(SmtpReplyRead, WholeRepliesAndEndlessOnes)
     ASSERT_TRUE(smtptls::ReadReply(s, &wire, &code));
     EXPECT_EQ(wire, "250-mail.example.org\r\n250-SIZE 10\r\n250 AUTH PLAIN\r\n");
     EXPECT_EQ(code, 250);
-    ASSERT_TRUE(smtpreply::ReadReply(s, 16, nullptr, &code));   // the code alone ends a reply
+    ASSERT_TRUE(smtpreply::ReadReply(s, 16, nullptr, &code));  // the code alone ends a reply
     EXPECT_EQ(code, 354);
     EXPECT_FALSE(smtptls::ReadReply(s, &wire, &code));
     s.Close();
@@ -234,7 +232,7 @@ TEST_F(SmtpTls, StartTlsWithAioSmtpdThenAuthInsideTls)
     EXPECT_TRUE(s.IsTls());
     EXPECT_EQ(code, 250);
     EXPECT_EQ(wire.find("STARTTLS"), std::string::npos) << wire;
-    EXPECT_NE(wire.find("AUTH"), std::string::npos) << wire;   // offered only inside TLS
+    EXPECT_NE(wire.find("AUTH"), std::string::npos) << wire;  // offered only inside TLS
     SendMail(s);
 }
 
@@ -271,19 +269,32 @@ TEST_F(SmtpTls, RefusalsAndServersWithoutTls)
         bool required;
         int result;
         const char* failure;
-        std::vector<std::string> received;   // by the server, in order
-        bool hangUp = false;                  // the server closes right after its EHLO reply
+        std::vector<std::string> received;  // by the server, in order
+        bool hangUp = false;                // the server closes right after its EHLO reply
     } cases[] = {
-        {"250-mail\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n", "454 4.7.0 not now\r\n", false, smtptls::kTlsFailed,
-         "the server offered STARTTLS but refused it: 454 4.7.0 not now", {"EHLO me", "STARTTLS"}},
+        {"250-mail\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n",
+         "454 4.7.0 not now\r\n",
+         false,
+         smtptls::kTlsFailed,
+         "the server offered STARTTLS but refused it: 454 4.7.0 not now",
+         {"EHLO me", "STARTTLS"}},
         {"250-mail\r\n250 AUTH PLAIN\r\n", "", true, smtptls::kNoTls, "the server offers no TLS", {"EHLO me"}},
         {"250-mail\r\n250 AUTH PLAIN\r\n", "", false, smtptls::kReady, "", {"EHLO me", "NOOP"}},
         // A reply behind the 220, sent before TLS began, is never read as protected.
-        {"250-mail\r\n250 STARTTLS\r\n", "220 go\r\n250 injected\r\n", false, smtptls::kTlsFailed,
-         "the server sent more than its answer before TLS began", {"EHLO me", "STARTTLS"}},
+        {"250-mail\r\n250 STARTTLS\r\n",
+         "220 go\r\n250 injected\r\n",
+         false,
+         smtptls::kTlsFailed,
+         "the server sent more than its answer before TLS began",
+         {"EHLO me", "STARTTLS"}},
         // Half a reply, then nothing: whether TLS was on offer is unknown, so nothing more is sent.
-        {"250-mail\r\n250-STARTTLS\r\n", "", false, smtptls::kBroken, "the server went away after EHLO",
-         {"EHLO me"}, true},
+        {"250-mail\r\n250-STARTTLS\r\n",
+         "",
+         false,
+         smtptls::kBroken,
+         "the server went away after EHLO",
+         {"EHLO me"},
+         true},
     };
     for (const Case& c : cases) {
         std::vector<std::string> received;

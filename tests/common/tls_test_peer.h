@@ -25,7 +25,8 @@ namespace tlstest {
 
 inline EVP_PKEY* NewKey() { return EVP_EC_gen("P-256"); }
 
-inline void AddExt(X509* cert, X509* issuer, int nid, const char* value) {
+inline void AddExt(X509* cert, X509* issuer, int nid, const char* value)
+{
     X509V3_CTX ctx;
     X509V3_set_ctx_nodb(&ctx);
     X509V3_set_ctx(&ctx, issuer, cert, nullptr, nullptr, 0);
@@ -41,7 +42,8 @@ struct Cert {
     Cert() = default;
     Cert(const Cert&) = delete;
     Cert& operator=(const Cert&) = delete;
-    ~Cert() {
+    ~Cert()
+    {
         X509_free(cert);
         EVP_PKEY_free(key);
     }
@@ -49,7 +51,8 @@ struct Cert {
 
 // `san` like "DNS:localhost,IP:127.0.0.1"; validity from now + fromDays to now + toDays.
 inline void MakeCert(Cert& out, const char* cn, const char* san, const Cert* issuer, bool ca, long fromDays = -1,
-                     long toDays = 30) {
+                     long toDays = 30)
+{
     static long serial = 1000;
     out.key = NewKey();
     out.cert = X509_new();
@@ -67,19 +70,22 @@ inline void MakeCert(Cert& out, const char* cn, const char* san, const Cert* iss
         AddExt(out.cert, issuerCert, NID_key_usage, "critical,keyCertSign,cRLSign");
     } else {
         AddExt(out.cert, issuerCert, NID_basic_constraints, "CA:FALSE");
-        if (san) AddExt(out.cert, issuerCert, NID_subject_alt_name, san);
+        if (san)
+            AddExt(out.cert, issuerCert, NID_subject_alt_name, san);
     }
     AddExt(out.cert, issuerCert, NID_subject_key_identifier, "hash");
     X509_sign(out.cert, issuer ? issuer->key : out.key, EVP_sha256());
 }
 
-inline void WritePem(const Cert& c, const std::string& path) {
+inline void WritePem(const Cert& c, const std::string& path)
+{
     FILE* f = std::fopen(path.c_str(), "w");
     PEM_write_X509(f, c.cert);
     std::fclose(f);
 }
 
-inline void WriteKeyPem(const Cert& c, const std::string& path) {
+inline void WriteKeyPem(const Cert& c, const std::string& path)
+{
     FILE* f = std::fopen(path.c_str(), "w");
     PEM_write_PrivateKey(f, c.key, nullptr, nullptr, 0, nullptr, nullptr);
     std::fclose(f);
@@ -89,10 +95,11 @@ inline void WriteKeyPem(const Cert& c, const std::string& path) {
 struct Pki {
     std::filesystem::path dir;
     Cert ca;
-    Cert otherCa;   // not trusted: certificates it issues have an unknown issuer
+    Cert otherCa;  // not trusted: certificates it issues have an unknown issuer
     std::string caFile;
 
-    Pki() {
+    Pki()
+    {
         char tmpl[] = "/tmp/orvanta-tls-XXXXXX";
         dir = mkdtemp(tmpl);
         MakeCert(ca, "Orvanta Test CA", nullptr, nullptr, true);
@@ -100,14 +107,16 @@ struct Pki {
         caFile = (dir / "ca.pem").string();
         WritePem(ca, caFile);
     }
-    ~Pki() {
+    ~Pki()
+    {
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
     }
 };
 
 // A server context presenting `cert`.
-inline SSL_CTX* ServerContext(const Cert& cert) {
+inline SSL_CTX* ServerContext(const Cert& cert)
+{
     SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
     SSL_CTX_use_certificate(ctx, cert.cert);
     SSL_CTX_use_PrivateKey(ctx, cert.key);
@@ -118,24 +127,29 @@ inline SSL_CTX* ServerContext(const Cert& cert) {
 class Conn {
 public:
     Conn(int fd, SSL_CTX* ctx) : fd_(fd), ctx_(ctx) {}
-    ~Conn() {
+    ~Conn()
+    {
         if (ssl_) {
             SSL_shutdown(ssl_);
             SSL_free(ssl_);
         }
         ::close(fd_);
     }
-    bool Upgrade() {
+    bool Upgrade()
+    {
         ssl_ = SSL_new(ctx_);
         SSL_set_fd(ssl_, fd_);
         return SSL_accept(ssl_) == 1;
     }
-    bool Send(const std::string& data) {
-        if (ssl_) return SSL_write(ssl_, data.data(), static_cast<int>(data.size())) == static_cast<int>(data.size());
+    bool Send(const std::string& data)
+    {
+        if (ssl_)
+            return SSL_write(ssl_, data.data(), static_cast<int>(data.size())) == static_cast<int>(data.size());
         return ::send(fd_, data.data(), data.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(data.size());
     }
     // One line with its CR LF taken off; false when the connection ended first.
-    bool Line(std::string* line) {
+    bool Line(std::string* line)
+    {
         for (;;) {
             size_t p = buf_.find("\r\n");
             if (p != std::string::npos) {
@@ -145,7 +159,8 @@ public:
             }
             char chunk[4096];
             int n = ssl_ ? SSL_read(ssl_, chunk, sizeof chunk) : static_cast<int>(::recv(fd_, chunk, sizeof chunk, 0));
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             buf_.append(chunk, static_cast<size_t>(n));
         }
     }
@@ -162,7 +177,8 @@ private:
 class Server {
 public:
     Server(const Cert& cert, std::function<void(Conn&)> handler)
-        : ctx_(ServerContext(cert)), handler_(std::move(handler)) {
+        : ctx_(ServerContext(cert)), handler_(std::move(handler))
+    {
         // The server side writes with OpenSSL's own socket BIO; a client that hung up must
         // not end the test program.
         std::signal(SIGPIPE, SIG_IGN);
@@ -178,13 +194,15 @@ public:
         thread_ = std::thread([this] {
             for (;;) {
                 int c = ::accept(fd_, nullptr, nullptr);
-                if (c < 0) return;
+                if (c < 0)
+                    return;
                 Conn conn(c, ctx_);
                 handler_(conn);
             }
         });
     }
-    ~Server() {
+    ~Server()
+    {
         ::shutdown(fd_, SHUT_RDWR);
         ::close(fd_);
         thread_.join();

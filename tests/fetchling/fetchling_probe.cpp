@@ -53,7 +53,7 @@ bool ReadMultiLine(CPop3Client& client, std::string* out)
     }
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

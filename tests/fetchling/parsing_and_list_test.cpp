@@ -18,7 +18,7 @@ std::vector<std::string> Words(const char* line, bool* result = nullptr)
 
 using W = std::vector<std::string>;
 
-} // namespace
+}  // namespace
 
 TEST(ParsingLine, SpacesQuotesAndParentheses)
 {
@@ -80,7 +80,7 @@ TEST(Extract, CopiesTheRangeAndTerminates)
     strcpy(dest, "keep");
     CPop3TranCommand::Extract(nullptr, dest, 0, 3);
     EXPECT_STREQ(dest, "");
-    CPop3TranCommand::Extract("abc", nullptr, 0, 3);   // reported, no crash
+    CPop3TranCommand::Extract("abc", nullptr, 0, 3);  // reported, no crash
 }
 
 TEST(Pop3Mesg, RecordsCursorAndUids)
@@ -93,7 +93,7 @@ TEST(Pop3Mesg, RecordsCursorAndUids)
 
     list.AddMesgToList(1, 100);
     list.AddMesgToList(2, 200);
-    list.AddMesgToList(2, 250);   // a repeated number: the first one gets the UID
+    list.AddMesgToList(2, 250);  // a repeated number: the first one gets the UID
     list.SetMesgUID(2, "second");
     list.SetMesgUID(7, "nobody");
     list.SetMesgUID(1, std::string(120, 'q').c_str());

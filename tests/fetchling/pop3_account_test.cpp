@@ -43,7 +43,7 @@ protected:
 
 using W = std::vector<std::string>;
 
-} // namespace
+}  // namespace
 
 TEST_F(AccountTest, FieldsAndHistoryFileName)
 {
@@ -105,7 +105,7 @@ TEST_F(AccountTest, LongUserNamesOnOneServerKeepSeparateHistories)
 TEST_F(AccountTest, SaveAndLoadRecords)
 {
     CPop3Account acc(dir.c_str(), "mailhost", "h", "user1", "", 110);
-    EXPECT_FALSE(acc.LoadHistoryFile());   // no file yet: every message is new
+    EXPECT_FALSE(acc.LoadHistoryFile());  // no file yet: every message is new
     acc.AddHistory("first");
     acc.AddHistory(std::string(120, 'L').c_str());
     acc.AddHistory("");
@@ -133,7 +133,7 @@ TEST_F(AccountTest, SaveAndLoadRecords)
 TEST_F(AccountTest, ShortTailAndRecordsWithoutTerminator)
 {
     CPop3Account acc(dir.c_str(), "mailhost", "h", "user1", "", 110);
-    std::string full(100, 'F');   // no zero byte at all: cut to 99 characters
+    std::string full(100, 'F');  // no zero byte at all: cut to 99 characters
     WriteBytes(acc.GetHistoryFilePath(), Record("a") + full + std::string(50, 'T'));
     ASSERT_TRUE(acc.LoadHistoryFile());
     EXPECT_EQ(acc.GetHistoryCount(), 2);
@@ -189,14 +189,14 @@ TEST_F(AccountTest, CaseRulesOfLookupAndPruning)
     acc.GetUidList(uids);
     EXPECT_EQ(uids, (W{"keep", "keep"}));
 
-    EXPECT_FALSE(acc.IsExistUID("abc"));   // pruned away, and no longer found
+    EXPECT_FALSE(acc.IsExistUID("abc"));  // pruned away, and no longer found
     EXPECT_FALSE(acc.IsExistUID("drop"));
 
-    acc.RemoveHistory("KEEP");   // exact case only
+    acc.RemoveHistory("KEEP");  // exact case only
     EXPECT_EQ(acc.GetHistoryCount(), 2);
-    acc.RemoveHistory("keep");   // the first one only
+    acc.RemoveHistory("keep");  // the first one only
     EXPECT_EQ(acc.GetHistoryCount(), 1);
-    EXPECT_TRUE(acc.IsExistUID("KEEP"));   // the other copy is still there
+    EXPECT_TRUE(acc.IsExistUID("KEEP"));  // the other copy is still there
     acc.RemoveHistory(nullptr);
 
     std::vector<std::string> none;

@@ -22,7 +22,7 @@ struct Step {
 struct Script {
     std::vector<Step> steps;
     std::vector<std::string> received;
-    std::string trailing;   // what arrived after the last step
+    std::string trailing;  // what arrived after the last step
 };
 
 void Play(LoopbackServer& server, Script& script)
@@ -63,7 +63,7 @@ protected:
     CPop3Client client;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(Pop3ClientTest, LoginSucceedsAndConnectTwiceChangesNothing)
 {
@@ -181,7 +181,7 @@ TEST_F(Pop3ClientTest, ListAndUidlFillTheMessageList)
     EXPECT_STREQ(list->GetMesgUID(), "\"quoted uid\"");
     EXPECT_FALSE(list->GetNextMesg());
     EXPECT_FALSE(list->GetNextMesg());
-    EXPECT_EQ(list->GetMesgID(), 0);       // past the end: nothing, no crash
+    EXPECT_EQ(list->GetMesgID(), 0);  // past the end: nothing, no crash
     EXPECT_STREQ(list->GetMesgUID(), "");
     ASSERT_TRUE(cmd->Uidl());
     std::vector<std::string> uids;
@@ -192,9 +192,7 @@ TEST_F(Pop3ClientTest, ListAndUidlFillTheMessageList)
 
 TEST_F(Pop3ClientTest, ListingStopsAtANonNumericSizeAndReadsPastTheRest)
 {
-    script.steps = {{"", "+OK\r\n"},
-                    {"LIST", "+OK\r\n1 100\r\n3 abc\r\n4 400\r\n.\r\n"},
-                    {"LIST", "-ERR not now\r\n"}};
+    script.steps = {{"", "+OK\r\n"}, {"LIST", "+OK\r\n1 100\r\n3 abc\r\n4 400\r\n.\r\n"}, {"LIST", "-ERR not now\r\n"}};
     Play(server, script);
     Connect();
     ReadLine();
@@ -207,15 +205,14 @@ TEST_F(Pop3ClientTest, ListingStopsAtANonNumericSizeAndReadsPastTheRest)
     // The rest of the listing was read past: the next reply is the next command's.
     EXPECT_FALSE(cmd->List());
     EXPECT_STREQ(cmd->GetLastError(), " not now");
-    EXPECT_EQ(cmd->GetMesgList()->Size(), 1);   // a refused LIST keeps the old list
+    EXPECT_EQ(cmd->GetMesgList()->Size(), 1);  // a refused LIST keeps the old list
     client.Close();
 }
 
 TEST_F(Pop3ClientTest, SingleWordListingLines)
 {
-    script.steps = {{"", "+OK\r\n"},
-                    {"LIST", "+OK\r\n1 100\r\n2\r\n3 300\r\n.\r\n"},
-                    {"UIDL", "+OK\r\n1 a\r\n2\r\n3 c\r\n.\r\n"}};
+    script.steps = {
+        {"", "+OK\r\n"}, {"LIST", "+OK\r\n1 100\r\n2\r\n3 300\r\n.\r\n"}, {"UIDL", "+OK\r\n1 a\r\n2\r\n3 c\r\n.\r\n"}};
     Play(server, script);
     Connect();
     ReadLine();
@@ -297,11 +294,11 @@ TEST_F(Pop3ClientTest, ServerClosingInTheMiddleOfAListing)
     ReadLine();
     // The script stops in the middle of a listing line and closes the connection.
     CPop3TranCommand* cmd = client.GetPop3Command();
-    EXPECT_FALSE(cmd->List());   // a partial list is no list of the mailbox
+    EXPECT_FALSE(cmd->List());  // a partial list is no list of the mailbox
     EXPECT_TRUE(cmd->ListingCut());
     EXPECT_EQ(cmd->GetMesgList()->Size(), 1);
     EXPECT_FALSE(cmd->Uidl());
-    EXPECT_FALSE(cmd->ListingCut());   // refused (no connection), not cut
+    EXPECT_FALSE(cmd->ListingCut());  // refused (no connection), not cut
     EXPECT_EQ(client.ReadLine(nullptr, 0), -1);
     client.Close();
 }

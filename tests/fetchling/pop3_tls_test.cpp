@@ -65,7 +65,7 @@ protected:
     CPop3Client client;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(Pop3TlsTest, StlsAmongLongAndLowerCaseCapabilitiesUpgrades)
 {

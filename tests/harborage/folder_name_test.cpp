@@ -56,7 +56,7 @@ TEST(FolderNameTest, DecodingExamples)
     EXPECT_EQ(Decode("&wqTTOA-/2024"), platform::Utf8ToCp949("스팸/2024"));
     // Characters outside the alphabet inside a run are skipped; a run without its "-" still decodes.
     EXPECT_EQ(Decode("&wq*TTOA-"), platform::Utf8ToCp949("스팸"));
-    std::string spam = platform::Utf8ToCp949("스팸");   // (GCC 12 at -O3 warns falsely about "x" + ...)
+    std::string spam = platform::Utf8ToCp949("스팸");  // (GCC 12 at -O3 warns falsely about "x" + ...)
     EXPECT_EQ(Decode("x&wqTTOA"), spam.insert(0, "x"));
 }
 
@@ -102,7 +102,8 @@ TEST(FolderNameTest, ModifiedBase64Helpers)
     EXPECT_EQ(CIMAPFolder::ValueToAscii(63), ',');
     EXPECT_EQ(CIMAPFolder::ValueToAscii(64), 0xFF);
     for (int v = 0; v < 64; ++v)
-        EXPECT_EQ(CIMAPFolder::AsciiToValue(static_cast<char>(CIMAPFolder::ValueToAscii(static_cast<unsigned char>(v)))), v);
+        EXPECT_EQ(
+            CIMAPFolder::AsciiToValue(static_cast<char>(CIMAPFolder::ValueToAscii(static_cast<unsigned char>(v)))), v);
     EXPECT_EQ(CIMAPFolder::AsciiToValue('/'), 0xFF);
     EXPECT_EQ(CIMAPFolder::AsciiToValue('='), 0xFF);
     EXPECT_EQ(CIMAPFolder::AsciiToValue('-'), 0xFF);

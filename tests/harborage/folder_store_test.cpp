@@ -188,8 +188,8 @@ TEST_F(FolderStoreTest, TraversalNamesAreRefused)
     ASSERT_EQ(folders->CreateFolder("INBOX", 1, 0), 1);
     fs::create_directory(base / "outside");
     WriteFile(base / "outside" / "keep.txt", "keep");
-    const char* bad[] = {"..", "../outside", "INBOX/..", "INBOX/../../outside", "/tmp", "INBOX\\x", "./INBOX",
-                         "INBOX//x", "", "/"};
+    const char* bad[] = {"..",       "../outside", "INBOX/..", "INBOX/../../outside", "/tmp", "INBOX\\x", "./INBOX",
+                         "INBOX//x", "",           "/"};
     for (const char* n : bad) {
         SCOPED_TRACE(n);
         EXPECT_EQ(folders->CreateFolder(n), 0);

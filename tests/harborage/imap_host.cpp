@@ -31,15 +31,15 @@ int main(int argc, char** argv)
             port = atoi(argv[++i]);
     }
 
-    platform::HWND window = platform::CreateWindow("", [](platform::HWND, platform::UINT msg, platform::WPARAM w,
-                                                          platform::LPARAM) -> platform::LRESULT {
-        if (msg == WM_IMAPMESG) {
-            const IMAPMESG* m = reinterpret_cast<const IMAPMESG*>(w);
-            printf("NOTIFY %s|%s|%s|%s\n", m->command, m->mailbox, m->detail, m->from);
-            fflush(stdout);
-        }
-        return 0;
-    });
+    platform::HWND window = platform::CreateWindow(
+        "", [](platform::HWND, platform::UINT msg, platform::WPARAM w, platform::LPARAM) -> platform::LRESULT {
+            if (msg == WM_IMAPMESG) {
+                const IMAPMESG* m = reinterpret_cast<const IMAPMESG*>(w);
+                printf("NOTIFY %s|%s|%s|%s\n", m->command, m->mailbox, m->detail, m->from);
+                fflush(stdout);
+            }
+            return 0;
+        });
 
     CIMAPServer server(window, root.c_str(), localOnly, makeFolder);
     server.IMAPInit();

@@ -38,8 +38,8 @@ TEST(ImapSplit, OddTokensAndLimits)
     EXPECT_EQ(Split("1 2 3 4 5 6 7 8 9 10 11").size(), 9u);
     EXPECT_TRUE(Split("").empty());
     EXPECT_EQ(Split("onlytag").size(), 1u);
-    EXPECT_TRUE(Split("a " + std::string(997, 'x')).empty());      // 999 bytes: no tokens
-    EXPECT_EQ(Split("a " + std::string(996, 'x')).size(), 2u);     // 998 bytes still split
+    EXPECT_TRUE(Split("a " + std::string(997, 'x')).empty());   // 999 bytes: no tokens
+    EXPECT_EQ(Split("a " + std::string(996, 'x')).size(), 2u);  // 998 bytes still split
 }
 
 TEST(ImapSequenceSet, RangesStarsAndDroppedParts)

@@ -110,7 +110,7 @@ TEST_F(MailStoreTest, ASessionWithAnOlderListingNeverReachesANewMessage)
     first.FolderMailInit("INBOX");
     ASSERT_EQ(Deliver(first, "INBOX"), 1);
     ASSERT_EQ(Deliver(first, "INBOX"), 1);
-    CIMAPMail older(rootText.c_str());   // lists both, then another session expunges the newest
+    CIMAPMail older(rootText.c_str());  // lists both, then another session expunges the newest
     older.FolderMailInit("INBOX");
     ASSERT_EQ(older.Size(), 2);
     CIMAPMail other(rootText.c_str());
@@ -118,11 +118,12 @@ TEST_F(MailStoreTest, ASessionWithAnOlderListingNeverReachesANewMessage)
     ASSERT_EQ(other.DeleteMailFile(2), 1);
 
     WriteFile(base / "precious.tmp", "Subject: precious\r\n\r\nnew\r\n");
-    ASSERT_EQ(other.AddTempMailMesg("INBOX", (base / "precious.tmp").c_str(), false, false, false, false, false,
-                                    true, "", ""), 1);
+    ASSERT_EQ(other.AddTempMailMesg("INBOX", (base / "precious.tmp").c_str(), false, false, false, false, false, true,
+                                    "", ""),
+              1);
     const std::string newName = other.GetMailInfo(other.Size())->name;
     EXPECT_STRNE(newName.c_str(), older.GetMailInfo(2)->name);
-    EXPECT_EQ(older.DeleteMailFile(2), 0);   // its message is gone; the new one is not its to delete
+    EXPECT_EQ(older.DeleteMailFile(2), 0);  // its message is gone; the new one is not its to delete
     EXPECT_EQ(ReadFile(root / "INBOX" / newName), "Subject: precious\r\n\r\nnew\r\n");
 }
 
@@ -136,8 +137,8 @@ TEST_F(MailStoreTest, DeleteInTheMiddleRenumbersLaterEntries)
     ASSERT_EQ(mail.Size(), 2);
     EXPECT_EQ(mail.GetMailInfo(2)->seq, 2);
     EXPECT_EQ(mail.GetMailInfo(2)->uid, 3);
-    EXPECT_EQ(Index(), "000003" + Record(1, "mesg00000001.msg", 0) + std::string(23, '0') +
-                           Record(3, "mesg00000003.msg", 0));
+    EXPECT_EQ(Index(),
+              "000003" + Record(1, "mesg00000001.msg", 0) + std::string(23, '0') + Record(3, "mesg00000003.msg", 0));
     // A message whose file is gone cannot be deleted; its entry stays.
     fs::remove(root / "INBOX" / "mesg00000003.msg");
     EXPECT_EQ(mail.DeleteMailFile(2), 0);
@@ -413,9 +414,8 @@ TEST_F(MailStoreTest, DeliveryFailuresLeaveTheMessageWhereItWas)
     EXPECT_EQ(mail.Size(), 0);
 
     mail.FolderMailInit("INBOX");
-    EXPECT_EQ(mail.AddTempMailMesg("INBOX", (base / "nothing").c_str(), false, false, false, false, false, true, "",
-                                   ""),
-              0);
+    EXPECT_EQ(
+        mail.AddTempMailMesg("INBOX", (base / "nothing").c_str(), false, false, false, false, false, true, "", ""), 0);
     EXPECT_EQ(mail.Size(), 0);
     EXPECT_EQ(Index(), "000000");
 }
@@ -477,7 +477,7 @@ TEST_F(MailStoreTest, MessageFileListAndNextName)
     EXPECT_STREQ(name, "mesg00000001.msg");
     WriteFile(dir / "mesg00000007.msg", "");
     WriteFile(dir / "Mesg00000003.msg", "");
-    WriteFile(dir / "mesg0000007.msg", "");   // 15 characters: not a message file
+    WriteFile(dir / "mesg0000007.msg", "");  // 15 characters: not a message file
     fs::create_directory(dir / "mesg00000009.msg");
     std::vector<std::string> files;
     ASSERT_TRUE(mail.GetMailFileList(dir.c_str(), files));
@@ -619,7 +619,7 @@ TEST_F(MailStoreTest, DeliveriesWithoutRescanNeverReplaceAFileAddedMeanwhile)
         EXPECT_EQ(m->uid, seq);
         if (std::strcmp(m->name, "mesg00000003.msg") == 0) {
             ++adopted;
-            EXPECT_FALSE(m->flagged);   // the stranger is adopted, the deliveries keep their flags
+            EXPECT_FALSE(m->flagged);  // the stranger is adopted, the deliveries keep their flags
         } else {
             EXPECT_TRUE(m->flagged && m->recent);
         }

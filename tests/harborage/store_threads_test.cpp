@@ -31,8 +31,8 @@ TEST_F(StoreThreadsTest, ConcurrentDeliveriesRescansAndFlagUpdatesKeepOneConsist
                 std::string body = "Subject: " + std::to_string(w) + "/" + std::to_string(i) + "\r\n\r\nx\r\n";
                 fs::path temp = base / ("temp-" + std::to_string(w) + "-" + std::to_string(i));
                 WriteFile(temp, body);
-                if (mail.AddTempMailMesg("INBOX", temp.c_str(), false, false, i % 2 == 0, false, false, true, "",
-                                         "") != 1)
+                if (mail.AddTempMailMesg("INBOX", temp.c_str(), false, false, i % 2 == 0, false, false, true, "", "") !=
+                    1)
                     ++failures;
                 if (i % 7 == 0)
                     mail.FolderMailInit("INBOX");

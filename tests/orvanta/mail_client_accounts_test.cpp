@@ -28,20 +28,22 @@ using Snapshot = std::map<std::string, std::string>;
 
 class MailClientAccountsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         // A fresh file per test: the registry keeps its database open once used.
         static int serial = 0;
-        path_ = std::filesystem::temp_directory_path() / ("mail_client_accounts_" + std::to_string(::getpid()) +
-                                                          "_" + std::to_string(++serial) + ".db");
+        path_ = std::filesystem::temp_directory_path() /
+                ("mail_client_accounts_" + std::to_string(::getpid()) + "_" + std::to_string(++serial) + ".db");
         std::filesystem::remove(path_);
         setenv("ORVANTA_REGISTRY", path_.c_str(), 1);
         orvanta::ResetSettings();
         orvanta::SetSetting(orvanta::IntSetting::Pop3Port, 2115);
         orvanta::SetSetting(orvanta::IntSetting::SmtpPort, 2026);
         orvanta::SetSetting(orvanta::IntSetting::ImapPort, 2144);
-        orvanta::BuildSmtpAccountTable();   // empty: nothing is seeded yet
+        orvanta::BuildSmtpAccountTable();  // empty: nothing is seeded yet
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         orvanta::SetLogToStdout(false);
         orvanta::ResetSettings();
         std::filesystem::remove(path_);
@@ -51,7 +53,8 @@ protected:
 
     static std::string KeyPath(const std::string& key) { return kAccounts + "\\" + key; }
 
-    static void Text(const std::string& key, const char* name, const std::string& value) {
+    static void Text(const std::string& key, const char* name, const std::string& value)
+    {
         HKEY k = nullptr;
         ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k), ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueEx(k, name, REG_SZ, reinterpret_cast<const unsigned char*>(value.c_str()),
@@ -59,22 +62,25 @@ protected:
                   ERROR_SUCCESS);
         RegCloseKey(k);
     }
-    static void Number(const std::string& key, const char* name, DWORD value) {
+    static void Number(const std::string& key, const char* name, DWORD value)
+    {
         HKEY k = nullptr;
         ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k), ERROR_SUCCESS);
-        ASSERT_EQ(RegSetValueEx(k, name, REG_DWORD, reinterpret_cast<const unsigned char*>(&value), 4),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(RegSetValueEx(k, name, REG_DWORD, reinterpret_cast<const unsigned char*>(&value), 4), ERROR_SUCCESS);
         RegCloseKey(k);
     }
     // "" when absent; texts as they are, numbers as "#<decimal>".
-    static std::string Get(const std::string& key, const char* name) {
+    static std::string Get(const std::string& key, const char* name)
+    {
         HKEY k = nullptr;
-        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS) return "<no key>";
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS)
+            return "<no key>";
         unsigned char data[1024];
         DWORD type = 0, size = sizeof(data);
         LONG rc = RegQueryValueEx(k, name, &type, data, &size);
         RegCloseKey(k);
-        if (rc != ERROR_SUCCESS) return "";
+        if (rc != ERROR_SUCCESS)
+            return "";
         if (type == REG_DWORD) {
             DWORD v = 0;
             std::memcpy(&v, data, 4);
@@ -82,48 +88,59 @@ protected:
         }
         return std::string(reinterpret_cast<char*>(data));
     }
-    static bool KeyExists(const std::string& key) {
+    static bool KeyExists(const std::string& key)
+    {
         HKEY k = nullptr;
-        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS) return false;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS)
+            return false;
         RegCloseKey(k);
         return true;
     }
-    static std::vector<std::string> ValueNames(const std::string& key) {
+    static std::vector<std::string> ValueNames(const std::string& key)
+    {
         std::vector<std::string> names;
         HKEY k = nullptr;
-        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS) return names;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, KeyPath(key).c_str(), &k) != ERROR_SUCCESS)
+            return names;
         for (DWORD i = 0;; ++i) {
             char name[256];
             DWORD size = sizeof(name);
-            if (RegEnumValue(k, i, name, &size, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+            if (RegEnumValue(k, i, name, &size, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+                break;
             names.push_back(name);
         }
         RegCloseKey(k);
         return names;
     }
-    static Snapshot Take() {
+    static Snapshot Take()
+    {
         Snapshot out;
         HKEY root = nullptr;
-        if (RegOpenKeyEx(HKEY_CURRENT_USER, kAccounts.c_str(), &root) != ERROR_SUCCESS) return out;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, kAccounts.c_str(), &root) != ERROR_SUCCESS)
+            return out;
         for (DWORD i = 0;; ++i) {
             char key[256];
             DWORD size = sizeof(key);
-            if (RegEnumKeyEx(root, i, key, &size) != ERROR_SUCCESS) break;
+            if (RegEnumKeyEx(root, i, key, &size) != ERROR_SUCCESS)
+                break;
             out[std::string(key) + "\\"] = "key";
-            for (const std::string& name : ValueNames(key)) out[std::string(key) + "\\" + name] = Get(key, name.c_str());
+            for (const std::string& name : ValueNames(key))
+                out[std::string(key) + "\\" + name] = Get(key, name.c_str());
         }
         RegCloseKey(root);
         return out;
     }
     // Keys that are no accounts of the client: wrong length or not starting "00".
-    static void SeedStrangers() {
+    static void SeedStrangers()
+    {
         for (const char* key : {"1", "Default", "000000012", "10000001"}) {
             Text(key, "POP3 USER Name", "stranger");
             Text(key, "POP3 Server", "pop.stranger");
             Text(key, "ORVANTA ACCOUNT", "Orvanta");
         }
     }
-    static void ExpectStrangersUntouched() {
+    static void ExpectStrangersUntouched()
+    {
         for (const char* key : {"1", "Default", "000000012", "10000001"}) {
             SCOPED_TRACE(key);
             EXPECT_EQ(Get(key, "POP3 USER Name"), "stranger");
@@ -132,7 +149,8 @@ protected:
             EXPECT_EQ(Get(key, "ORVANTA ACCOUNT"), "Orvanta");
         }
     }
-    void Kim() {
+    void Kim()
+    {
         Text("00000001", "POP3 USER Name", "kim");
         Text("00000001", "POP3 Server", "mailhost");
         Number("00000001", "POP3 Port", 995);
@@ -142,7 +160,8 @@ protected:
         Text("00000001", "SMTP Display Name", "Kim");
         Number("00000001", "SMTP Use Sicily", 2);
     }
-    void Lee() {   // no POP3 port: the default 110
+    void Lee()
+    {  // no POP3 port: the default 110
         Text("00000002", "POP3 USER Name", "lee");
         Text("00000002", "POP3 Server", "pop.lee");
         Text("00000002", "SMTP Server", "smtp.lee");
@@ -155,7 +174,8 @@ protected:
     std::vector<std::string>& captions_ = frontEnd_.captions;
 };
 
-TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
+TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox)
+{
     Kim();
     Lee();
     Text("00000003", "SMTP Server", "no pop3 user here");
@@ -181,11 +201,11 @@ TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
     ExpectStrangersUntouched();
 
     // The spam box took the table as it was before this link: empty, so our own values.
-    EXPECT_EQ(ValueNames("00002002"),
-              (std::vector<std::string>{"ORVANTA ACCOUNT", "ACCOUNT NAME", "SMTP SERVER", "IMAP SERVER",
-                                        "IMAP USER NAME", "SMTP DISPLAY NAME", "SMTP EMAIL ADDRESS",
-                                        "IMAP Svr-side Special Folders", "Connection Type", "SMTP Port", "IMAP Port",
-                                        "IMAP Timeout", "SMTP Timeout"}));
+    EXPECT_EQ(
+        ValueNames("00002002"),
+        (std::vector<std::string>{"ORVANTA ACCOUNT", "ACCOUNT NAME", "SMTP SERVER", "IMAP SERVER", "IMAP USER NAME",
+                                  "SMTP DISPLAY NAME", "SMTP EMAIL ADDRESS", "IMAP Svr-side Special Folders",
+                                  "Connection Type", "SMTP Port", "IMAP Port", "IMAP Timeout", "SMTP Timeout"}));
     EXPECT_EQ(Get("00002002", "ORVANTA ACCOUNT"), "Orvanta");
     EXPECT_EQ(Get("00002002", "ACCOUNT NAME"), "<Orvanta>");
     EXPECT_EQ(Get("00002002", "SMTP SERVER"), "localhost");
@@ -217,7 +237,8 @@ TEST_F(MailClientAccountsTest, LinkRewritesTheAccountsAndWritesTheSpamBox) {
     EXPECT_EQ(captions_[0], "Orvanta");
 }
 
-TEST_F(MailClientAccountsTest, LinkingTwiceChangesNothing) {
+TEST_F(MailClientAccountsTest, LinkingTwiceChangesNothing)
+{
     Kim();
     Lee();
     orvanta::BuildSmtpAccountTable();
@@ -235,17 +256,21 @@ TEST_F(MailClientAccountsTest, LinkingTwiceChangesNothing) {
 
 // Makes every registry write of `value` fail (true) or work again (false), as a registry
 // another process holds locked would.
-void RefuseWritesOf(const std::filesystem::path& registry, const std::string& value, bool refuse) {
-    std::string sql = refuse ? "CREATE TRIGGER refuse_insert BEFORE INSERT ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
-                                   value + "' BEGIN SELECT RAISE(ABORT, 'refused'); END; "
-                                   "CREATE TRIGGER refuse_update BEFORE UPDATE ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
-                                   value + "' BEGIN SELECT RAISE(ABORT, 'refused'); END;"
-                             : "DROP TRIGGER refuse_insert; DROP TRIGGER refuse_update;";
+void RefuseWritesOf(const std::filesystem::path& registry, const std::string& value, bool refuse)
+{
+    std::string sql =
+        refuse ? "CREATE TRIGGER refuse_insert BEFORE INSERT ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
+                     value +
+                     "' BEGIN SELECT RAISE(ABORT, 'refused'); END; "
+                     "CREATE TRIGGER refuse_update BEFORE UPDATE ON reg_values WHEN lower(CAST(NEW.name AS TEXT)) = '" +
+                     value + "' BEGIN SELECT RAISE(ABORT, 'refused'); END;"
+               : "DROP TRIGGER refuse_insert; DROP TRIGGER refuse_update;";
     std::string command = "sqlite3 '" + registry.string() + "' \"" + sql + "\"";
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
 }
 
-TEST_F(MailClientAccountsTest, AFailedWriteNeverLosesTheRealServer) {
+TEST_F(MailClientAccountsTest, AFailedWriteNeverLosesTheRealServer)
+{
     Kim();
     // The backup cannot be written: the live values stay the real ones.
     RefuseWritesOf(path_, "pop3 backup", true);
@@ -271,13 +296,14 @@ TEST_F(MailClientAccountsTest, AFailedWriteNeverLosesTheRealServer) {
     EXPECT_EQ(Get("00000001", "POP3 BACKUP"), "");
 }
 
-TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
+TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack)
+{
     Kim();
     Lee();
     // An outgoing backup left by an earlier version that sent through the SMTP proxy.
     Text("00000002", "SMTP BACKUP", "smtp.real.lee");
     Number("00000002", "SMTP PORT BACKUP", 465);
-    Text("00000004", "POP3 USER Name", "park");   // never linked: no backups
+    Text("00000004", "POP3 USER Name", "park");  // never linked: no backups
     Text("00000004", "POP3 Server", "pop.park");
     SeedStrangers();
     orvanta::LinkMailClient(frontEnd_);
@@ -293,8 +319,8 @@ TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
     EXPECT_EQ(Get("00000002", "SMTP SERVER"), "smtp.real.lee");
     EXPECT_EQ(Get("00000002", "SMTP Port"), "#465");
     for (const char* key : {"00000001", "00000002"})
-        for (const char* value : {"POP3 BACKUP", "POP3 PORT BACKUP", "POP3 USER BACKUP", "SMTP BACKUP",
-                                  "SMTP PORT BACKUP"})
+        for (const char* value :
+             {"POP3 BACKUP", "POP3 PORT BACKUP", "POP3 USER BACKUP", "SMTP BACKUP", "SMTP PORT BACKUP"})
             EXPECT_EQ(Get(key, value), "") << key << " " << value;
     EXPECT_EQ(Get("00000001", "POP3 Timeout"), "#300");
     EXPECT_EQ(Get("00000001", "SMTP Timeout"), "#300");
@@ -309,7 +335,8 @@ TEST_F(MailClientAccountsTest, UnlinkPutsEverythingBack) {
     EXPECT_NE(messages_[1], messages_[0]);
 }
 
-TEST_F(MailClientAccountsTest, UnlinkLeavesANeverLinkedAccountAlone) {
+TEST_F(MailClientAccountsTest, UnlinkLeavesANeverLinkedAccountAlone)
+{
     Kim();
     Snapshot before = Take();
     orvanta::UnlinkMailClient(frontEnd_);
@@ -318,7 +345,8 @@ TEST_F(MailClientAccountsTest, UnlinkLeavesANeverLinkedAccountAlone) {
     EXPECT_EQ(messages_[0], orvanta::text::Get(orvanta::text::Id::AccountsRestored));
 }
 
-TEST_F(MailClientAccountsTest, StartupPassRelinksAndPutsOutgoingBackupsBack) {
+TEST_F(MailClientAccountsTest, StartupPassRelinksAndPutsOutgoingBackupsBack)
+{
     Kim();
     Lee();
     // Lee's outgoing server was pointed at the SMTP proxy by an older link.
@@ -327,7 +355,8 @@ TEST_F(MailClientAccountsTest, StartupPassRelinksAndPutsOutgoingBackupsBack) {
     Text("00000002", "SMTP BACKUP", "smtp.real.lee");
     Number("00000002", "SMTP PORT BACKUP", 465);
     // Spam-box accounts left under other names, two of them next to each other.
-    for (const char* key : {"00002002", "00002003", "00009999"}) Text(key, "ORVANTA ACCOUNT", "Orvanta");
+    for (const char* key : {"00002002", "00002003", "00009999"})
+        Text(key, "ORVANTA ACCOUNT", "Orvanta");
     Text("00002002", "stale", "gone after the pass");
     SeedStrangers();
 
@@ -360,7 +389,8 @@ TEST_F(MailClientAccountsTest, StartupPassRelinksAndPutsOutgoingBackupsBack) {
     EXPECT_EQ(Take(), first);
 }
 
-TEST_F(MailClientAccountsTest, AccountsThatDoNotFitAreLeftAloneAndLogged) {
+TEST_F(MailClientAccountsTest, AccountsThatDoNotFitAreLeftAloneAndLogged)
+{
     Kim();
     const std::string user60(60, 'u');
     // user#server#port: 60 + 1 + 34 + 1 + 3 = 99 characters, just fits.
@@ -399,7 +429,8 @@ TEST_F(MailClientAccountsTest, AccountsThatDoNotFitAreLeftAloneAndLogged) {
     EXPECT_EQ(log.find("00000005 left"), std::string::npos);
 }
 
-TEST_F(MailClientAccountsTest, RestoreKeepsABackupThatDoesNotFit) {
+TEST_F(MailClientAccountsTest, RestoreKeepsABackupThatDoesNotFit)
+{
     Text("00000001", "POP3 USER Name", "kim#mailhost#110");
     Text("00000001", "POP3 Server", "localhost");
     Text("00000001", "POP3 BACKUP", std::string(150, 'm'));
@@ -410,7 +441,8 @@ TEST_F(MailClientAccountsTest, RestoreKeepsABackupThatDoesNotFit) {
     EXPECT_EQ(Take(), before);
 }
 
-TEST_F(MailClientAccountsTest, OnlyTheFirst101SubkeysAreLookedAt) {
+TEST_F(MailClientAccountsTest, OnlyTheFirst101SubkeysAreLookedAt)
+{
     // 101 keys that sort first, none of them a POP3 account; the next one is not visited.
     for (int i = 0; i <= 100; ++i) {
         char key[16];

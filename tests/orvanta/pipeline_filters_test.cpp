@@ -29,15 +29,18 @@ using pipeline_test::TempDir;
 
 namespace {
 
-CMailHeader HeaderOf(const std::string& text) {
+CMailHeader HeaderOf(const std::string& text)
+{
     CMailHeader header;
     CMailParser::CheckHeader(nullptr, text.c_str(), 0, static_cast<int>(text.size()), header);
     return header;
 }
 
-const std::string kHeader = "From: Seller <seller@spam.example>\r\nTo: me@example.net\r\nSubject: cheap watches\r\n\r\n";
+const std::string kHeader =
+    "From: Seller <seller@spam.example>\r\nTo: me@example.net\r\nSubject: cheap watches\r\n\r\n";
 
-void AddRule(CSpamFilter& set, unsigned char property, const char* word, const char* folder, int action = 0) {
+void AddRule(CSpamFilter& set, unsigned char property, const char* word, const char* folder, int action = 0)
+{
     set.AddSpamFilter(false, SPAM_LEVEL_LOW, property, 0, 0, word, folder, "test", action);
 }
 
@@ -50,7 +53,8 @@ protected:
 
 }  // namespace
 
-TEST_F(PipelineFilters, HeaderCheckUsesEachSetUnderItsOwnSwitch) {
+TEST_F(PipelineFilters, HeaderCheckUsesEachSetUnderItsOwnSwitch)
+{
     pl::FilterSets sets(dir.Dir());
     AddRule(*sets.priv, SPAM_PROPERTY_SUBJECT, "watches", "Junk");
     AddRule(*sets.online, SPAM_PROPERTY_SUBJECT, "cheap", "Ignored");
@@ -61,7 +65,7 @@ TEST_F(PipelineFilters, HeaderCheckUsesEachSetUnderItsOwnSwitch) {
         pl::Verdict v;
         pl::FilterChecks(sets, s).Header(header, v);
         EXPECT_TRUE(v.spam);
-        EXPECT_STREQ(v.folder, "Junk");   // the private rule's own folder
+        EXPECT_STREQ(v.folder, "Junk");  // the private rule's own folder
     }
     s.usePrivate = false;
     {
@@ -78,7 +82,8 @@ TEST_F(PipelineFilters, HeaderCheckUsesEachSetUnderItsOwnSwitch) {
     }
 }
 
-TEST_F(PipelineFilters, PassListWinsOverABlockRule) {
+TEST_F(PipelineFilters, PassListWinsOverABlockRule)
+{
     pl::FilterSets sets(dir.Dir());
     AddRule(*sets.priv, SPAM_PROPERTY_SUBJECT, "watches", "Junk");
     sets.pass->AddPassFilter("spam.example", "friend");
@@ -95,11 +100,12 @@ TEST_F(PipelineFilters, PassListWinsOverABlockRule) {
     EXPECT_TRUE(w.spam);
 }
 
-TEST_F(PipelineFilters, BodyCheckGuardsEachSetWithItsOwnSwitch) {
+TEST_F(PipelineFilters, BodyCheckGuardsEachSetWithItsOwnSwitch)
+{
     pl::FilterSets sets(dir.Dir());
     AddRule(*sets.priv, SPAM_PROPERTY_CONTENT, "viagra", "Junk");
     pl::ExamineSettings s;
-    s.usePrivate = false;   // private rules must not catch mail now
+    s.usePrivate = false;  // private rules must not catch mail now
     s.useOnline = true;
     {
         pl::Verdict v;
@@ -114,7 +120,7 @@ TEST_F(PipelineFilters, BodyCheckGuardsEachSetWithItsOwnSwitch) {
         pl::FilterChecks(sets, s).Body(text, v);
         EXPECT_TRUE(v.spam);
         EXPECT_STREQ(v.folder, "Junk");
-        EXPECT_EQ(text, "buy viagra now");   // folded to small letters before matching
+        EXPECT_EQ(text, "buy viagra now");  // folded to small letters before matching
     }
     // An online content rule with the online switch off does not hit either.
     AddRule(*sets.online, SPAM_PROPERTY_CONTENT, "casino", "x");
@@ -136,7 +142,8 @@ TEST_F(PipelineFilters, BodyCheckGuardsEachSetWithItsOwnSwitch) {
     }
 }
 
-TEST_F(PipelineFilters, FileNameCheckNeedsItsSwitch) {
+TEST_F(PipelineFilters, FileNameCheckNeedsItsSwitch)
+{
     pl::FilterSets sets(dir.Dir());
     AddRule(*sets.priv, SPAM_PROPERTY_FILENAME, "Prize.EXE", "Worms");
     pl::ExamineSettings s;
@@ -154,9 +161,11 @@ TEST_F(PipelineFilters, FileNameCheckNeedsItsSwitch) {
     EXPECT_FALSE(n.decided);
 }
 
-TEST_F(PipelineFilters, WormDetectorRunsAtLevelTwoOnly) {
+TEST_F(PipelineFilters, WormDetectorRunsAtLevelTwoOnly)
+{
     pl::FilterSets sets(dir.Dir());
-    std::vector<CMailHeader> headers{HeaderOf("From: x@y.example\r\nTo: me@example.net\r\nSubject: A funny game for you\r\n\r\n")};
+    std::vector<CMailHeader> headers{
+        HeaderOf("From: x@y.example\r\nTo: me@example.net\r\nSubject: A funny game for you\r\n\r\n")};
     pl::ExamineSettings s;
     s.filterPriority = 2;
     pl::Verdict v;
@@ -171,7 +180,8 @@ TEST_F(PipelineFilters, WormDetectorRunsAtLevelTwoOnly) {
     EXPECT_FALSE(w.decided);
 }
 
-TEST_F(PipelineFilters, InboxNameMapping) {
+TEST_F(PipelineFilters, InboxNameMapping)
+{
     const std::string inbox = platform::Utf8ToCp949("받은 편지함");
     ASSERT_EQ(inbox.size(), 11u);
     EXPECT_EQ(pl::MapInboxName(inbox), "INBOX");
@@ -182,7 +192,8 @@ TEST_F(PipelineFilters, InboxNameMapping) {
     EXPECT_EQ(pl::ShowInboxName("INBOX/Ads"), inbox + "/Ads");
 }
 
-TEST_F(PipelineFilters, StoreFolderChoice) {
+TEST_F(PipelineFilters, StoreFolderChoice)
+{
     CIMAPFolder store(dir.Dir().c_str());
     ASSERT_TRUE(store.CreateFolder("INBOX", 1, 0));
     ASSERT_TRUE(store.CreateFolder("INBOX/Ads", 1, 0));
@@ -197,7 +208,8 @@ TEST_F(PipelineFilters, StoreFolderChoice) {
     EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), "../outside"), "INBOX");
 }
 
-TEST_F(PipelineFilters, DeliveredSpamIsFlaggedAndRecent) {
+TEST_F(PipelineFilters, DeliveredSpamIsFlaggedAndRecent)
+{
     CIMAPFolder store(dir.Dir().c_str());
     ASSERT_TRUE(store.CreateFolder("INBOX", 1, 0));
     std::string temp = dir.File("temp.mail");
@@ -219,7 +231,8 @@ TEST_F(PipelineFilters, DeliveredSpamIsFlaggedAndRecent) {
     EXPECT_EQ(ReadBytes(std::string(path) + "/" + info->name), "Subject: s\r\n\r\nbody\r\n");
 }
 
-TEST_F(PipelineFilters, DeliveryFailuresKeepTheServerCopy) {
+TEST_F(PipelineFilters, DeliveryFailuresKeepTheServerCopy)
+{
     CIMAPFolder store(dir.Dir().c_str());
     ASSERT_TRUE(store.CreateFolder("INBOX", 1, 0));
     std::string temp = dir.File("temp.mail");
@@ -234,7 +247,8 @@ TEST_F(PipelineFilters, DeliveryFailuresKeepTheServerCopy) {
     EXPECT_TRUE(std::filesystem::exists(temp));
     // A temporary file that was not written whole is not stored.
     std::filesystem::remove(std::string(path) + "/mesg99999999.msg");
-    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, false), pl::Delivery::StoreFailed);
+    EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, false),
+              pl::Delivery::StoreFailed);
     // Deleting at once keeps nothing, deliberately: the rule's action or "Del_Term" 1.
     v.action = 1;
     EXPECT_EQ(pl::DeliverSpam(v, pl::ExamineSettings(), {}, dir.Dir(), "INBOX", temp, true), pl::Delivery::NothingKept);
@@ -249,13 +263,15 @@ TEST_F(PipelineFilters, DeliveryFailuresKeepTheServerCopy) {
 
 class PipelineFeedback : public PipelineFilters {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         PipelineFilters::SetUp();
         setenv("ORVANTA_REGISTRY", dir.File("registry.db").c_str(), 1);
         sets = std::make_unique<pl::FilterSets>(dir.Dir());
         feedback = std::make_unique<pl::SpamBoxFeedback>(*sets, frontEnd);
     }
-    platform::LRESULT Notify(const char* command, const char* mailbox, const char* from) {
+    platform::LRESULT Notify(const char* command, const char* mailbox, const char* from)
+    {
         IMAPMESG m{command, mailbox, "notuse", from};
         return feedback->OnImapMessage(reinterpret_cast<platform::WPARAM>(&m));
     }
@@ -265,12 +281,13 @@ protected:
     std::unique_ptr<pl::SpamBoxFeedback> feedback;
 };
 
-TEST_F(PipelineFeedback, AppendAddsASenderRuleByAutoSpam) {
+TEST_F(PipelineFeedback, AppendAddsASenderRuleByAutoSpam)
+{
     CSpamFilter& priv = *sets->priv;
     SetSetting(IntSetting::AutoSpam, 2);
     Notify("APPEND", "Junk", "bad@spam.example");
     EXPECT_EQ(priv.GetSize(), 0);
-    SetSetting(IntSetting::AutoSpam, 0);   // headless: an unanswered prompt
+    SetSetting(IntSetting::AutoSpam, 0);  // headless: an unanswered prompt
     Notify("APPEND", "Junk", "bad@spam.example");
     EXPECT_EQ(priv.GetSize(), 0);
     EXPECT_EQ(orvanta::GetSetting(IntSetting::AutoSpam), 0);
@@ -287,13 +304,14 @@ TEST_F(PipelineFeedback, AppendAddsASenderRuleByAutoSpam) {
     EXPECT_EQ(std::string(rule->description), platform::Utf8ToCp949("MUA에서추가"));
     EXPECT_EQ(rule->action, 0);
 
-    Notify("append", "Other", "BAD@Spam.Example");   // the same word, other case: no second rule
+    Notify("append", "Other", "BAD@Spam.Example");  // the same word, other case: no second rule
     EXPECT_EQ(priv.GetSize(), 1);
-    Notify("APPEND", "Other", "");                   // no sender: nothing to block
+    Notify("APPEND", "Other", "");  // no sender: nothing to block
     EXPECT_EQ(priv.GetSize(), 1);
 }
 
-TEST_F(PipelineFeedback, PromptAnswersAreHonoured) {
+TEST_F(PipelineFeedback, PromptAnswersAreHonoured)
+{
     SetSetting(IntSetting::AutoSpam, 0);
     SetSetting(IntSetting::AutoPass, 0);
     std::string asked;
@@ -310,10 +328,11 @@ TEST_F(PipelineFeedback, PromptAnswersAreHonoured) {
     EXPECT_EQ(sets->pass->GetSize(), 0);
 }
 
-TEST_F(PipelineFeedback, ClearedFlagAddsAPassEntryAndTheListsAreSaved) {
+TEST_F(PipelineFeedback, ClearedFlagAddsAPassEntryAndTheListsAreSaved)
+{
     CPassFilter& pass = *sets->pass;
     SetSetting(IntSetting::AutoPass, 1);
-    Notify("SPAM", "Junk", "friend@example.org");     // only the mailbox "PASS" counts
+    Notify("SPAM", "Junk", "friend@example.org");  // only the mailbox "PASS" counts
     EXPECT_EQ(pass.GetSize(), 0);
     Notify("Spam", "pass", "friend@example.org");
     ASSERT_EQ(pass.GetSize(), 1);
@@ -321,7 +340,7 @@ TEST_F(PipelineFeedback, ClearedFlagAddsAPassEntryAndTheListsAreSaved) {
     EXPECT_EQ(std::string(pass.GetPassFilter(0)->description), platform::Utf8ToCp949("메일프로그램에서추가"));
     Notify("SPAM", "PASS", "Friend@Example.org");
     EXPECT_EQ(pass.GetSize(), 1);
-    Notify("FETCH", "PASS", "other@example.org");     // anything else is ignored
+    Notify("FETCH", "PASS", "other@example.org");  // anything else is ignored
     EXPECT_EQ(pass.GetSize(), 1);
 
     SetSetting(IntSetting::AutoSpam, 1);

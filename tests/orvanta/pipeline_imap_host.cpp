@@ -15,27 +15,29 @@
 #include "orvanta/pipeline/folder_choice.h"
 #include "platform/window.h"
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2) {
         std::fprintf(stderr, "usage: pipeline_imap_host DATA_DIR\n");
         return 2;
     }
     std::string root = argv[1];
-    if (root.back() != '/') root += '/';
+    if (root.back() != '/')
+        root += '/';
     orvanta::LoadSettings();
     orvanta::pipeline::FilterSets sets(root);
     orvanta::HeadlessFrontEnd frontEnd;
     orvanta::pipeline::SpamBoxFeedback feedback(sets, frontEnd);
-    platform::HWND window = platform::CreateWindow("", [&](platform::HWND, platform::UINT msg, platform::WPARAM w,
-                                                           platform::LPARAM) -> platform::LRESULT {
-        if (msg == WM_IMAPMESG) {
-            const IMAPMESG* m = reinterpret_cast<const IMAPMESG*>(w);
-            std::printf("NOTIFY %s|%s|%s\n", m->command, m->mailbox, m->from);
-            std::fflush(stdout);
-            return feedback.OnImapMessage(w);
-        }
-        return 0;
-    });
+    platform::HWND window = platform::CreateWindow(
+        "", [&](platform::HWND, platform::UINT msg, platform::WPARAM w, platform::LPARAM) -> platform::LRESULT {
+            if (msg == WM_IMAPMESG) {
+                const IMAPMESG* m = reinterpret_cast<const IMAPMESG*>(w);
+                std::printf("NOTIFY %s|%s|%s\n", m->command, m->mailbox, m->from);
+                std::fflush(stdout);
+                return feedback.OnImapMessage(w);
+            }
+            return 0;
+        });
     orvanta::pipeline::EnsureInbox(root);
 
     CIMAPServer server(window, root.c_str(), true, true);

@@ -27,14 +27,16 @@ public:
     std::string spamWord;
 
     void Header(CMailHeader& header, Verdict&) override { subjects.push_back(header.GetSubject()); }
-    void Body(std::string& text, Verdict& verdict) override {
+    void Body(std::string& text, Verdict& verdict) override
+    {
         bodies.push_back(text);
         if (!spamWord.empty() && text.find(spamWord) != std::string::npos) {
             verdict.decided = verdict.spam = true;
         }
     }
     void FileName(const char* name, Verdict&) override { fileNames.push_back(name ? name : "(null)"); }
-    void Program(CMailHeader*, int count, Verdict&) override {
+    void Program(CMailHeader*, int count, Verdict&) override
+    {
         ++programCalls;
         programCount = count;
     }
@@ -50,7 +52,8 @@ struct ReadRun {
     size_t headerCount;
 };
 
-ReadRun ReadWire(RecordingJudge& judge, const std::string& wire, bool* atEnd = nullptr) {
+ReadRun ReadWire(RecordingJudge& judge, const std::string& wire, bool* atEnd = nullptr)
+{
     TempDir dir;
     MessageReader reader(judge, kFooter);
     StringSource source(wire);
@@ -59,24 +62,25 @@ ReadRun ReadWire(RecordingJudge& judge, const std::string& wire, bool* atEnd = n
     run.stored = ReadBytes(dir.File("temp.mail"));
     run.passedThrough = reader.PassedThrough();
     run.headerCount = reader.Headers().size();
-    if (atEnd) *atEnd = source.AtEnd();
+    if (atEnd)
+        *atEnd = source.AtEnd();
     return run;
 }
 
-const std::string kPlain =
-    "From: Sender <sender@example.org>\r\n"
-    "To: user@example.net\r\n"
-    "Subject: Hello there\r\n"
-    "\r\n"
-    "First line.\r\n"
-    "..x starts with a dot\r\n"
-    ".\r\n"   // an unstuffed "." inside the message; on the wire it is ".."
-    "\r\n"
-    "Last line.\r\n";
+const std::string kPlain = "From: Sender <sender@example.org>\r\n"
+                           "To: user@example.net\r\n"
+                           "Subject: Hello there\r\n"
+                           "\r\n"
+                           "First line.\r\n"
+                           "..x starts with a dot\r\n"
+                           ".\r\n"  // an unstuffed "." inside the message; on the wire it is ".."
+                           "\r\n"
+                           "Last line.\r\n";
 
 }  // namespace
 
-TEST(PipelineReader, PlainMessageIsStoredAsSentAndJudgedOnce) {
+TEST(PipelineReader, PlainMessageIsStoredAsSentAndJudgedOnce)
+{
     RecordingJudge judge;
     bool atEnd = false;
     ReadRun run = ReadWire(judge, DotStuff(kPlain) + "+OK next reply\r\n", &atEnd);
@@ -93,14 +97,16 @@ TEST(PipelineReader, PlainMessageIsStoredAsSentAndJudgedOnce) {
     EXPECT_EQ(judge.programCount, 1);
 }
 
-TEST(PipelineReader, TwoDotsAndXBecomeOneDot) {
+TEST(PipelineReader, TwoDotsAndXBecomeOneDot)
+{
     RecordingJudge judge;
     std::string msg = "Subject: dots\r\n\r\n.x\r\n";
     ReadRun run = ReadWire(judge, "Subject: dots\r\n\r\n..x\r\n.\r\n");
     EXPECT_EQ(run.stored, msg);
 }
 
-TEST(PipelineReader, LongLinesAreStoredWholeAndOnlyRealLineStartsAreUnstuffed) {
+TEST(PipelineReader, LongLinesAreStoredWholeAndOnlyRealLineStartsAreUnstuffed)
+{
     // 5000-byte lines, one of them with a dot exactly where the reader cuts it (after 2047
     // bytes), another that starts with a dot and holds a cut that lands on a lone ".".
     std::string a(5000, 'a');
@@ -118,7 +124,8 @@ TEST(PipelineReader, LongLinesAreStoredWholeAndOnlyRealLineStartsAreUnstuffed) {
     EXPECT_EQ(judge.bodies[0], msg.substr(msg.find("\r\n\r\n") + 4));
 }
 
-TEST(PipelineReader, LongHeaderLineIsStoredWhole) {
+TEST(PipelineReader, LongHeaderLineIsStoredWhole)
+{
     std::string msg = "Subject: x\r\nX-Long: " + std::string(6000, 'h') + "\r\nFrom: a@b.example\r\n\r\nbody\r\n";
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, DotStuff(msg));
@@ -126,13 +133,16 @@ TEST(PipelineReader, LongHeaderLineIsStoredWhole) {
     EXPECT_EQ(run.verdict.from, "a@b.example");
 }
 
-TEST(PipelineReader, HeaderThatFillsTheBufferExactlyIsStillCut) {
+TEST(PipelineReader, HeaderThatFillsTheBufferExactlyIsStillCut)
+{
     // Twenty lines of 2,002 bytes and one of 917 fill the 40,960-byte buffer up to its last
     // three bytes; what follows is beyond the cut and never reaches the filters.
     std::string msg;
-    for (int i = 0; i < 20; ++i) msg += "X-Pad: " + std::string(1993, 'a') + "\r\n";
+    for (int i = 0; i < 20; ++i)
+        msg += "X-Pad: " + std::string(1993, 'a') + "\r\n";
     msg += "X-Fill: " + std::string(907, 'b') + "\r\n";
-    for (int i = 0; i < 50; ++i) msg += "X-More: " + std::string(1990, 'c') + "\r\n";
+    for (int i = 0; i < 50; ++i)
+        msg += "X-More: " + std::string(1990, 'c') + "\r\n";
     msg += "Subject: beyond the cut\r\n\r\nbody\r\n";
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, DotStuff(msg));
@@ -142,26 +152,24 @@ TEST(PipelineReader, HeaderThatFillsTheBufferExactlyIsStillCut) {
     EXPECT_LE(run.headerCount, 22u);
 }
 
-TEST(PipelineReader, MixedMessageWithAttachmentLastGetsTheFooterPart) {
-    std::string head =
-        "From: spam@example.org\r\n"
-        "Subject: offer\r\n"
-        "MIME-Version: 1.0\r\n"
-        "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
-        "\r\n"
-        "preamble\r\n";
-    std::string text =
-        "--XYZ\r\n"
-        "Content-Type: text/plain; charset=us-ascii\r\n"
-        "Content-Transfer-Encoding: base64\r\n"
-        "\r\n"
-        "QnV5IENIRUFQIHBpbGxz\r\n";   // "Buy CHEAP pills"
-    std::string attachment =
-        "--XYZ\r\n"
-        "Content-Type: application/octet-stream; name=\"prize.exe\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n"
-        "\r\n"
-        "TVqQAAMAAAAEAAAA\r\n";
+TEST(PipelineReader, MixedMessageWithAttachmentLastGetsTheFooterPart)
+{
+    std::string head = "From: spam@example.org\r\n"
+                       "Subject: offer\r\n"
+                       "MIME-Version: 1.0\r\n"
+                       "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+                       "\r\n"
+                       "preamble\r\n";
+    std::string text = "--XYZ\r\n"
+                       "Content-Type: text/plain; charset=us-ascii\r\n"
+                       "Content-Transfer-Encoding: base64\r\n"
+                       "\r\n"
+                       "QnV5IENIRUFQIHBpbGxz\r\n";  // "Buy CHEAP pills"
+    std::string attachment = "--XYZ\r\n"
+                             "Content-Type: application/octet-stream; name=\"prize.exe\"\r\n"
+                             "Content-Transfer-Encoding: base64\r\n"
+                             "\r\n"
+                             "TVqQAAMAAAAEAAAA\r\n";
     std::string closing = "--XYZ--\r\nepilogue\r\n";
     std::string msg = head + text + attachment + closing;
 
@@ -173,14 +181,14 @@ TEST(PipelineReader, MixedMessageWithAttachmentLastGetsTheFooterPart) {
     EXPECT_EQ(judge.bodies[0], "Buy CHEAP pills");
     ASSERT_EQ(judge.fileNames.size(), 1u);
     EXPECT_EQ(judge.fileNames[0], "prize.exe");
-    EXPECT_EQ(judge.programCount, 3);   // the message's header and two part headers
+    EXPECT_EQ(judge.programCount, 3);  // the message's header and two part headers
 }
 
-TEST(PipelineReader, MixedMessageEndingInATextPartGetsNoFooter) {
-    std::string msg =
-        "Subject: t\r\nContent-Type: multipart/mixed; boundary=b1\r\n\r\n"
-        "--b1\r\nContent-Type: text/plain\r\n\r\nhello\r\n"
-        "--b1--\r\n";
+TEST(PipelineReader, MixedMessageEndingInATextPartGetsNoFooter)
+{
+    std::string msg = "Subject: t\r\nContent-Type: multipart/mixed; boundary=b1\r\n\r\n"
+                      "--b1\r\nContent-Type: text/plain\r\n\r\nhello\r\n"
+                      "--b1--\r\n";
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, DotStuff(msg));
     EXPECT_EQ(run.stored, msg);
@@ -188,22 +196,24 @@ TEST(PipelineReader, MixedMessageEndingInATextPartGetsNoFooter) {
     EXPECT_EQ(judge.bodies[0], "hello\r\n");
 }
 
-TEST(PipelineReader, AlternativeMessageIsNeverGivenAFooter) {
-    std::string msg =
-        "Subject: t\r\nContent-Type: multipart/alternative; boundary=b1\r\n\r\n"
-        "--b1\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
-        "--b1\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n"
-        "--b1\r\nContent-Type: image/gif; name=a.gif\r\n\r\nR0lGOD\r\n"
-        "--b1--\r\n";
+TEST(PipelineReader, AlternativeMessageIsNeverGivenAFooter)
+{
+    std::string msg = "Subject: t\r\nContent-Type: multipart/alternative; boundary=b1\r\n\r\n"
+                      "--b1\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+                      "--b1\r\nContent-Type: text/html\r\n\r\n<b>html</b>\r\n"
+                      "--b1\r\nContent-Type: image/gif; name=a.gif\r\n\r\nR0lGOD\r\n"
+                      "--b1--\r\n";
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, DotStuff(msg));
     EXPECT_EQ(run.stored, msg);
     EXPECT_EQ(judge.bodies, (std::vector<std::string>{"plain\r\n", "<b>html</b>\r\n"}));
 }
 
-TEST(PipelineReader, TextBeyondTheBufferPassesThroughUnexamined) {
+TEST(PipelineReader, TextBeyondTheBufferPassesThroughUnexamined)
+{
     std::string body;
-    while (body.size() < 200 * 1024) body += "This is a line of plain text that repeats for a while.\r\n";
+    while (body.size() < 200 * 1024)
+        body += "This is a line of plain text that repeats for a while.\r\n";
     std::string msg = "Subject: big\r\nFrom: a@b.example\r\n\r\n" + body;
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, DotStuff(msg));
@@ -214,7 +224,8 @@ TEST(PipelineReader, TextBeyondTheBufferPassesThroughUnexamined) {
     EXPECT_EQ(judge.subjects.size(), 1u);
 }
 
-TEST(PipelineReader, MoreThanTwoHundredPartsAreAllParsed) {
+TEST(PipelineReader, MoreThanTwoHundredPartsAreAllParsed)
+{
     std::string msg = "Subject: parts\r\nContent-Type: multipart/mixed; boundary=P\r\n\r\n";
     for (int i = 0; i < 350; ++i)
         msg += "--P\r\nContent-Type: application/octet-stream; name=\"f" + std::to_string(i) + ".bin\"\r\n\r\nAAAA\r\n";
@@ -229,11 +240,11 @@ TEST(PipelineReader, MoreThanTwoHundredPartsAreAllParsed) {
     EXPECT_EQ(judge.bodies, (std::vector<std::string>{"last text\r\n"}));
 }
 
-TEST(PipelineReader, ADecidedVerdictStopsFurtherQuestions) {
-    std::string msg =
-        "Subject: t\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
-        "--b\r\nContent-Type: text/plain\r\n\r\nSPAMWORD here\r\n"
-        "--b\r\nContent-Type: application/zip; name=x.zip\r\n\r\nUEsDBA==\r\n--b--\r\n";
+TEST(PipelineReader, ADecidedVerdictStopsFurtherQuestions)
+{
+    std::string msg = "Subject: t\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+                      "--b\r\nContent-Type: text/plain\r\n\r\nSPAMWORD here\r\n"
+                      "--b\r\nContent-Type: application/zip; name=x.zip\r\n\r\nUEsDBA==\r\n--b--\r\n";
     RecordingJudge judge;
     judge.spamWord = "SPAMWORD";
     ReadRun run = ReadWire(judge, DotStuff(msg));
@@ -242,7 +253,8 @@ TEST(PipelineReader, ADecidedVerdictStopsFurtherQuestions) {
     EXPECT_EQ(judge.programCalls, 0);
 }
 
-TEST(PipelineReader, MessageWithoutBodyIsJudgedOnItsHeader) {
+TEST(PipelineReader, MessageWithoutBodyIsJudgedOnItsHeader)
+{
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, "From: a@b.example\r\nSubject: header only\r\n.\r\n");
     EXPECT_EQ(run.result, MessageReader::Result::Complete);
@@ -250,14 +262,16 @@ TEST(PipelineReader, MessageWithoutBodyIsJudgedOnItsHeader) {
     EXPECT_EQ(judge.subjects, (std::vector<std::string>{"header only"}));
 }
 
-TEST(PipelineReader, ConnectionEndingInsideTheMessageIsReported) {
+TEST(PipelineReader, ConnectionEndingInsideTheMessageIsReported)
+{
     RecordingJudge judge;
     ReadRun run = ReadWire(judge, "Subject: cut\r\n\r\nfirst line\r\nsecond li");
     EXPECT_EQ(run.result, MessageReader::Result::Broken);
     EXPECT_EQ(judge.programCalls, 0);
 }
 
-TEST(PipelineReader, UncreatableTemporaryFileIsReported) {
+TEST(PipelineReader, UncreatableTemporaryFileIsReported)
+{
     RecordingJudge judge;
     MessageReader reader(judge, kFooter);
     StringSource source(DotStuff(kPlain));
@@ -266,8 +280,10 @@ TEST(PipelineReader, UncreatableTemporaryFileIsReported) {
               MessageReader::Result::FileError);
 }
 
-TEST(PipelineReader, FullDiskIsReportedAsAFailedWrite) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST(PipelineReader, FullDiskIsReportedAsAFailedWrite)
+{
+    if (!std::filesystem::exists("/dev/full"))
+        GTEST_SKIP() << "no /dev/full";
     RecordingJudge judge;
     MessageReader reader(judge, kFooter);
     StringSource source(DotStuff(kPlain));

@@ -14,7 +14,8 @@
 
 namespace {
 
-std::string Hex(const char* text) {
+std::string Hex(const char* text)
+{
     std::string out;
     char b[3];
     for (const unsigned char* p = reinterpret_cast<const unsigned char*>(text); *p; ++p) {
@@ -24,15 +25,18 @@ std::string Hex(const char* text) {
     return out;
 }
 
-int Usage() {
+int Usage()
+{
     std::fprintf(stderr, "usage: pipeline_rules rule|pass|rules|passes|folder ...\n");
     return 2;
 }
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    if (argc < 3) return Usage();
+int main(int argc, char** argv)
+{
+    if (argc < 3)
+        return Usage();
     std::string verb = argv[1];
     if (verb == "rule" && argc == 7) {
         CSpamFilter set(argv[2]);
@@ -63,8 +67,10 @@ int main(int argc, char** argv) {
     }
     if (verb == "folder" && argc == 4) {
         CIMAPFolder store(argv[2]);
-        if (store.ExistFolder("INBOX") == 0 && !store.CreateFolder("INBOX", 1, 0)) return 1;
-        if (std::strcmp(argv[3], "INBOX") == 0) return 0;
+        if (store.ExistFolder("INBOX") == 0 && !store.CreateFolder("INBOX", 1, 0))
+            return 1;
+        if (std::strcmp(argv[3], "INBOX") == 0)
+            return 0;
         return store.CreateFolder(argv[3], 1, 0) ? 0 : 1;
     }
     return Usage();

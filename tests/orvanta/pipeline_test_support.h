@@ -13,13 +13,17 @@ namespace pipeline_test {
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         std::string pattern = (std::filesystem::temp_directory_path() / "pipeline-XXXXXX").string();
-        if (mkdtemp(pattern.data())) path_ = pattern;
+        if (mkdtemp(pattern.data()))
+            path_ = pattern;
     }
-    ~TempDir() {
+    ~TempDir()
+    {
         std::error_code ec;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
     }
     // The directory with a trailing slash, as the program keeps its data directory.
     std::string Dir() const { return path_.string() + "/"; }
@@ -29,20 +33,23 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string ReadBytes(const std::string& path) {
+inline std::string ReadBytes(const std::string& path)
+{
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // POP3 transmission of a message: every line that starts with "." gets another one, then
 // the terminating "." line.
-inline std::string DotStuff(const std::string& message) {
+inline std::string DotStuff(const std::string& message)
+{
     std::string out;
     size_t pos = 0;
     while (pos < message.size()) {
         size_t lf = message.find('\n', pos);
         size_t end = lf == std::string::npos ? message.size() : lf + 1;
-        if (message[pos] == '.') out += '.';
+        if (message[pos] == '.')
+            out += '.';
         out.append(message, pos, end - pos);
         pos = end;
     }
@@ -54,11 +61,14 @@ inline std::string DotStuff(const std::string& message) {
 class StringSource : public orvanta::pipeline::LineSource {
 public:
     explicit StringSource(std::string data) : data_(std::move(data)) {}
-    int ReadLine(char* dest, int size) override {
+    int ReadLine(char* dest, int size) override
+    {
         size_t lf = data_.find('\n', pos_);
-        if (lf == std::string::npos) return -1;   // an unfinished line is dropped, as by the socket
+        if (lf == std::string::npos)
+            return -1;  // an unfinished line is dropped, as by the socket
         size_t end = lf;
-        while (end > pos_ && data_[end - 1] == '\r') --end;
+        while (end > pos_ && data_[end - 1] == '\r')
+            --end;
         size_t content = end - pos_;
         size_t copy = std::min(content, static_cast<size_t>(size - 1));
         data_.copy(dest, copy, pos_);

@@ -10,11 +10,13 @@ using namespace pop3proxy;
 namespace {
 
 // Five messages on the server; the examination took out 2 and 4.
-ProxyMesgList ThreeOfFive() {
+ProxyMesgList ThreeOfFive()
+{
     return {MakeProxyMesg(1, 100, "uid-1"), MakeProxyMesg(3, 300, "uid-3"), MakeProxyMesg(5, 500, "uid-5")};
 }
 
-TEST(LoginLine, UserServerAndPort) {
+TEST(LoginLine, UserServerAndPort)
+{
     LoginTarget t;
     ASSERT_TRUE(ParseLoginLine("USER user1#mailhost#995", &t));
     EXPECT_EQ(t.user, "user1");
@@ -32,9 +34,10 @@ TEST(LoginLine, UserServerAndPort) {
     EXPECT_EQ(t.port, 11110);
 }
 
-TEST(LoginLine, RefusedLines) {
+TEST(LoginLine, RefusedLines)
+{
     LoginTarget t;
-    EXPECT_FALSE(ParseLoginLine("USER user1", &t));           // no server
+    EXPECT_FALSE(ParseLoginLine("USER user1", &t));  // no server
     EXPECT_FALSE(ParseLoginLine("USER user1#", &t));
     EXPECT_FALSE(ParseLoginLine("USER", &t));
     EXPECT_FALSE(ParseLoginLine("APOP user1#host abc", &t));
@@ -49,7 +52,8 @@ TEST(LoginLine, RefusedLines) {
     EXPECT_FALSE(ParseLoginLine("USER u#" + std::string(100, 'h'), &t));
 }
 
-TEST(LoginLine, CapabilitiesBeforeTheLogIn) {
+TEST(LoginLine, CapabilitiesBeforeTheLogIn)
+{
     EXPECT_TRUE(IsCapaLine("CAPA"));
     EXPECT_TRUE(IsCapaLine("capa "));
     EXPECT_FALSE(IsCapaLine("CAPA x"));
@@ -58,7 +62,8 @@ TEST(LoginLine, CapabilitiesBeforeTheLogIn) {
     EXPECT_EQ(std::string(kCapaReply), "+OK\r\nUSER\r\nUIDL\r\nTOP\r\n.\r\n");
 }
 
-TEST(LoginLine, AuthAndStlsBeforeTheLogInAreRefused) {
+TEST(LoginLine, AuthAndStlsBeforeTheLogInAreRefused)
+{
     EXPECT_STREQ(ReplyBeforeLogin("CAPA"), kCapaReply);
     EXPECT_STREQ(ReplyBeforeLogin("AUTH"), "-ERR\r\n");
     EXPECT_STREQ(ReplyBeforeLogin("auth PLAIN dXNlcgB1c2VyAHB3"), "-ERR\r\n");
@@ -69,14 +74,16 @@ TEST(LoginLine, AuthAndStlsBeforeTheLogInAreRefused) {
         EXPECT_EQ(ReplyBeforeLogin(line), nullptr) << line;
 }
 
-TEST(Words, SplitAtSpacesOnly) {
+TEST(Words, SplitAtSpacesOnly)
+{
     EXPECT_EQ(SplitWords("  a  b\tc "), (std::vector<std::string>{"a", "b\tc"}));
     EXPECT_TRUE(SplitWords("").empty());
     EXPECT_TRUE(SplitWords(std::string(500, 'a')).empty());
     EXPECT_EQ(SplitWords(std::string(499, 'a')).size(), 1u);
 }
 
-TEST(Translate, LocalAnswers) {
+TEST(Translate, LocalAnswers)
+{
     ProxyMesgList list = ThreeOfFive();
     CommandAction stat = TranslateCommand("STAT", list);
     ASSERT_EQ(stat.kind, CommandAction::Reply);
@@ -95,7 +102,8 @@ TEST(Translate, LocalAnswers) {
     EXPECT_EQ(TranslateCommand("STAT", {}).replyLines, (std::vector<std::string>{"+OK 0 0"}));
 }
 
-TEST(Translate, NumbersBecomeServerNumbers) {
+TEST(Translate, NumbersBecomeServerNumbers)
+{
     ProxyMesgList list = ThreeOfFive();
     auto out = [&](const char* line) { return TranslateCommand(line, list).text; };
     EXPECT_EQ(out("RETR 2"), "RETR 3");
@@ -118,7 +126,8 @@ TEST(Translate, NumbersBecomeServerNumbers) {
     EXPECT_EQ(out("TOP"), "TOP");
 }
 
-TEST(Translate, ForwardedCommands) {
+TEST(Translate, ForwardedCommands)
+{
     ProxyMesgList list = ThreeOfFive();
     EXPECT_EQ(TranslateCommand("PASS secret", list).kind, CommandAction::Pass);
     EXPECT_EQ(TranslateCommand("PASS secret", list).text, "PASS secret");
@@ -131,15 +140,18 @@ TEST(Translate, ForwardedCommands) {
 }
 
 // What the client gets for `server` when the filter sees it in pieces of `step` bytes.
-std::string Filtered(CapaReplyFilter& filter, const std::string& server, size_t step) {
+std::string Filtered(CapaReplyFilter& filter, const std::string& server, size_t step)
+{
     std::string out;
-    for (size_t i = 0; i < server.size(); i += step) filter.Pass(std::string_view(server).substr(i, step), out);
+    for (size_t i = 0; i < server.size(); i += step)
+        filter.Pass(std::string_view(server).substr(i, step), out);
     return out;
 }
 
-TEST(CapaReply, PipeliningIsTakenOutOfTheAnswerOnly) {
+TEST(CapaReply, PipeliningIsTakenOutOfTheAnswerOnly)
+{
     const std::string capa = "+OK\r\nTOP\r\nPIPELINING\r\nUIDL\r\n.\r\n";
-    const std::string after = "+OK 2 octets\r\nPIPELINING\r\n.\r\n";   // a message that says it
+    const std::string after = "+OK 2 octets\r\nPIPELINING\r\n.\r\n";  // a message that says it
     for (size_t step : {1u, 2u, 5u, 1000u}) {
         CapaReplyFilter filter;
         EXPECT_EQ(Filtered(filter, after, step), after) << "nothing asked: untouched";
@@ -150,7 +162,8 @@ TEST(CapaReply, PipeliningIsTakenOutOfTheAnswerOnly) {
     }
 }
 
-TEST(CapaReply, RefusalsRepeatsAndAServerThatStops) {
+TEST(CapaReply, RefusalsRepeatsAndAServerThatStops)
+{
     CapaReplyFilter filter;
     filter.Expect(2);
     EXPECT_EQ(Filtered(filter, "-ERR no\r\n+OK\r\npipelining \r\nUSER\r\n.\r\n+OK\r\n", 3),
@@ -165,7 +178,8 @@ TEST(CapaReply, RefusalsRepeatsAndAServerThatStops) {
     EXPECT_TRUE(filter.Idle());
 }
 
-TEST(ProxyMesg, ServerNumberAndUidBounds) {
+TEST(ProxyMesg, ServerNumberAndUidBounds)
+{
     ProxyMesgList list = ThreeOfFive();
     EXPECT_EQ(ServerNumber(list, 0), 0);
     EXPECT_EQ(ServerNumber(list, 1), 1);

@@ -22,7 +22,8 @@
 namespace {
 
 // A port nobody listens on right now, and a socket that holds one.
-int BoundSocket(int* port) {
+int BoundSocket(int* port)
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -35,24 +36,28 @@ int BoundSocket(int* port) {
 }
 
 // The examination without filters: every message offered, every UID recorded.
-CPop3Proxy::Examiner OfferEverything() {
+CPop3Proxy::Examiner OfferEverything()
+{
     static orvanta::pipeline::Examination examination({});
     return examination.Examiner();
 }
 
-int FreePort() {
+int FreePort()
+{
     int port = 0;
     ::close(BoundSocket(&port));
     return port;
 }
 
-std::string ReadLine(CClientSocket& s) {
+std::string ReadLine(CClientSocket& s)
+{
     char buf[2048];
     int n = s.ReadLine(buf, sizeof buf);
     return n < 0 ? std::string("<closed>") : std::string(buf, n);
 }
 
-TEST(ProxyListener, ResultsForAPortInUse) {
+TEST(ProxyListener, ResultsForAPortInUse)
+{
     int port = 0;
     int holder = BoundSocket(&port);
     ASSERT_EQ(::listen(holder, 1), 0);
@@ -69,13 +74,14 @@ TEST(ProxyListener, ResultsForAPortInUse) {
     EXPECT_EQ(listener.Accept(), nullptr);
 }
 
-TEST(Pop3Proxy, StartStopAndRestart) {
+TEST(Pop3Proxy, StartStopAndRestart)
+{
     CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.InitSockets());
     ASSERT_TRUE(proxy.Start("localhost", port));
     EXPECT_TRUE(proxy.IsRunning());
-    EXPECT_FALSE(proxy.Start("localhost", port));   // already running
+    EXPECT_FALSE(proxy.Start("localhost", port));  // already running
     EXPECT_EQ(proxy.LastListenResult(), 0);
 
     CPop3Proxy other(nullptr, OfferEverything());
@@ -96,7 +102,8 @@ TEST(Pop3Proxy, StartStopAndRestart) {
     EXPECT_FALSE(proxy.IsRunning());
 }
 
-TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply) {
+TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply)
+{
     CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
@@ -109,18 +116,21 @@ TEST(Pop3Proxy, FirstLineWithoutServerClosesWithoutReply) {
         client.Close();
     }
     EXPECT_TRUE(proxy.IsRunning());
-    for (int i = 0; i < 100 && proxy.IsServing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 100 && proxy.IsServing(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(proxy.IsServing());
 }
 
-TEST(Pop3Proxy, TerminateCutsASessionInProgress) {
+TEST(Pop3Proxy, TerminateCutsASessionInProgress)
+{
     CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
     CClientSocket client(4096);
     ASSERT_EQ(client.Connect("127.0.0.1", port), 1);
     EXPECT_EQ(ReadLine(client), "+OK Orvanta POP3-Proxy Server ready.");
-    for (int i = 0; i < 100 && !proxy.IsServing(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 100 && !proxy.IsServing(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_TRUE(proxy.IsServing());
     auto t0 = std::chrono::steady_clock::now();
     proxy.Terminate();
@@ -132,35 +142,41 @@ TEST(Pop3Proxy, TerminateCutsASessionInProgress) {
 // examination is recorded and answered with "+OK".
 class FakeServer {
 public:
-    FakeServer() {
+    FakeServer()
+    {
         listen_ = BoundSocket(&port_);
         ::listen(listen_, 1);
         thread_ = std::thread([this] { Serve(); });
     }
-    ~FakeServer() {
+    ~FakeServer()
+    {
         ::shutdown(listen_, SHUT_RDWR);
         thread_.join();
         ::close(listen_);
     }
     int Port() const { return port_; }
-    std::vector<std::string> Commands() {
+    std::vector<std::string> Commands()
+    {
         std::lock_guard guard(lock_);
         return commands_;
     }
 
 private:
-    void Serve() {
+    void Serve()
+    {
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
         int c = ::accept(listen_, reinterpret_cast<sockaddr*>(&peer), &len);
-        if (c < 0) return;
+        if (c < 0)
+            return;
         CClientSocket s(c, peer, 4096);
         auto send = [&](const std::string& text) { s.Write(text.data(), static_cast<int>(text.size())); };
         send("+OK fake\r\n");
         bool loggedIn = false;
         for (;;) {
             std::string line = ReadLine(s);
-            if (line == "<closed>") break;
+            if (line == "<closed>")
+                break;
             if (line.rfind("USER", 0) == 0 || line.rfind("PASS", 0) == 0) {
                 loggedIn = loggedIn || line.rfind("PASS", 0) == 0;
                 send("+OK\r\n");
@@ -177,7 +193,8 @@ private:
                     commands_.push_back(line);
                 }
                 send(line == "QUIT" ? "+OK bye\r\n" : "+OK " + line + "\r\n");
-                if (line == "QUIT") break;
+                if (line == "QUIT")
+                    break;
             }
         }
         s.Close();
@@ -192,7 +209,8 @@ private:
 
 // Clients that ask for capabilities and try AUTH or STLS first still log in; the eleventh such
 // line ends the session without a reply.
-TEST(Pop3Proxy, CapaAuthAndStlsBeforeUser) {
+TEST(Pop3Proxy, CapaAuthAndStlsBeforeUser)
+{
     CPop3Proxy proxy(nullptr, OfferEverything());
     int port = FreePort();
     ASSERT_TRUE(proxy.Start("localhost", port));
@@ -254,7 +272,8 @@ TEST(Pop3Proxy, CapaAuthAndStlsBeforeUser) {
     }
 }
 
-TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut) {
+TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut)
+{
     FakeServer server;
     std::string dir = ::testing::TempDir() + "proxy-renumber-" + std::to_string(getpid()) + "/";
     std::filesystem::create_directories(dir);
@@ -308,8 +327,8 @@ TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut) {
     ASSERT_EQ(data.size(), 500u);
     EXPECT_STREQ(data.c_str() + 300, "u4");
     proxy.Terminate();
-    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"RETR 3", "TOP 3 10", "TOP 5", "RETR 0", "DELE 5",
-                                                             "UIDL 1", "LIST ", "NOOP", "QUIT"}));
+    EXPECT_EQ(server.Commands(), (std::vector<std::string>{"RETR 3", "TOP 3 10", "TOP 5", "RETR 0", "DELE 5", "UIDL 1",
+                                                           "LIST ", "NOOP", "QUIT"}));
     std::filesystem::remove_all(dir);
 }
 

@@ -17,33 +17,39 @@ namespace {
 
 class SettingsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() / ("orvanta-settings-" + std::to_string(getpid()) + "-" +
-                                                         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override
+    {
+        dir_ =
+            std::filesystem::temp_directory_path() / ("orvanta-settings-" + std::to_string(getpid()) + "-" +
+                                                      ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
         setenv("ORVANTA_REGISTRY", (dir_ / "registry.db").c_str(), 1);
         ResetSettings();
         ClearSettingsHooks();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         ResetSettings();
         std::filesystem::remove_all(dir_);
     }
 
     // Value names of one section exactly as stored, with their DWORD values (or -1 for strings).
-    std::map<std::string, long long> StoredValues(const std::string& section) {
+    std::map<std::string, long long> StoredValues(const std::string& section)
+    {
         std::map<std::string, long long> out;
         HKEY key = nullptr;
         std::string path = std::string(kRegistryRoot) + "\\" + section;
-        if (RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), &key) != ERROR_SUCCESS) return out;
+        if (RegOpenKeyEx(HKEY_CURRENT_USER, path.c_str(), &key) != ERROR_SUCCESS)
+            return out;
         for (DWORD i = 0;; ++i) {
             char name[256];
             DWORD nameSize = sizeof name, type = 0, data = 0, size = sizeof data;
             unsigned char buf[512];
             DWORD bufSize = sizeof buf;
             LONG r = RegEnumValue(key, i, name, &nameSize, &type, buf, &bufSize);
-            if (r != ERROR_SUCCESS) break;
+            if (r != ERROR_SUCCESS)
+                break;
             if (type == REG_DWORD) {
                 std::memcpy(&data, buf, sizeof data);
                 out[name] = data;
@@ -56,7 +62,8 @@ protected:
         return out;
     }
 
-    void WriteDword(const char* section, const char* name, DWORD value) {
+    void WriteDword(const char* section, const char* name, DWORD value)
+    {
         HKEY key = nullptr;
         std::string path = std::string(kRegistryRoot) + "\\" + section;
         ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, path.c_str(), &key), ERROR_SUCCESS);
@@ -64,7 +71,8 @@ protected:
         RegCloseKey(key);
     }
 
-    void WriteString(const char* section, const char* name, const std::string& value) {
+    void WriteString(const char* section, const char* name, const std::string& value)
+    {
         HKEY key = nullptr;
         std::string path = std::string(kRegistryRoot) + "\\" + section;
         ASSERT_EQ(RegCreateKeyEx(HKEY_CURRENT_USER, path.c_str(), &key), ERROR_SUCCESS);
@@ -77,7 +85,8 @@ protected:
     std::filesystem::path dir_;
 };
 
-TEST_F(SettingsTest, DefaultsWhenTheRegistryIsEmpty) {
+TEST_F(SettingsTest, DefaultsWhenTheRegistryIsEmpty)
+{
     ASSERT_TRUE(LoadSettings());
     EXPECT_EQ(GetSetting(IntSetting::Pop3Port), 115);
     EXPECT_EQ(GetSetting(IntSetting::SmtpPort), 26);
@@ -96,7 +105,8 @@ TEST_F(SettingsTest, DefaultsWhenTheRegistryIsEmpty) {
     EXPECT_EQ(GetSetting(StringSetting::ProgramVersion), "1.2.0");
 }
 
-TEST_F(SettingsTest, SaveWritesTheWrittenCapitalisations) {
+TEST_F(SettingsTest, SaveWritesTheWrittenCapitalisations)
+{
     ASSERT_TRUE(SaveSettings());
     auto option = StoredValues("OPTION");
     for (const char* name : {"Del_DAY", "UPDATE_SERVER", "UPDATE_TERM", "SELECT_WARN", "POP3_PORT", "Filter_Sender",
@@ -110,10 +120,11 @@ TEST_F(SettingsTest, SaveWritesTheWrittenCapitalisations) {
     // The version belongs to the updater and the INFO values to the start-up.
     EXPECT_TRUE(StoredValues("UPDATE").empty());
     EXPECT_TRUE(StoredValues("INFO").empty());
-    EXPECT_EQ(option.size(), 36u);   // 32 numbers and 4 strings
+    EXPECT_EQ(option.size(), 36u);  // 32 numbers and 4 strings
 }
 
-TEST_F(SettingsTest, AFailedLoadNeverSavesTheDefaultsOverTheStoredValues) {
+TEST_F(SettingsTest, AFailedLoadNeverSavesTheDefaultsOverTheStoredValues)
+{
     WriteDword("OPTION", "USE_WARN", 1);
     ASSERT_TRUE(LoadSettings());
     ASSERT_EQ(GetSetting(IntSetting::UseWarn), 1);
@@ -129,7 +140,8 @@ TEST_F(SettingsTest, AFailedLoadNeverSavesTheDefaultsOverTheStoredValues) {
     EXPECT_TRUE(SaveSettings());
 }
 
-TEST_F(SettingsTest, RoundTripOfEveryValue) {
+TEST_F(SettingsTest, RoundTripOfEveryValue)
+{
     for (int i = 0; i < static_cast<int>(IntSetting::Count); ++i)
         SetSetting(static_cast<IntSetting>(i), 1000 + i);
     SetSetting(StringSetting::SelectSmtpServer, "smtp.example.org");
@@ -142,17 +154,19 @@ TEST_F(SettingsTest, RoundTripOfEveryValue) {
     for (int i = 0; i < static_cast<int>(IntSetting::Count); ++i) {
         // A value the program only reads ("FLAG") keeps what was stored: nothing.
         const SettingInfo& info = Describe(static_cast<IntSetting>(i));
-        EXPECT_EQ(GetSetting(static_cast<IntSetting>(i)), info.writtenName ? 1000 + i : info.intDefault) << info.readName;
+        EXPECT_EQ(GetSetting(static_cast<IntSetting>(i)), info.writtenName ? 1000 + i : info.intDefault)
+            << info.readName;
     }
     EXPECT_EQ(GetSetting(StringSetting::SelectSmtpServer), "smtp.example.org");
     EXPECT_EQ(GetSetting(StringSetting::NoticeDay), "20240102");
     EXPECT_EQ(GetSetting(StringSetting::ReadDay), "20240103");
     // The account key is fixed at load time whatever was stored.
     EXPECT_EQ(GetSetting(StringSetting::AccountKey), "00002002");
-    EXPECT_EQ(StoredValues("OPTION").size(), 36u);   // saved twice, still one value per name
+    EXPECT_EQ(StoredValues("OPTION").size(), 36u);  // saved twice, still one value per name
 }
 
-TEST_F(SettingsTest, LoadFindsValuesWrittenInAnyCapitalisation) {
+TEST_F(SettingsTest, LoadFindsValuesWrittenInAnyCapitalisation)
+{
     WriteDword("OPTION", "DEL_DAY", 17);
     WriteDword("option", "update_server", 3);
     WriteDword("OPTION", "Select_Warn", 2);
@@ -168,7 +182,8 @@ TEST_F(SettingsTest, LoadFindsValuesWrittenInAnyCapitalisation) {
     EXPECT_EQ(GetSetting(StringSetting::NoticeDay), "20230505");
 }
 
-TEST_F(SettingsTest, AValueOfTheWrongTypeTakesItsDefault) {
+TEST_F(SettingsTest, AValueOfTheWrongTypeTakesItsDefault)
+{
     WriteString("OPTION", "POP3_PORT", "11000");
     WriteDword("OPTION", "READ_DAY", 5);
     ASSERT_TRUE(LoadSettings());
@@ -176,7 +191,8 @@ TEST_F(SettingsTest, AValueOfTheWrongTypeTakesItsDefault) {
     EXPECT_EQ(GetSetting(StringSetting::ReadDay), "20020710");
 }
 
-TEST_F(SettingsTest, HooksRunAfterLoadAndBeforeSave) {
+TEST_F(SettingsTest, HooksRunAfterLoadAndBeforeSave)
+{
     std::vector<std::string> calls;
     AddSettingsLoadHook([&] { calls.push_back("load:" + std::to_string(GetSetting(IntSetting::Pop3Port))); });
     AddSettingsSaveHook([&] { calls.push_back("save"); });
@@ -189,7 +205,8 @@ TEST_F(SettingsTest, HooksRunAfterLoadAndBeforeSave) {
     EXPECT_EQ(calls[1], "save");
 }
 
-TEST_F(SettingsTest, ProgramInfoForTheUpdater) {
+TEST_F(SettingsTest, ProgramInfoForTheUpdater)
+{
     ASSERT_TRUE(WriteProgramInfo("/opt/orvanta"));
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyEx(HKEY_CURRENT_USER, "Software\\Pellix Technology\\Orvanta\\INFO", &key), ERROR_SUCCESS);

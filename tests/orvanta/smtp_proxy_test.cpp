@@ -27,7 +27,8 @@ using testing_peer::Peer;
 
 namespace {
 
-int FreePort() {
+int FreePort()
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -40,9 +41,10 @@ int FreePort() {
     return port;
 }
 
-TEST(SmtpReply, FinalLines) {
+TEST(SmtpReply, FinalLines)
+{
     EXPECT_TRUE(smtpreply::IsFinalLine("250 ok"));
-    EXPECT_TRUE(smtpreply::IsFinalLine("250"));          // the code alone ends a reply too
+    EXPECT_TRUE(smtpreply::IsFinalLine("250"));  // the code alone ends a reply too
     EXPECT_FALSE(smtpreply::IsFinalLine("250-SIZE"));
     EXPECT_FALSE(smtpreply::IsFinalLine("25"));
     EXPECT_FALSE(smtpreply::IsFinalLine("abc"));
@@ -53,7 +55,8 @@ TEST(SmtpReply, FinalLines) {
     EXPECT_FALSE(smtpreply::IsPositive(0));
 }
 
-TEST(SmtpProxySender, AddressOfMailFrom) {
+TEST(SmtpProxySender, AddressOfMailFrom)
+{
     EXPECT_EQ(smtpproxy::SenderAddress("MAIL FROM:<kim@example.org>"), "kim@example.org");
     EXPECT_EQ(smtpproxy::SenderAddress("mail from: <kim@example.org> SIZE=100 BODY=8BITMIME"), "kim@example.org");
     EXPECT_EQ(smtpproxy::SenderAddress("MAIL FROM: kim@example.org"), "kim@example.org");
@@ -65,7 +68,8 @@ TEST(SmtpProxySender, AddressOfMailFrom) {
     EXPECT_EQ(smtpproxy::SenderAddress(longLine), std::string(148, 'a'));
 }
 
-TEST(SmtpProxyEhlo, CapabilitiesTheRelayCannotCarryAreLeftOut) {
+TEST(SmtpProxyEhlo, CapabilitiesTheRelayCannotCarryAreLeftOut)
+{
     EXPECT_EQ(smtpproxy::RelayableEhloReply("250-a.example\r\n250-SIZE 10\r\n250 STARTTLS\r\n"),
               "250-a.example\r\n250 SIZE 10\r\n");
     EXPECT_EQ(smtpproxy::RelayableEhloReply("250 a.example\r\n"), "250 a.example\r\n");
@@ -77,7 +81,8 @@ TEST(SmtpProxyEhlo, CapabilitiesTheRelayCannotCarryAreLeftOut) {
 // the scripted peer, and a plain client connection.
 class SmtpProxyTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         registry_ = std::filesystem::temp_directory_path() / ("smtp_proxy_" + std::to_string(::getpid()) + ".db");
         std::filesystem::remove(registry_);
         setenv("ORVANTA_REGISTRY", registry_.c_str(), 1);
@@ -85,12 +90,14 @@ protected:
         port_ = FreePort();
         ASSERT_TRUE(proxy_.Start("localhost", port_));
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         proxy_.Terminate();
         std::filesystem::remove(registry_);
     }
 
-    void Account(const char* key, const char* email, int port) {
+    void Account(const char* key, const char* email, int port)
+    {
         std::string path = std::string("Software\\Microsoft\\Internet Account Manager\\Accounts\\") + key;
         platform::HKEY k = nullptr;
         ASSERT_EQ(platform::RegCreateKeyEx(platform::HKEY_CURRENT_USER, path.c_str(), &k), platform::ERROR_SUCCESS);
@@ -108,18 +115,22 @@ protected:
     }
 
     // The client's side: connects and reads the greeting.
-    void Connect() {
+    void Connect()
+    {
         ASSERT_EQ(client_.Connect("127.0.0.1", port_), 1);
         EXPECT_EQ(Line(), "220 Orvanta ESMTP Proxy Server... by pellix");
     }
-    std::string Line() {
+    std::string Line()
+    {
         std::string line;
         char buf[1024];
         for (;;) {
             int n = client_.ReadLine(buf, sizeof buf);
-            if (n < 0) return "<closed>";
+            if (n < 0)
+                return "<closed>";
             line.append(buf, static_cast<size_t>(n));
-            if (client_.LastLineEnded()) return line;
+            if (client_.LastLineEnded())
+                return line;
         }
     }
     void Send(const std::string& line) { client_.SendLine(line.data(), static_cast<int>(line.size())); }
@@ -130,7 +141,8 @@ protected:
     int port_ = 0;
 };
 
-TEST_F(SmtpProxyTest, HeloWayReplaysGreetingAndMailFromAndRelaysLongReplyLines) {
+TEST_F(SmtpProxyTest, HeloWayReplaysGreetingAndMailFromAndRelaysLongReplyLines)
+{
     LoopbackServer server;
     Account("00000001", "one@example.org", server.port());
     std::string longText(3000, 'x');
@@ -146,13 +158,14 @@ TEST_F(SmtpProxyTest, HeloWayReplaysGreetingAndMailFromAndRelaysLongReplyLines) 
         peer.Send("250-" + longText + "\r\n250\r\n");
         rcptSeen = peer.RecvLine();
         peer.Send("250 recipient ok\r\n");
-        if (peer.RecvLine() == "QUIT") peer.Send("221 bye\r\n");
+        if (peer.RecvLine() == "QUIT")
+            peer.Send("221 bye\r\n");
     });
     Connect();
     Send("HELO my.host");
     EXPECT_EQ(Line(), "250 Bang ga ! Orvanta ESMTP Proxy Server... by pellix");
     Send("MAIL FROM:<one@example.org> SIZE=10");
-    EXPECT_EQ(Line(), "250-" + longText);      // whole, not cut at 2047 bytes
+    EXPECT_EQ(Line(), "250-" + longText);  // whole, not cut at 2047 bytes
     EXPECT_EQ(Line(), "250");
     Send("RCPT TO:<a@b.example>");
     EXPECT_EQ(Line(), "250 recipient ok");
@@ -166,8 +179,9 @@ TEST_F(SmtpProxyTest, HeloWayReplaysGreetingAndMailFromAndRelaysLongReplyLines) 
     EXPECT_EQ(rcptSeen, "RCPT TO:<a@b.example>");
 }
 
-TEST_F(SmtpProxyTest, MailFromWithoutAnyAccountEndsTheSession) {
-    orvanta::BuildSmtpAccountTable();   // the empty registry: no account
+TEST_F(SmtpProxyTest, MailFromWithoutAnyAccountEndsTheSession)
+{
+    orvanta::BuildSmtpAccountTable();  // the empty registry: no account
     Connect();
     Send("HELO my.host");
     EXPECT_EQ(Line().substr(0, 4), "250 ");
@@ -175,7 +189,8 @@ TEST_F(SmtpProxyTest, MailFromWithoutAnyAccountEndsTheSession) {
     EXPECT_EQ(Line(), "<closed>");
 }
 
-TEST_F(SmtpProxyTest, EhloCancelledInTheChoiceEndsTheSession) {
+TEST_F(SmtpProxyTest, EhloCancelledInTheChoiceEndsTheSession)
+{
     LoopbackServer server;
     Account("00000001", "one@example.org", server.port());
     int asked = 0;
@@ -189,10 +204,11 @@ TEST_F(SmtpProxyTest, EhloCancelledInTheChoiceEndsTheSession) {
     Send("EHLO my.host");
     EXPECT_EQ(Line(), "<closed>");
     EXPECT_EQ(asked, 1);
-    EXPECT_LT(server.AcceptOne(200), 0);   // no server was contacted
+    EXPECT_LT(server.AcceptOne(200), 0);  // no server was contacted
 }
 
-TEST_F(SmtpProxyTest, EhloTakesTheChoiceAndRelaysTheServersReply) {
+TEST_F(SmtpProxyTest, EhloTakesTheChoiceAndRelaysTheServersReply)
+{
     LoopbackServer server;
     Account("00000001", "one@example.org", server.port());
     std::string ehloSeen;
@@ -201,7 +217,7 @@ TEST_F(SmtpProxyTest, EhloTakesTheChoiceAndRelaysTheServersReply) {
         ehloSeen = peer.RecvLine();
         // A STARTTLS offered here would be taken up by the proxy itself (see the TLS tests).
         peer.Send("250-real.example\r\n250-AUTH LOGIN\r\n250-8BITMIME\r\n250 CHUNKING\r\n");
-        peer.RecvLine();   // the client's close ends the session; nothing more comes
+        peer.RecvLine();  // the client's close ends the session; nothing more comes
     });
     Connect();
     Send("EHLO my.host");
@@ -221,7 +237,8 @@ TEST_F(SmtpProxyTest, EhloTakesTheChoiceAndRelaysTheServersReply) {
     EXPECT_EQ(orvanta::GetSetting(IntSetting::SelectSmtpAlways), 0);
 }
 
-TEST_F(SmtpProxyTest, RememberedServerIsUsedWithoutAskingAndKeptAfterAMail) {
+TEST_F(SmtpProxyTest, RememberedServerIsUsedWithoutAskingAndKeptAfterAMail)
+{
     LoopbackServer server;
     proxy_.SetServerChooser([] {
         ADD_FAILURE() << "asked although the choice is remembered";
@@ -242,7 +259,8 @@ TEST_F(SmtpProxyTest, RememberedServerIsUsedWithoutAskingAndKeptAfterAMail) {
         for (;;) {
             bool ok = false;
             std::string line = peer.RecvLine(&ok);
-            if (!ok || line == ".") break;
+            if (!ok || line == ".")
+                break;
             text += line + "\n";
         }
         peer.Send("250 queued\r\n");
@@ -266,11 +284,12 @@ TEST_F(SmtpProxyTest, RememberedServerIsUsedWithoutAskingAndKeptAfterAMail) {
     server.Join();
     EXPECT_EQ(text, "QUIT\nHELO x\n..dot\n");
     EXPECT_EQ(Line(), "<closed>");
-    proxy_.Terminate();   // the session has ended once the proxy is down
+    proxy_.Terminate();  // the session has ended once the proxy is down
     EXPECT_EQ(orvanta::GetSetting(IntSetting::SelectSmtpAlways), 1);
 }
 
-TEST_F(SmtpProxyTest, OnlyDotCrLfAfterCrLfEndsTheTextAsAStrictServerReadsIt) {
+TEST_F(SmtpProxyTest, OnlyDotCrLfAfterCrLfEndsTheTextAsAStrictServerReadsIt)
+{
     LoopbackServer server;
     orvanta::SetSetting(StringSetting::SelectSmtpServer, "127.0.0.1");
     orvanta::SetSetting(IntSetting::SelectSmtpPort, server.port());
@@ -296,8 +315,8 @@ TEST_F(SmtpProxyTest, OnlyDotCrLfAfterCrLfEndsTheTextAsAStrictServerReadsIt) {
     // Near misses of the end, some split across writes, then a dot line of a million CRs
     // (held back whole, it once grew without bound): all of it is message text.
     const std::string crs = "." + std::string(1000000, '\r') + "\n";
-    const std::vector<std::string> pieces = {"a\r\n.\r\r\n", "b\n", ".\r\n", "c\r\n.", "\n", "d\r\n.", "\r",
-                                             "x\r\n", crs, "e\r\n.\r\n"};
+    const std::vector<std::string> pieces = {"a\r\n.\r\r\n", "b\n", ".\r\n", "c\r\n.", "\n",
+                                             "d\r\n.",       "\r",  "x\r\n", crs,      "e\r\n.\r\n"};
     std::string sent;
     for (const std::string& piece : pieces) {
         client_.Write(piece.data(), static_cast<int>(piece.size()));
@@ -313,7 +332,8 @@ TEST_F(SmtpProxyTest, OnlyDotCrLfAfterCrLfEndsTheTextAsAStrictServerReadsIt) {
     EXPECT_TRUE(text == sent);
 }
 
-TEST_F(SmtpProxyTest, ServerThatDropsMidReplyEndsTheSession) {
+TEST_F(SmtpProxyTest, ServerThatDropsMidReplyEndsTheSession)
+{
     LoopbackServer server;
     orvanta::SetSetting(StringSetting::SelectSmtpServer, "127.0.0.1");
     orvanta::SetSetting(IntSetting::SelectSmtpPort, server.port());
@@ -330,7 +350,7 @@ TEST_F(SmtpProxyTest, ServerThatDropsMidReplyEndsTheSession) {
     EXPECT_EQ(Line(), "<closed>");
     server.Join();
     proxy_.Terminate();
-    EXPECT_EQ(orvanta::GetSetting(IntSetting::SelectSmtpAlways), 0);   // no mail went out
+    EXPECT_EQ(orvanta::GetSetting(IntSetting::SelectSmtpAlways), 0);  // no mail went out
 }
 
 }  // namespace

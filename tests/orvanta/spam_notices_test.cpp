@@ -14,17 +14,20 @@ using namespace orvanta::pipeline;
 
 namespace {
 
-std::string ReadAll(const fs::path& p) {
+std::string ReadAll(const fs::path& p)
+{
     std::ifstream in(p, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-void WriteAll(const fs::path& p, const std::string& s) {
+void WriteAll(const fs::path& p, const std::string& s)
+{
     std::ofstream out(p, std::ios::binary);
     out << s;
 }
 
-SPAM_FILTER Rule(int property, const char* word, const char* description) {
+SPAM_FILTER Rule(int property, const char* word, const char* description)
+{
     SPAM_FILTER rule{};
     rule.property = static_cast<uint8_t>(property);
     std::strncpy(rule.word, word, sizeof rule.word - 1);
@@ -34,13 +37,16 @@ SPAM_FILTER Rule(int property, const char* word, const char* description) {
 
 class SpamNoticesTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("orvanta_notices_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path() /
+               ("orvanta_notices_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         data_ = dir_.string() + "/";
-        for (auto& t : WarningTexts()) t.clear();
+        for (auto& t : WarningTexts())
+            t.clear();
     }
     void TearDown() override { fs::remove_all(dir_); }
     fs::path dir_;
@@ -49,18 +55,18 @@ protected:
 
 const std::string kDashes(47, '-');
 
-TEST_F(SpamNoticesTest, NoticeIsWrittenByteForByteInCp949WithCrLf) {
+TEST_F(SpamNoticesTest, NoticeIsWrittenByteForByteInCp949WithCrLf)
+{
     fs::path file = dir_ / "temp.mail";
-    WriteAll(file, std::string(5000, 'x'));   // an older, longer message must be gone
+    WriteAll(file, std::string(5000, 'x'));  // an older, longer message must be gone
     ASSERT_TRUE(WriteDeletionNotice(file.string(), "spam@ads.example", "me@home.example", "Buy now",
                                     Rule(4, "viagra", "pills")));
     std::string expected = "Return-Path: : spam@ads.example\r\n"
                            "From : spam@ads.example\r\n" +
                            platform::Utf8ToCp949("Subject: Orvanta의 삭제옵션에 의해서 삭제된메일입니다.\r\n") +
-                           "\r\n" + kDashes + "\r\n" +
-                           platform::Utf8ToCp949("메일을 보낸 원래 사용자 : ") + "spam@ads.example" +
-                           platform::Utf8ToCp949("\r\n원래메일제목 : ") + "Buy now" + "\r\n\r\n" + kDashes +
-                           platform::Utf8ToCp949("\r\n\r\n다음 필터에 의해서 삭제되었습니다.\r\n") +
+                           "\r\n" + kDashes + "\r\n" + platform::Utf8ToCp949("메일을 보낸 원래 사용자 : ") +
+                           "spam@ads.example" + platform::Utf8ToCp949("\r\n원래메일제목 : ") + "Buy now" + "\r\n\r\n" +
+                           kDashes + platform::Utf8ToCp949("\r\n\r\n다음 필터에 의해서 삭제되었습니다.\r\n") +
                            platform::Utf8ToCp949("\r\n필터분류 : 제목+본문\r\n단어 : ") + "viagra" +
                            platform::Utf8ToCp949("\r\n설명 : ") + "pills";
     EXPECT_EQ(ReadAll(file), expected);
@@ -68,7 +74,8 @@ TEST_F(SpamNoticesTest, NoticeIsWrittenByteForByteInCp949WithCrLf) {
     EXPECT_NE(ReadAll(file).find("Orvanta\xC0\xC7"), std::string::npos);
 }
 
-TEST_F(SpamNoticesTest, NoticeWithoutSubjectOrSenderAndUnknownCategory) {
+TEST_F(SpamNoticesTest, NoticeWithoutSubjectOrSenderAndUnknownCategory)
+{
     fs::path file = dir_ / "temp.mail";
     ASSERT_TRUE(WriteDeletionNotice(file.string(), "", "", "", Rule(9, "w", "d")));
     std::string got = ReadAll(file);
@@ -78,7 +85,8 @@ TEST_F(SpamNoticesTest, NoticeWithoutSubjectOrSenderAndUnknownCategory) {
     EXPECT_EQ(got.rfind("Return-Path: : \r\nFrom : \r\n", 0), 0u);
 }
 
-TEST_F(SpamNoticesTest, EveryPropertyHasItsCategory) {
+TEST_F(SpamNoticesTest, EveryPropertyHasItsCategory)
+{
     const char* names[7] = {"보낸이", "받는이", "제목", "본문", "제목+본문", "메시지전체", "파일이름"};
     for (int p = 0; p < 7; ++p) {
         fs::path file = dir_ / "temp.mail";
@@ -88,23 +96,27 @@ TEST_F(SpamNoticesTest, EveryPropertyHasItsCategory) {
     }
 }
 
-TEST_F(SpamNoticesTest, NoticeFailsWhenFileCannotBeCreated) {
+TEST_F(SpamNoticesTest, NoticeFailsWhenFileCannotBeCreated)
+{
     EXPECT_FALSE(WriteDeletionNotice((dir_ / "missing" / "temp.mail").string(), "a@b", "", "s", Rule(0, "w", "d")));
 }
 
-TEST_F(SpamNoticesTest, WarningTextsRoundTripAsRawBytes) {
-    std::string big(250, 'a');   // spans three 100-byte pieces
+TEST_F(SpamNoticesTest, WarningTextsRoundTripAsRawBytes)
+{
+    std::string big(250, 'a');  // spans three 100-byte pieces
     WarningTexts() = std::array<std::string, 3>{platform::Utf8ToCp949("스팸 금지\r\n.\r\n..x"), big, ""};
     SaveWarningTexts(data_);
     EXPECT_EQ(ReadAll(dir_ / "warn1.dat"), WarningTexts()[0]);
     EXPECT_EQ(fs::file_size(dir_ / "warn3.dat"), 0u);
     auto saved = WarningTexts();
-    for (auto& t : WarningTexts()) t = "old";
+    for (auto& t : WarningTexts())
+        t = "old";
     LoadWarningTexts(data_);
     EXPECT_EQ(WarningTexts(), saved);
 }
 
-TEST_F(SpamNoticesTest, MissingWarningFileStopsLoading) {
+TEST_F(SpamNoticesTest, MissingWarningFileStopsLoading)
+{
     WriteAll(dir_ / "warn1.dat", "one");
     WriteAll(dir_ / "warn3.dat", "three");
     WarningTexts() = std::array<std::string, 3>{"x", "keep2", "keep3"};
@@ -114,7 +126,8 @@ TEST_F(SpamNoticesTest, MissingWarningFileStopsLoading) {
     EXPECT_EQ(WarningTexts()[2], "keep3");
 }
 
-TEST_F(SpamNoticesTest, ZeroByteEndsEachPiece) {
+TEST_F(SpamNoticesTest, ZeroByteEndsEachPiece)
+{
     std::string raw(100, 'a');
     raw[10] = '\0';
     raw += "tail";

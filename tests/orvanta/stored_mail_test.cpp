@@ -15,15 +15,16 @@ namespace {
 
 class StoredMailTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         root_ = fs::temp_directory_path() / ("orvanta-store-" + std::to_string(getpid()));
         fs::remove_all(root_);
         fs::create_directories(root_ / "INBOX" / "sub");
         fs::create_directories(root_ / "Spam");
-        for (const fs::path& p : {root_ / "mesg00000001.msg", root_ / "INBOX" / "mesg00000001.msg",
-                                  root_ / "INBOX" / "MESG00000002.MSG", root_ / "INBOX" / "index.dat",
-                                  root_ / "INBOX" / "mesg1.msg", root_ / "INBOX" / "sub" / "mesg00000003.msg",
-                                  root_ / "Spam" / "mesg00000004.msg"})
+        for (const fs::path& p :
+             {root_ / "mesg00000001.msg", root_ / "INBOX" / "mesg00000001.msg", root_ / "INBOX" / "MESG00000002.MSG",
+              root_ / "INBOX" / "index.dat", root_ / "INBOX" / "mesg1.msg",
+              root_ / "INBOX" / "sub" / "mesg00000003.msg", root_ / "Spam" / "mesg00000004.msg"})
             std::ofstream(p) << "x";
         // A link out of the store must not be followed.
         fs::create_directories(root_.string() + "-outside");
@@ -31,12 +32,14 @@ protected:
         fs::create_directory_symlink(root_.string() + "-outside", root_ / "Link");
         ResetSettings();
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         fs::remove_all(root_);
         fs::remove_all(root_.string() + "-outside");
         ResetSettings();
     }
-    void SetDate(std::time_t t) {
+    void SetDate(std::time_t t)
+    {
         std::tm tm{};
         localtime_r(&t, &tm);
         SetSetting(IntSetting::DelYear, tm.tm_year + 1900);
@@ -44,7 +47,8 @@ protected:
         SetSetting(IntSetting::DelDay, tm.tm_mday);
     }
     // Noon today, local time: whole days back from it do not depend on the hour the test runs.
-    static std::time_t Noon() {
+    static std::time_t Noon()
+    {
         std::time_t now = std::time(nullptr);
         std::tm tm{};
         localtime_r(&now, &tm);
@@ -56,7 +60,8 @@ protected:
     fs::path root_;
 };
 
-TEST_F(StoredMailTest, FourDaysWithTermFiveDeletesMessageFilesOnly) {
+TEST_F(StoredMailTest, FourDaysWithTermFiveDeletesMessageFilesOnly)
+{
     std::time_t now = Noon();
     SetSetting(IntSetting::DelTerm, 5);
     SetDate(now - 4 * 86400);
@@ -65,7 +70,7 @@ TEST_F(StoredMailTest, FourDaysWithTermFiveDeletesMessageFilesOnly) {
     EXPECT_FALSE(fs::exists(root_ / "INBOX" / "MESG00000002.MSG"));
     EXPECT_FALSE(fs::exists(root_ / "INBOX" / "sub" / "mesg00000003.msg"));
     EXPECT_FALSE(fs::exists(root_ / "Spam" / "mesg00000004.msg"));
-    EXPECT_TRUE(fs::exists(root_ / "mesg00000001.msg"));          // the store root is not touched
+    EXPECT_TRUE(fs::exists(root_ / "mesg00000001.msg"));  // the store root is not touched
     EXPECT_TRUE(fs::exists(root_ / "INBOX" / "index.dat"));
     EXPECT_TRUE(fs::exists(root_ / "INBOX" / "mesg1.msg"));
     EXPECT_TRUE(fs::exists(root_.string() + "-outside/mesg00000009.msg"));
@@ -76,7 +81,8 @@ TEST_F(StoredMailTest, FourDaysWithTermFiveDeletesMessageFilesOnly) {
     EXPECT_EQ(GetSetting(IntSetting::DelDay), today.tm_mday);
 }
 
-TEST_F(StoredMailTest, ThreeDaysWithTermFiveDeletesNothing) {
+TEST_F(StoredMailTest, ThreeDaysWithTermFiveDeletesNothing)
+{
     std::time_t now = Noon();
     SetSetting(IntSetting::DelTerm, 5);
     std::time_t then = now - 3 * 86400;
@@ -85,10 +91,11 @@ TEST_F(StoredMailTest, ThreeDaysWithTermFiveDeletesNothing) {
     EXPECT_TRUE(fs::exists(root_ / "INBOX" / "mesg00000001.msg"));
     std::tm tm{};
     localtime_r(&then, &tm);
-    EXPECT_EQ(GetSetting(IntSetting::DelDay), tm.tm_mday);   // the date stays
+    EXPECT_EQ(GetSetting(IntSetting::DelDay), tm.tm_mday);  // the date stays
 }
 
-TEST_F(StoredMailTest, OffWhenTermBelowTwoOrNoDate) {
+TEST_F(StoredMailTest, OffWhenTermBelowTwoOrNoDate)
+{
     std::time_t now = Noon();
     SetDate(now - 400 * 86400);
     SetSetting(IntSetting::DelTerm, 1);

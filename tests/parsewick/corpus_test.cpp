@@ -43,7 +43,8 @@ std::vector<fs::path> CorpusFiles()
     std::string dir = out.substr(out.rfind('\n') == std::string::npos ? 0 : out.rfind('\n') + 1);
     std::vector<fs::path> files;
     std::error_code ec;
-    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator(); it.increment(ec))
+    for (auto it = fs::recursive_directory_iterator(dir, ec); !ec && it != fs::recursive_directory_iterator();
+         it.increment(ec))
         if (it->is_regular_file() && it->path().extension() == ".eml")
             files.push_back(it->path());
     std::sort(files.begin(), files.end());
@@ -58,10 +59,7 @@ std::string ReadFile(const fs::path& path)
     return s.str();
 }
 
-std::string ContentOf(CMimeMessage* m)
-{
-    return m->GetContent() ? m->GetContent() : "";
-}
+std::string ContentOf(CMimeMessage* m) { return m->GetContent() ? m->GetContent() : ""; }
 
 // Header source, content and shape of two trees agree; returns the first difference.
 std::string Compare(CMimeMessage* a, CMimeMessage* b, const std::string& where)
@@ -95,7 +93,8 @@ void CheckNode(CMimeMessage* m, const std::string& text, Stats& st, std::vector<
     long size = m->GetContentSize();
     if (size > static_cast<long>(text.size()))
         errors.push_back(name + ": content larger than the message");
-    if (m->GetContent() && size > 0 && text.find(std::string(m->GetContent(), std::min<long>(size, 64))) == std::string::npos)
+    if (m->GetContent() && size > 0 &&
+        text.find(std::string(m->GetContent(), std::min<long>(size, 64))) == std::string::npos)
         errors.push_back(name + ": content not found in the message");
     if (m->IsMultiPart()) {
         ++st.multipart;
@@ -210,6 +209,5 @@ TEST(Corpus, EveryMessageParsesAndRoundTrips)
     RecordProperty("messages", static_cast<int>(files.size()));
     printf("messages %zu, nodes %d, multipart %d, text parts %d, exact round trips %d, file parses %d, "
            "from %d, subject %d, date %d\n",
-           files.size(), st.nodes, st.multipart, st.textParts, exact, fromFile, withFrom, withSubject,
-           withDate);
+           files.size(), st.nodes, st.multipart, st.textParts, exact, fromFile, withFrom, withSubject, withDate);
 }

@@ -289,7 +289,7 @@ TEST(HeaderModel, MapsSourceAndSize)
     h.SetHeader("x-mixed-case", "w");
     EXPECT_STREQ(h.GetHeader("x-mixed-case"), "w");
     Field(h, "Date", "Thu, 22 Aug 2002 08:17:21 +0900");
-    EXPECT_STREQ(h.GetHeader("Date"), "");  // case matters for lookups
+    EXPECT_STREQ(h.GetHeader("Date"), "");          // case matters for lookups
     EXPECT_EQ(h.GetHeaderMap().count("Date"), 1u);  // ... and the lookup left an empty entry
     EXPECT_EQ(h.GetPriority(), 1);
 

@@ -19,10 +19,7 @@ Tree Parse(const std::string& text, bool loadBody = true)
     return Tree(CMailParser::ParsingMail(text.c_str(), loadBody));
 }
 
-std::string Content(CMimeMessage* m)
-{
-    return m && m->GetContent() ? m->GetContent() : "<null>";
-}
+std::string Content(CMimeMessage* m) { return m && m->GetContent() ? m->GetContent() : "<null>"; }
 
 std::string WriteOut(CMimeMessage* m)
 {
@@ -32,19 +29,18 @@ std::string WriteOut(CMimeMessage* m)
     return s;
 }
 
-const std::string kMixed =
-    "From: a@x.org\r\n"
-    "Content-Type: multipart/mixed; boundary=\"b\"\r\n"
-    "\r\n"
-    "P\r\n"
-    "--b\r\n"
-    "Content-Type: text/plain\r\n"
-    "\r\n"
-    "one\r\n"
-    "--b\r\n"
-    "Content-Type: text/html\r\n"
-    "\r\n"
-    "<p>two</p>\r\n";
+const std::string kMixed = "From: a@x.org\r\n"
+                           "Content-Type: multipart/mixed; boundary=\"b\"\r\n"
+                           "\r\n"
+                           "P\r\n"
+                           "--b\r\n"
+                           "Content-Type: text/plain\r\n"
+                           "\r\n"
+                           "one\r\n"
+                           "--b\r\n"
+                           "Content-Type: text/html\r\n"
+                           "\r\n"
+                           "<p>two</p>\r\n";
 const std::string kClosed = kMixed + "--b--\r\nepilogue\r\n";
 
 }  // namespace
@@ -163,16 +159,15 @@ TEST(ParsingMail, MultipartWithAndWithoutClosingLine)
 
 TEST(ParsingMail, NestedMultipartAndPrefixBoundaries)
 {
-    std::string text =
-        "Content-Type: multipart/mixed; boundary=outer\r\n\r\n"
-        "--outer\r\n"
-        "Content-Type: multipart/alternative; boundary=inner\r\n\r\n"
-        "--inner\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
-        "--inner\r\nContent-Type: text/html\r\n\r\nhtml\r\n"
-        "--inner--\r\n"
-        "--outer\r\nContent-Type: application/zip; name=\"a.zip\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n\r\nUEsDBA==\r\n"
-        "--outer--\r\n";
+    std::string text = "Content-Type: multipart/mixed; boundary=outer\r\n\r\n"
+                       "--outer\r\n"
+                       "Content-Type: multipart/alternative; boundary=inner\r\n\r\n"
+                       "--inner\r\nContent-Type: text/plain\r\n\r\nplain\r\n"
+                       "--inner\r\nContent-Type: text/html\r\n\r\nhtml\r\n"
+                       "--inner--\r\n"
+                       "--outer\r\nContent-Type: application/zip; name=\"a.zip\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\n\r\nUEsDBA==\r\n"
+                       "--outer--\r\n";
     Tree t = Parse(text);
     ASSERT_EQ(t->GetListSize(), 2);
     CMimeMessage* alt = t->GetChild(0);
@@ -201,8 +196,8 @@ TEST(ParsingMail, DepthIsBounded)
     std::string text;
     const int levels = 3000;
     for (int i = 0; i < levels; ++i)
-        text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "x\r\n\r\n--b" +
-                std::to_string(i) + "x\r\n";
+        text += "Content-Type: multipart/mixed; boundary=b" + std::to_string(i) + "x\r\n\r\n--b" + std::to_string(i) +
+                "x\r\n";
     text += "\r\nleaf\r\n";
     for (int i = levels - 1; i >= 0; --i)
         text += "--b" + std::to_string(i) + "x--\r\n";

@@ -88,8 +88,8 @@ TEST(Files, ResolveBelowFindsNamesInAnyCase)
 TEST(Files, ResolveBelowRefusesEscapes)
 {
     TempDir t;
-    const std::string refused[] = {"..", "../etc", "INBOX/../../x", "/etc/passwd", "a\\b", "a//b", "./a",
-                                   std::string("a\0b", 3)};
+    const std::string refused[] = {"..",   "../etc", "INBOX/../../x", "/etc/passwd",
+                                   "a\\b", "a//b",   "./a",           std::string("a\0b", 3)};
     for (const std::string& rel : refused) {
         SCOPED_TRACE(rel);
         EXPECT_FALSE(ResolveBelow(t.path(), rel).has_value());

@@ -54,8 +54,9 @@ TEST(OleDate, ParsesTheCommonDateHeaderForms)
 TEST(OleDate, RejectsTextThatIsNoDate)
 {
     COleDateTime d(2002, 8, 22, 0, 0, 0);
-    const char* bad[] = {"", "   ", "yesterday", "32 Aug 2002", "22 Foo 2002", "29 Feb 2001 10:00",
-                         "22 Aug 2002 25:00", "2002-13-01", nullptr};
+    const char* bad[] = {
+        "",           "   ",  "yesterday", "32 Aug 2002", "22 Foo 2002", "29 Feb 2001 10:00", "22 Aug 2002 25:00",
+        "2002-13-01", nullptr};
     for (const char* text : bad) {
         SCOPED_TRACE(text ? text : "(null)");
         EXPECT_FALSE(d.ParseDateTime(text));

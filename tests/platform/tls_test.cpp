@@ -8,7 +8,8 @@ using platform::CTlsSession;
 
 namespace {
 
-int ConnectTo(int port) {
+int ConnectTo(int port)
+{
     int s = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -22,7 +23,8 @@ int ConnectTo(int port) {
 }
 
 // Blocking helpers over the non-blocking session.
-bool WriteAll(int fd, CTlsSession& tls, const std::string& data) {
+bool WriteAll(int fd, CTlsSession& tls, const std::string& data)
+{
     size_t done = 0;
     while (done < data.size()) {
         int n = tls.Write(data.data() + done, static_cast<int>(data.size() - done));
@@ -35,7 +37,8 @@ bool WriteAll(int fd, CTlsSession& tls, const std::string& data) {
     return true;
 }
 
-std::string ReadUntil(int fd, CTlsSession& tls, const std::string& end) {
+std::string ReadUntil(int fd, CTlsSession& tls, const std::string& end)
+{
     std::string got;
     char chunk[4096];
     while (got.find(end) == std::string::npos) {
@@ -50,11 +53,14 @@ std::string ReadUntil(int fd, CTlsSession& tls, const std::string& end) {
 }
 
 // An echo server over implicit TLS: every line comes back with "echo " before it.
-void Echo(tlstest::Conn& c) {
-    if (!c.Upgrade()) return;
+void Echo(tlstest::Conn& c)
+{
+    if (!c.Upgrade())
+        return;
     std::string line;
     while (c.Line(&line)) {
-        if (line == "bye") return;
+        if (line == "bye")
+            return;
         c.Send("echo " + line + "\r\n");
     }
 }
@@ -63,13 +69,16 @@ struct Handshaken {
     int fd = -1;
     std::unique_ptr<CTlsSession> tls;
     std::string error;
-    ~Handshaken() {
+    ~Handshaken()
+    {
         tls.reset();
-        if (fd >= 0) ::close(fd);
+        if (fd >= 0)
+            ::close(fd);
     }
 };
 
-void Handshake(Handshaken& h, int port, const std::string& host, int timeoutMs = 5000) {
+void Handshake(Handshaken& h, int port, const std::string& host, int timeoutMs = 5000)
+{
     h.fd = ConnectTo(port);
     ASSERT_GE(h.fd, 0);
     h.tls = CTlsSession::Handshake(h.fd, host, timeoutMs, &h.error);
@@ -83,7 +92,8 @@ protected:
 
 }  // namespace
 
-TEST_F(TlsSessionTest, VerifiedSessionCarriesDataBothWays) {
+TEST_F(TlsSessionTest, VerifiedSessionCarriesDataBothWays)
+{
     tlstest::Cert leaf;
     tlstest::MakeCert(leaf, "localhost", "DNS:localhost,IP:127.0.0.1", &pki.ca, false);
     tlstest::Server server(leaf, Echo);
@@ -101,12 +111,14 @@ TEST_F(TlsSessionTest, VerifiedSessionCarriesDataBothWays) {
         // The server's closing alert reads as an orderly end.
         char c;
         int n;
-        while ((n = h.tls->Read(&c, 1)) == CTlsSession::kWantRead && platform::WaitSocket(h.fd, n, 5000)) {}
+        while ((n = h.tls->Read(&c, 1)) == CTlsSession::kWantRead && platform::WaitSocket(h.fd, n, 5000)) {
+        }
         EXPECT_EQ(n, CTlsSession::kClosed);
     }
 }
 
-TEST_F(TlsSessionTest, CertificateFaultsAreRefusedWithTheirReason) {
+TEST_F(TlsSessionTest, CertificateFaultsAreRefusedWithTheirReason)
+{
     tlstest::Cert wrongName, stranger, expired, notYet, dnsOnly;
     tlstest::MakeCert(wrongName, "mail.example.org", "DNS:mail.example.org", &pki.ca, false);
     tlstest::MakeCert(stranger, "localhost", "DNS:localhost", &pki.otherCa, false);
@@ -136,7 +148,8 @@ TEST_F(TlsSessionTest, CertificateFaultsAreRefusedWithTheirReason) {
     }
 }
 
-TEST(TlsTrust, OwnCaIsUnknownWithoutTheExtraAnchorAndAMissingAnchorFileIsNamed) {
+TEST(TlsTrust, OwnCaIsUnknownWithoutTheExtraAnchorAndAMissingAnchorFileIsNamed)
+{
     tlstest::Pki pki;
     tlstest::Cert leaf;
     tlstest::MakeCert(leaf, "localhost", "DNS:localhost", &pki.ca, false);
@@ -163,7 +176,8 @@ TEST(TlsTrust, OwnCaIsUnknownWithoutTheExtraAnchorAndAMissingAnchorFileIsNamed) 
     }
 }
 
-TEST_F(TlsSessionTest, ServersThatDoNotSpeakTlsEndTheHandshakeInTime) {
+TEST_F(TlsSessionTest, ServersThatDoNotSpeakTlsEndTheHandshakeInTime)
+{
     tlstest::Cert leaf;
     tlstest::MakeCert(leaf, "localhost", "DNS:localhost", &pki.ca, false);
     {
@@ -179,7 +193,7 @@ TEST_F(TlsSessionTest, ServersThatDoNotSpeakTlsEndTheHandshakeInTime) {
         EXPECT_NE(h.error.find("TLS handshake failed"), std::string::npos) << h.error;
     }
     {
-        tlstest::Server server(leaf, [](tlstest::Conn&) {});   // closes at once
+        tlstest::Server server(leaf, [](tlstest::Conn&) {});  // closes at once
         Handshaken h;
         Handshake(h, server.port(), "localhost");
         EXPECT_FALSE(h.tls);
@@ -189,7 +203,8 @@ TEST_F(TlsSessionTest, ServersThatDoNotSpeakTlsEndTheHandshakeInTime) {
         // Says nothing: the handshake gives up after its time.
         tlstest::Server server(leaf, [](tlstest::Conn& c) {
             char b[100];
-            while (::recv(c.fd(), b, sizeof b, 0) > 0) {}
+            while (::recv(c.fd(), b, sizeof b, 0) > 0) {
+            }
         });
         Handshaken h;
         auto start = std::chrono::steady_clock::now();
@@ -199,7 +214,7 @@ TEST_F(TlsSessionTest, ServersThatDoNotSpeakTlsEndTheHandshakeInTime) {
         EXPECT_FALSE(h.tls);
         EXPECT_NE(h.error.find("no TLS answer"), std::string::npos) << h.error;
         EXPECT_LT(took, std::chrono::seconds(3));
-        ::shutdown(h.fd, SHUT_RDWR);   // lets the server's thread go
+        ::shutdown(h.fd, SHUT_RDWR);  // lets the server's thread go
     }
     std::string error;
     EXPECT_FALSE(CTlsSession::Handshake(-1, "localhost", 100, &error));

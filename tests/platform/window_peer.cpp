@@ -21,13 +21,16 @@ namespace {
 
 std::string g_caller;
 
-void Say(const std::string& line) {
+void Say(const std::string& line)
+{
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);
 }
 
-LRESULT ServeProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_USER + 1) return static_cast<LRESULT>(wParam * 1000) + lParam;
+LRESULT ServeProc(HWND, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_USER + 1)
+        return static_cast<LRESULT>(wParam * 1000) + lParam;
     if (message == WM_USER + 2) {
         // Sends back to the caller while the caller waits for this answer.
         HWND caller = FindWindow(g_caller);
@@ -48,11 +51,14 @@ LRESULT ServeProc(HWND, UINT message, WPARAM wParam, LPARAM lParam) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    alarm(30);   // never outlive a test that forgot us
-    if (argc < 3) return 2;
+int main(int argc, char** argv)
+{
+    alarm(30);  // never outlive a test that forgot us
+    if (argc < 3)
+        return 2;
     std::string mode = argv[1], title = argv[2];
-    if (mode == "serve" && argc > 3) g_caller = argv[3];
+    if (mode == "serve" && argc > 3)
+        g_caller = argv[3];
     if (mode == "serve" || mode == "hang" || mode == "create") {
         HWND window = CreateWindow(title, ServeProc);
         if (!window) {
@@ -66,7 +72,8 @@ int main(int argc, char** argv) {
         }
         Say("READY");
         if (mode == "hang") {
-            for (;;) pause();
+            for (;;)
+                pause();
         }
         int code = RunMessageLoop();
         Say("EXIT " + std::to_string(code));

@@ -31,7 +31,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr UINT kAdd = WM_USER + 1;   // the peer answers wParam*1000+lParam
+constexpr UINT kAdd = WM_USER + 1;  // the peer answers wParam*1000+lParam
 
 // A dead-lock must fail the run, not hang it: ends the process when not disarmed in time.
 class Watchdog {
@@ -44,8 +44,11 @@ public:
                                static_cast<long long>(limit.count()));
                   std::_Exit(1);
               }
-          }) {}
-    ~Watchdog() {
+          })
+    {
+    }
+    ~Watchdog()
+    {
         {
             std::lock_guard<std::mutex> lock(m_);
             done_ = true;
@@ -64,9 +67,11 @@ private:
 // The window peer program, with its standard output read line by line.
 class Peer {
 public:
-    explicit Peer(const std::vector<std::string>& args) {
+    explicit Peer(const std::vector<std::string>& args)
+    {
         int fds[2];
-        if (pipe(fds) != 0) return;
+        if (pipe(fds) != 0)
+            return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
@@ -74,22 +79,27 @@ public:
         std::vector<std::string> all = {WINDOW_PEER};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
+        for (auto& a : all)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, WINDOW_PEER, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        if (posix_spawn(&pid_, WINDOW_PEER, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         close(fds[1]);
         out_ = fds[0];
     }
-    ~Peer() {
+    ~Peer()
+    {
         if (pid_ > 0) {
             kill(pid_, SIGKILL);
             Wait();
         }
-        if (out_ >= 0) close(out_);
+        if (out_ >= 0)
+            close(out_);
     }
     // The next line, or "" after `limit`.
-    std::string Line(std::chrono::milliseconds limit = 10s) {
+    std::string Line(std::chrono::milliseconds limit = 10s)
+    {
         auto deadline = std::chrono::steady_clock::now() + limit;
         for (;;) {
             auto nl = buffer_.find('\n');
@@ -98,23 +108,30 @@ public:
                 buffer_.erase(0, nl + 1);
                 return line;
             }
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return "";
+            auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                return "";
             pollfd p{out_, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left.count())) <= 0) return "";
+            if (poll(&p, 1, static_cast<int>(left.count())) <= 0)
+                return "";
             char chunk[256];
             ssize_t n = read(out_, chunk, sizeof(chunk));
-            if (n <= 0) return "";
+            if (n <= 0)
+                return "";
             buffer_.append(chunk, static_cast<std::size_t>(n));
         }
     }
-    void Kill() {
+    void Kill()
+    {
         kill(pid_, SIGKILL);
         Wait();
     }
-    int Wait() {
+    int Wait()
+    {
         int status = 0;
-        if (pid_ > 0) waitpid(pid_, &status, 0);
+        if (pid_ > 0)
+            waitpid(pid_, &status, 0);
         pid_ = -1;
         return status;
     }
@@ -129,16 +146,19 @@ private:
 // Each test gets a runtime directory of its own, so titles never meet other runs.
 class WindowTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         char templ[] = "/tmp/orvanta-wintest-XXXXXX";
         ASSERT_NE(mkdtemp(templ), nullptr);
         runtime_ = templ;
         const char* old = std::getenv("XDG_RUNTIME_DIR");
-        if (old) oldRuntime_ = old;
+        if (old)
+            oldRuntime_ = old;
         hadRuntime_ = old != nullptr;
         setenv("XDG_RUNTIME_DIR", runtime_.c_str(), 1);
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         if (hadRuntime_)
             setenv("XDG_RUNTIME_DIR", oldRuntime_.c_str(), 1);
         else
@@ -146,7 +166,8 @@ protected:
         std::error_code ec;
         fs::remove_all(runtime_, ec);
     }
-    fs::path SocketPath(const std::string& title) const {
+    fs::path SocketPath(const std::string& title) const
+    {
         return fs::path(runtime_) / "orvanta" / detail::SocketFileName(title);
     }
 
@@ -158,13 +179,15 @@ protected:
 // A window on a thread of its own running the loop until WM_QUIT is posted.
 class LoopThread {
 public:
-    LoopThread(const std::string& title, WindowProc proc) {
+    LoopThread(const std::string& title, WindowProc proc)
+    {
         std::promise<HWND> created;
         auto future = created.get_future();
         thread_ = std::thread([&created, title, proc] {
             HWND w = CreateWindow(title, proc);
             created.set_value(w);
-            if (!w) return;
+            if (!w)
+                return;
             RunMessageLoop();
             DestroyWindow(w);
         });
@@ -172,9 +195,12 @@ public:
         id_ = thread_.get_id();
     }
     ~LoopThread() { Stop(); }
-    void Stop() {
-        if (!thread_.joinable()) return;
-        if (window_) PostMessage(window_, WM_QUIT, 0, 0);
+    void Stop()
+    {
+        if (!thread_.joinable())
+            return;
+        if (window_)
+            PostMessage(window_, WM_QUIT, 0, 0);
         thread_.join();
     }
     HWND window() const { return window_; }
@@ -188,10 +214,12 @@ private:
 
 }  // namespace
 
-TEST_F(WindowTest, SendMessageFromAnotherThreadRunsOnTheOwnerAndReturnsItsResult) {
+TEST_F(WindowTest, SendMessageFromAnotherThreadRunsOnTheOwnerAndReturnsItsResult)
+{
     std::thread::id handledOn;
     LoopThread owner("", [&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        if (m != kAdd) return 0;
+        if (m != kAdd)
+            return 0;
         handledOn = std::this_thread::get_id();
         return static_cast<LRESULT>(w) * 10 + l;
     });
@@ -207,17 +235,21 @@ TEST_F(WindowTest, SendMessageFromAnotherThreadRunsOnTheOwnerAndReturnsItsResult
         for (int t = 0; t < 4; ++t)
             senders.emplace_back([&, t] {
                 for (int i = 0; i < 200; ++i)
-                    if (SendMessage(owner.window(), kAdd, t, i) != t * 10 + i) ++wrong;
+                    if (SendMessage(owner.window(), kAdd, t, i) != t * 10 + i)
+                        ++wrong;
             });
-        for (auto& s : senders) s.join();
+        for (auto& s : senders)
+            s.join();
         EXPECT_EQ(wrong.load(), 0);
     }
 }
 
-TEST_F(WindowTest, SendingToOwnWindowCallsTheProcedureDirectly) {
+TEST_F(WindowTest, SendingToOwnWindowCallsTheProcedureDirectly)
+{
     int depth = 0;
     HWND w = CreateWindow("", [&](HWND self, UINT m, WPARAM wp, LPARAM) -> LRESULT {
-        if (m != kAdd) return 0;
+        if (m != kAdd)
+            return 0;
         ++depth;
         // No loop runs on this thread: the nested send must not wait for one.
         return wp == 0 ? 1 : 2 * SendMessage(self, kAdd, wp - 1, 0);
@@ -229,7 +261,8 @@ TEST_F(WindowTest, SendingToOwnWindowCallsTheProcedureDirectly) {
     DestroyWindow(w);
 }
 
-TEST_F(WindowTest, TwoThreadsSendingToEachOtherDoNotDeadLock) {
+TEST_F(WindowTest, TwoThreadsSendingToEachOtherDoNotDeadLock)
+{
     Watchdog dog(30s);
     {
         std::atomic<HWND> windows[2] = {nullptr, nullptr};
@@ -238,9 +271,11 @@ TEST_F(WindowTest, TwoThreadsSendingToEachOtherDoNotDeadLock) {
         std::atomic<bool> done[2] = {false, false};
         auto body = [&](int me) {
             HWND mine = CreateWindow("", [&, me](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-                if (m == kAdd) return static_cast<LRESULT>(w) + me * 1000;
+                if (m == kAdd)
+                    return static_cast<LRESULT>(w) + me * 1000;
                 // A nested send back to the other thread, while that thread waits for us.
-                if (m == kAdd + 1) return SendMessage(windows[1 - me].load(), kAdd, w, l) + 1;
+                if (m == kAdd + 1)
+                    return SendMessage(windows[1 - me].load(), kAdd, w, l) + 1;
                 return 0;
             });
             windows[me] = mine;
@@ -248,8 +283,10 @@ TEST_F(WindowTest, TwoThreadsSendingToEachOtherDoNotDeadLock) {
             HWND other = windows[1 - me];
             // Both send at the same time, each while the other waits in a send to it.
             for (int i = 0; i < 300; ++i) {
-                if (SendMessage(other, kAdd, i, 0) != i + (1 - me) * 1000) ++wrong;
-                if (SendMessage(other, kAdd + 1, i, 0) != i + me * 1000 + 1) ++wrong;
+                if (SendMessage(other, kAdd, i, 0) != i + (1 - me) * 1000)
+                    ++wrong;
+                if (SendMessage(other, kAdd + 1, i, 0) != i + me * 1000 + 1)
+                    ++wrong;
             }
             // Keep answering until the other thread is done too.
             done[me] = true;
@@ -267,33 +304,39 @@ TEST_F(WindowTest, TwoThreadsSendingToEachOtherDoNotDeadLock) {
     }
 }
 
-TEST_F(WindowTest, PostedMessagesArriveInOrderAndWmQuitEndsTheLoop) {
+TEST_F(WindowTest, PostedMessagesArriveInOrderAndWmQuitEndsTheLoop)
+{
     std::vector<int> seen;
     HWND w = CreateWindow("", [&](HWND, UINT m, WPARAM wp, LPARAM) -> LRESULT {
-        if (m == kAdd) seen.push_back(static_cast<int>(wp));
+        if (m == kAdd)
+            seen.push_back(static_cast<int>(wp));
         return 0;
     });
     ASSERT_NE(w, nullptr);
     std::thread poster([w] {
-        for (int i = 0; i < 500; ++i) ASSERT_TRUE(PostMessage(w, kAdd, i, 0));
+        for (int i = 0; i < 500; ++i)
+            ASSERT_TRUE(PostMessage(w, kAdd, i, 0));
         PostMessage(w, WM_QUIT, 7, 0);
-        PostMessage(w, kAdd, 9999, 0);   // after the quit: left queued
+        PostMessage(w, kAdd, 9999, 0);  // after the quit: left queued
     });
     Watchdog dog(10s);
     int code = RunMessageLoop();
     poster.join();
     EXPECT_EQ(code, 7);
     ASSERT_EQ(seen.size(), 500u);
-    for (int i = 0; i < 500; ++i) ASSERT_EQ(seen[i], i);
+    for (int i = 0; i < 500; ++i)
+        ASSERT_EQ(seen[i], i);
     EXPECT_TRUE(ProcessPendingMessages());
     EXPECT_EQ(seen.back(), 9999);
     DestroyWindow(w);
 }
 
-TEST_F(WindowTest, PostQuitMessageEndsTheLoopAfterWhatWasPostedBefore) {
+TEST_F(WindowTest, PostQuitMessageEndsTheLoopAfterWhatWasPostedBefore)
+{
     std::vector<int> seen;
     HWND w = CreateWindow("", [&](HWND self, UINT m, WPARAM wp, LPARAM) -> LRESULT {
-        if (m != kAdd) return 0;
+        if (m != kAdd)
+            return 0;
         seen.push_back(static_cast<int>(wp));
         if (wp == 1) {
             PostMessage(self, kAdd, 2, 0);
@@ -319,14 +362,16 @@ TEST_F(WindowTest, PostQuitMessageEndsTheLoopAfterWhatWasPostedBefore) {
     DestroyWindow(w);
 }
 
-TEST_F(WindowTest, TimersTickUntilKilled) {
+TEST_F(WindowTest, TimersTickUntilKilled)
+{
     int ticks = 0, otherTicks = 0;
     HWND w = CreateWindow("", [&](HWND self, UINT m, WPARAM id, LPARAM) -> LRESULT {
-        if (m != WM_TIMER) return 0;
+        if (m != WM_TIMER)
+            return 0;
         if (id == 100) {
             if (++ticks == 5) {
                 EXPECT_TRUE(KillTimer(self, 100));
-                SetTimer(self, 300, 200);   // ends the test later
+                SetTimer(self, 300, 200);  // ends the test later
             }
         } else if (id == 200) {
             ++otherTicks;
@@ -337,10 +382,10 @@ TEST_F(WindowTest, TimersTickUntilKilled) {
     });
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(SetTimer(w, 100, 20), 100u);
-    EXPECT_EQ(SetTimer(w, 200, 1000000), 200u);   // never due during the test
+    EXPECT_EQ(SetTimer(w, 200, 1000000), 200u);  // never due during the test
     Watchdog dog(10s);
     RunMessageLoop();
-    EXPECT_EQ(ticks, 5);   // no tick after KillTimer, though 200 ms passed
+    EXPECT_EQ(ticks, 5);  // no tick after KillTimer, though 200 ms passed
     EXPECT_EQ(otherTicks, 0);
     EXPECT_FALSE(KillTimer(w, 100));
     EXPECT_TRUE(KillTimer(w, 200));
@@ -351,7 +396,8 @@ TEST_F(WindowTest, TimersTickUntilKilled) {
     EXPECT_FALSE(KillTimer(w, 300));
 }
 
-TEST_F(WindowTest, WakeupHookLetsAnotherLoopDriveTheWindows) {
+TEST_F(WindowTest, WakeupHookLetsAnotherLoopDriveTheWindows)
+{
     std::mutex m;
     std::condition_variable cv;
     int wakes = 0;
@@ -363,7 +409,8 @@ TEST_F(WindowTest, WakeupHookLetsAnotherLoopDriveTheWindows) {
     int ticks = 0;
     std::atomic<LRESULT> sentResult{0};
     HWND w = CreateWindow("", [&](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
-        if (msg == WM_TIMER) ++ticks;
+        if (msg == WM_TIMER)
+            ++ticks;
         return msg == kAdd ? 77 : 0;
     });
     SetTimer(w, 1, 10);
@@ -385,7 +432,8 @@ TEST_F(WindowTest, WakeupHookLetsAnotherLoopDriveTheWindows) {
     DestroyWindow(w);
 }
 
-TEST_F(WindowTest, DestroyingAWindowReleasesWaitingSenders) {
+TEST_F(WindowTest, DestroyingAWindowReleasesWaitingSenders)
+{
     HWND w = CreateWindow("", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 1; });
     ASSERT_NE(w, nullptr);
     // This thread runs no loop, so a send from elsewhere waits until the window goes.
@@ -406,15 +454,17 @@ TEST_F(WindowTest, DestroyingAWindowReleasesWaitingSenders) {
     EXPECT_FALSE(IsWindow(w));
     EXPECT_FALSE(PostMessage(w, kAdd, 0, 0));
     EXPECT_EQ(SendMessage(w, kAdd, 0, 0), 0);
-    EXPECT_TRUE(ProcessPendingMessages());   // nothing is left to call the procedure
+    EXPECT_TRUE(ProcessPendingMessages());  // nothing is left to call the procedure
     EXPECT_EQ(SendMessage(nullptr, kAdd, 0, 0), 0);
     EXPECT_FALSE(IsWindow(nullptr));
 }
 
-TEST_F(WindowTest, WindowsGoWithTheirThread) {
+TEST_F(WindowTest, WindowsGoWithTheirThread)
+{
     HWND w = nullptr;
-    std::thread([&] { w = CreateWindow("Ends With Its Thread", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; }); })
-        .join();
+    std::thread([&] {
+        w = CreateWindow("Ends With Its Thread", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+    }).join();
     ASSERT_NE(w, nullptr);
     EXPECT_FALSE(IsWindow(w));
     EXPECT_EQ(FindWindow("Ends With Its Thread"), nullptr);
@@ -424,12 +474,13 @@ TEST_F(WindowTest, WindowsGoWithTheirThread) {
     DestroyWindow(again);
 }
 
-TEST_F(WindowTest, TitlesAreRegisteredOncePerUser) {
+TEST_F(WindowTest, TitlesAreRegisteredOncePerUser)
+{
     auto proc = [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; };
     HWND w = CreateWindow("Orvanta Zidevoz", proc);
     ASSERT_NE(w, nullptr);
     EXPECT_EQ(FindWindow("Orvanta Zidevoz"), w);
-    EXPECT_EQ(FindWindow("ORVANTA zidevoz"), w);   // ASCII case does not matter
+    EXPECT_EQ(FindWindow("ORVANTA zidevoz"), w);  // ASCII case does not matter
     EXPECT_EQ(FindWindow("Orvanta"), nullptr);
     EXPECT_EQ(FindWindow(""), nullptr);
     EXPECT_EQ(CreateWindow("orvanta zidevoz", proc), nullptr);
@@ -452,13 +503,14 @@ TEST_F(WindowTest, TitlesAreRegisteredOncePerUser) {
     EXPECT_EQ(FindWindow("Orvanta Zidevoz"), nullptr);
     HWND again = CreateWindow("Orvanta Zidevoz", proc);
     EXPECT_NE(again, nullptr);
-    EXPECT_NE(again, w);   // handles are not reused
+    EXPECT_NE(again, w);  // handles are not reused
     DestroyWindow(again);
     DestroyWindow(a);
     DestroyWindow(b);
 }
 
-TEST_F(WindowTest, AnyTitleBytesGiveSafeShortSocketNames) {
+TEST_F(WindowTest, AnyTitleBytesGiveSafeShortSocketNames)
+{
     // CP949 for a Korean title, bytes that are special in paths, and a long title.
     const std::string korean = "\xBF\xC0\xB9\xD9\xC5\xB8 \xBC\xAD\xB9\xF6";
     const std::string tricky = std::string("../a/b\n\0c%.", 11);
@@ -468,7 +520,8 @@ TEST_F(WindowTest, AnyTitleBytesGiveSafeShortSocketNames) {
         EXPECT_EQ(name.find('/'), std::string::npos);
         EXPECT_NE(name[0], '.');
         EXPECT_LE(name.size(), 64u);
-        for (char c : name) EXPECT_TRUE(c > ' ' && c < 0x7f) << title;
+        for (char c : name)
+            EXPECT_TRUE(c > ' ' && c < 0x7f) << title;
     }
     EXPECT_NE(detail::SocketFileName(std::string(300, 'x')), detail::SocketFileName(std::string(301, 'x')));
     EXPECT_NE(detail::SocketFileName("a b"), detail::SocketFileName("a%20b"));
@@ -483,7 +536,8 @@ TEST_F(WindowTest, AnyTitleBytesGiveSafeShortSocketNames) {
     }
 }
 
-TEST_F(WindowTest, FindAndMessageAWindowOfAnotherProcess) {
+TEST_F(WindowTest, FindAndMessageAWindowOfAnotherProcess)
+{
     Peer peer({"serve", "Orvanta Zidevoz"});
     ASSERT_TRUE(peer.started());
     ASSERT_EQ(peer.Line(), "READY");
@@ -512,7 +566,8 @@ TEST_F(WindowTest, FindAndMessageAWindowOfAnotherProcess) {
     EXPECT_FALSE(fs::exists(SocketPath("Orvanta Zidevoz")));
 }
 
-TEST_F(WindowTest, AnotherProcessMessagesOurWindow) {
+TEST_F(WindowTest, AnotherProcessMessagesOurWindow)
+{
     std::atomic<std::thread::id> handledOn{};
     std::atomic<int> posted{0};
     LoopThread owner("Orvanta Zidevoz", [&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
@@ -520,7 +575,8 @@ TEST_F(WindowTest, AnotherProcessMessagesOurWindow) {
             handledOn = std::this_thread::get_id();
             return static_cast<LRESULT>(w) * 3 + l;
         }
-        if (m == kAdd + 1) posted = static_cast<int>(w);
+        if (m == kAdd + 1)
+            posted = static_cast<int>(w);
         return 0;
     });
     ASSERT_NE(owner.window(), nullptr);
@@ -533,7 +589,8 @@ TEST_F(WindowTest, AnotherProcessMessagesOurWindow) {
         Peer poster({"post", "Orvanta Zidevoz", std::to_string(kAdd + 1), "8", "0"});
         EXPECT_EQ(poster.Line(), "POSTED 1");
     }
-    for (int i = 0; i < 500 && posted != 8; ++i) std::this_thread::sleep_for(10ms);
+    for (int i = 0; i < 500 && posted != 8; ++i)
+        std::this_thread::sleep_for(10ms);
     EXPECT_EQ(posted.load(), 8);
     {
         Peer duplicate({"create", "Orvanta Zidevoz"});
@@ -548,7 +605,8 @@ TEST_F(WindowTest, AnotherProcessMessagesOurWindow) {
     EXPECT_EQ(after.Line(), "NOTFOUND");
 }
 
-TEST_F(WindowTest, TwoProcessesSendingToEachOtherDoNotDeadLock) {
+TEST_F(WindowTest, TwoProcessesSendingToEachOtherDoNotDeadLock)
+{
     std::thread::id handledOn;
     HWND mine = CreateWindow("Test Caller", [&](HWND, UINT m, WPARAM w, LPARAM l) -> LRESULT {
         handledOn = std::this_thread::get_id();
@@ -570,13 +628,14 @@ TEST_F(WindowTest, TwoProcessesSendingToEachOtherDoNotDeadLock) {
     DestroyWindow(mine);
 }
 
-TEST_F(WindowTest, StaleSocketOfADeadProcessIsTakenOver) {
+TEST_F(WindowTest, StaleSocketOfADeadProcessIsTakenOver)
+{
     Peer peer({"serve", "Orvanta Zidevoz"});
     ASSERT_EQ(peer.Line(), "READY");
     HWND remote = FindWindow("Orvanta Zidevoz");
     ASSERT_NE(remote, nullptr);
     peer.Kill();
-    EXPECT_TRUE(fs::exists(SocketPath("Orvanta Zidevoz")));   // left behind
+    EXPECT_TRUE(fs::exists(SocketPath("Orvanta Zidevoz")));  // left behind
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(SendMessage(remote, kAdd, 1, 2), 0);
     EXPECT_FALSE(PostMessage(remote, kAdd, 1, 2));
@@ -597,7 +656,11 @@ TEST_F(WindowTest, StaleSocketOfADeadProcessIsTakenOver) {
     EXPECT_EQ(handled, 0);
 
     // A plain file in the socket's place is no live window either.
-    { std::FILE* f = std::fopen(SocketPath("Planted").c_str(), "w"); ASSERT_NE(f, nullptr); std::fclose(f); }
+    {
+        std::FILE* f = std::fopen(SocketPath("Planted").c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
     EXPECT_EQ(FindWindow("Planted"), nullptr);
     HWND planted = CreateWindow("Planted", [](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
     EXPECT_NE(planted, nullptr);
@@ -605,22 +668,24 @@ TEST_F(WindowTest, StaleSocketOfADeadProcessIsTakenOver) {
     DestroyWindow(planted);
 }
 
-TEST_F(WindowTest, AHungPeerCannotBlockTheSenderForEver) {
+TEST_F(WindowTest, AHungPeerCannotBlockTheSenderForEver)
+{
     Peer peer({"hang", "Hung Window"});
     ASSERT_EQ(peer.Line(), "READY");
     HWND remote = FindWindow("Hung Window");
-    ASSERT_NE(remote, nullptr);   // its listener answers though its loop never runs
+    ASSERT_NE(remote, nullptr);  // its listener answers though its loop never runs
     auto start = std::chrono::steady_clock::now();
     LRESULT result = -1;
     EXPECT_FALSE(SendMessageTimeout(remote, kAdd, 1, 1, 300, &result));
     auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, 250ms);
     EXPECT_LT(took, 3s);
-    EXPECT_TRUE(PostMessage(remote, kAdd, 1, 1));   // queued, never handled
+    EXPECT_TRUE(PostMessage(remote, kAdd, 1, 1));  // queued, never handled
     EXPECT_TRUE(IsWindow(remote));
 }
 
-TEST_F(WindowTest, LongRuntimeDirectoryPathsStillWork) {
+TEST_F(WindowTest, LongRuntimeDirectoryPathsStillWork)
+{
     // Beyond the 108 bytes of a socket address.
     fs::path deep = fs::path(runtime_) / std::string(60, 'd') / std::string(60, 'e');
     fs::create_directories(deep);
@@ -635,7 +700,8 @@ TEST_F(WindowTest, LongRuntimeDirectoryPathsStillWork) {
     EXPECT_EQ(peer.Line(), "QUIT");
 }
 
-TEST_F(WindowTest, FallsBackToTmpWithoutRuntimeDirectory) {
+TEST_F(WindowTest, FallsBackToTmpWithoutRuntimeDirectory)
+{
     unsetenv("XDG_RUNTIME_DIR");
     EXPECT_EQ(detail::SocketDirectory(), "/tmp/orvanta-" + std::to_string(geteuid()));
     // A unique title, so a copy of the program running for this user is not disturbed.

@@ -80,16 +80,14 @@ TEST_F(Corpus, EveryMessageGoesThroughEveryFilter)
 
         // Header pass with only the built-in judgements deciding (no header rules hit a
         // message whose subject lacks the words).
-        bool header = rules.DoSpamFiltering(result, &headers[0], folder, &action, 2, true, true,
-                                            true, true);
+        bool header = rules.DoSpamFiltering(result, &headers[0], folder, &action, 2, true, true, true, true);
         bool judgement = header && result.word[0] == '-' && result.word[1] == '\0';
         builtIn.Add(m.IsSpam(), judgement);
 
         std::string lowered = m.text;
         char* p = lowered.data();
         CSpamUtil::ToLower(p);
-        bool content = rules.DoSpamContentFiltering(result, lowered.c_str(), folder, &action, 2,
-                                                    true, true, true);
+        bool content = rules.DoSpamContentFiltering(result, lowered.c_str(), folder, &action, 2, true, true, true);
         for (CMailHeader& h : headers) {
             if (h.IsAttachFile()) {
                 ++attachments;
@@ -99,8 +97,7 @@ TEST_F(Corpus, EveryMessageGoesThroughEveryFilter)
         ruleRates.Add(m.IsSpam(), (header && !judgement) || content);
 
         strcpy(folder, "INBOX");
-        bool worm = program.DoSpamFiltering(result, headers.data(), static_cast<int>(headers.size()),
-                                            folder, &action);
+        bool worm = program.DoSpamFiltering(result, headers.data(), static_cast<int>(headers.size()), folder, &action);
         worms.Add(m.IsSpam(), worm);
 
         // The detector's short cuts give the answer of running every member in order.
@@ -113,7 +110,7 @@ TEST_F(Corpus, EveryMessageGoesThroughEveryFilter)
         bool allHit = false;
         for (int i = 0; i < CProgramFilter::GetSignatureCount() && !allHit; ++i)
             allHit = (program.*CProgramFilter::GetSignature(i))(all, subject.c_str(), parts,
-                                                                  static_cast<int>(headers.size()));
+                                                                static_cast<int>(headers.size()));
         EXPECT_EQ(worm, allHit);
         EXPECT_STREQ(result.description, all.description);
         if (worm) {
@@ -123,8 +120,7 @@ TEST_F(Corpus, EveryMessageGoesThroughEveryFilter)
         }
         EXPECT_STREQ(folder, "INBOX");
     }
-    printf("messages: %d ham, %d spam, %zu attachments\n", ruleRates.ham, ruleRates.spam,
-           attachments);
+    printf("messages: %d ham, %d spam, %zu attachments\n", ruleRates.ham, ruleRates.spam, attachments);
     printf("rules:     ham %.3f  spam %.3f\n", ruleRates.Ham(), ruleRates.Spam());
     printf("built-in:  ham %.3f  spam %.3f\n", builtIn.Ham(), builtIn.Spam());
     printf("worms:     ham %.4f  spam %.4f\n", worms.Ham(), worms.Spam());

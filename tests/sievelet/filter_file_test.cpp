@@ -23,18 +23,14 @@ std::string Be32(uint32_t v)
     return s;
 }
 
-std::string Text(const std::string& t)
-{
-    return std::string(1, static_cast<char>(t.size())) + t;
-}
+std::string Text(const std::string& t) { return std::string(1, static_cast<char>(t.size())) + t; }
 
 // One record in the file's own layout.
 std::string Record(uint32_t fid, uint8_t flags, uint8_t kinds, uint32_t hit, const std::string& word,
                    const std::string& description, const std::string& folder)
 {
-    return Be32(fid) + std::string(1, static_cast<char>(flags)) +
-           std::string(1, static_cast<char>(kinds)) + Be32(hit) + Text(word) +
-           Text(description) + Text(folder);
+    return Be32(fid) + std::string(1, static_cast<char>(flags)) + std::string(1, static_cast<char>(kinds)) + Be32(hit) +
+           Text(word) + Text(description) + Text(folder);
 }
 
 }  // namespace
@@ -44,8 +40,7 @@ TEST(SpamFilterRecord, FieldsHaveTheirWidthsInDeclarationOrder)
     SPAM_FILTER r;
     EXPECT_EQ(sizeof r.fid, 4u);
     EXPECT_EQ(sizeof r.hit, 4u);
-    EXPECT_EQ(sizeof r.fclass + sizeof r.sign + sizeof r.level + sizeof r.property +
-                  sizeof r.match + sizeof r.action,
+    EXPECT_EQ(sizeof r.fclass + sizeof r.sign + sizeof r.level + sizeof r.property + sizeof r.match + sizeof r.action,
               6u);
     EXPECT_EQ(sizeof r.word, 81u);
     EXPECT_EQ(sizeof r.description, 51u);
@@ -74,22 +69,21 @@ TEST(SpamFilterRecord, NamesComeFromTheTablesAndOutOfRangeGivesEmpty)
     EXPECT_STREQ(SPAM_FILTER::GetFlagName(0), "+");
     EXPECT_STREQ(SPAM_FILTER::GetFlagName(1), "-");
     EXPECT_STREQ(SPAM_FILTER::GetFlagName(2), "");
-    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(0), "\xB3\xB7\xC0\xBD");   // 낮음
-    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(1), "\xBA\xB8\xC5\xEB");   // 보통
-    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(2), "\xB3\xF4\xC0\xBD");   // 높음
+    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(0), "\xB3\xB7\xC0\xBD");  // 낮음
+    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(1), "\xBA\xB8\xC5\xEB");  // 보통
+    EXPECT_STREQ(SPAM_FILTER::GetPriorityName(2), "\xB3\xF4\xC0\xBD");  // 높음
     EXPECT_STREQ(SPAM_FILTER::GetPriorityName(3), "");
     EXPECT_STREQ(SPAM_FILTER::GetPriorityName(-1), "");
     EXPECT_STREQ(SPAM_FILTER::GetPriorityEngName(2), "HIGH");
     EXPECT_STREQ(SPAM_FILTER::GetPriorityEngName(3), "");
-    const char* eng[] = {"SENDER", "RECEIVER", "SUBJECT", "CONTENT", "SUBJECT+CONTENT", "ENTIRE",
-                         "FILENAME"};
+    const char* eng[] = {"SENDER", "RECEIVER", "SUBJECT", "CONTENT", "SUBJECT+CONTENT", "ENTIRE", "FILENAME"};
     for (int i = 0; i < 7; ++i) {
         EXPECT_STREQ(SPAM_FILTER::GetPropertyEngName(i), eng[i]);
         EXPECT_EQ(SPAM_FILTER::GetPropertyName(i), property_name[i]);
         EXPECT_GT(std::strlen(property_name[i]), 0u);
     }
     EXPECT_STREQ(SPAM_FILTER::GetPropertyName(4), "\xC1\xA6\xB8\xF1+\xBA\xBB\xB9\xAE");  // 제목+본문
-    EXPECT_STREQ(SPAM_FILTER::GetPropertyName(6), "\xC6\xC4\xC0\xCF\xC0\xCC\xB8\xA7");    // 파일이름
+    EXPECT_STREQ(SPAM_FILTER::GetPropertyName(6), "\xC6\xC4\xC0\xCF\xC0\xCC\xB8\xA7");   // 파일이름
     EXPECT_STREQ(SPAM_FILTER::GetPropertyName(7), "");
     EXPECT_STREQ(SPAM_FILTER::GetPropertyEngName(255), "");
     EXPECT_STREQ(flag_name[1], "-");
@@ -121,14 +115,14 @@ TEST(SpamFilterFile, OneRuleIsWrittenByteForByte)
     list.AddSpamFilter(true, 2, 2, 1, 7, "Free", "INBOX", "ad", 1);
     ASSERT_TRUE(list.SaveSpamFilter());
     const unsigned char expected[] = {
-        0x00, 0x00, 0x00, 0x02,              // next FID
-        0x00, 0x00, 0x00, 0x01,              // FID
-        0x15,                                // class 00, sign 01, action 01, match 01
-        0x22,                                // level 2, property 2
-        0x00, 0x00, 0x00, 0x07,              // hit count
-        0x04, 'F', 'r', 'e', 'e',            // word as written
-        0x02, 'a', 'd',                      // description
-        0x05, 'I', 'N', 'B', 'O', 'X',       // folder
+        0x00, 0x00, 0x00, 0x02,            // next FID
+        0x00, 0x00, 0x00, 0x01,            // FID
+        0x15,                              // class 00, sign 01, action 01, match 01
+        0x22,                              // level 2, property 2
+        0x00, 0x00, 0x00, 0x07,            // hit count
+        0x04, 'F',  'r',  'e',  'e',       // word as written
+        0x02, 'a',  'd',                   // description
+        0x05, 'I',  'N',  'B',  'O', 'X',  // folder
     };
     EXPECT_EQ(ReadBytes(path), std::string(reinterpret_cast<const char*>(expected), sizeof expected));
 }
@@ -275,8 +269,7 @@ TEST(SpamFilterFile, LongTextsAreCutToTheirFields)
     TempDir dir;
     CSpamFilter list(dir.File("private.flt").c_str());
     std::string word(100, 'w'), description(70, 'd'), folder(300, 'f');
-    SPAM_FILTER* r = list.AddSpamFilter(true, 0, 2, 0, 0, word.c_str(), folder.c_str(),
-                                        description.c_str(), 0);
+    SPAM_FILTER* r = list.AddSpamFilter(true, 0, 2, 0, 0, word.c_str(), folder.c_str(), description.c_str(), 0);
     EXPECT_EQ(std::string(r->word), std::string(80, 'w'));
     EXPECT_EQ(std::string(r->description), std::string(50, 'd'));
     EXPECT_EQ(std::string(r->folder), std::string(255, 'f'));
@@ -334,8 +327,8 @@ TEST(SpamFilterFile, OverlongLengthBytesNeverReadPastTheEndAndAreCut)
     // A 200-byte word and a 120-byte description: kept as 80 and 50 bytes; the record
     // after them is read from the right place.
     std::string longWord(200, 'Q'), longDesc(120, 'd');
-    std::string bytes = Be32(9) + Record(1, 0, 0x02, 0, longWord, longDesc, "INBOX") +
-                        Record(2, 0, 0x02, 0, "next", "", "Box");
+    std::string bytes =
+        Be32(9) + Record(1, 0, 0x02, 0, longWord, longDesc, "INBOX") + Record(2, 0, 0x02, 0, "next", "", "Box");
     WriteBytes(path, bytes);
     CSpamFilter list(path.c_str());
     ASSERT_EQ(list.GetSize(), 2);
@@ -345,8 +338,8 @@ TEST(SpamFilterFile, OverlongLengthBytesNeverReadPastTheEndAndAreCut)
     EXPECT_STREQ(list.GetSpamFilter(1)->folder, "Box");
 
     // A length byte that claims more than the file holds ends the load there.
-    std::string lying = Be32(9) + Record(1, 0, 0x02, 0, "ok", "", "INBOX") + Be32(2) +
-                        std::string("\x10\x02", 2) + Be32(0) + std::string("\xFF", 1) + "short";
+    std::string lying = Be32(9) + Record(1, 0, 0x02, 0, "ok", "", "INBOX") + Be32(2) + std::string("\x10\x02", 2) +
+                        Be32(0) + std::string("\xFF", 1) + "short";
     WriteBytes(path, lying);
     ASSERT_TRUE(list.LoadSpamFilter());
     ASSERT_EQ(list.GetSize(), 1);

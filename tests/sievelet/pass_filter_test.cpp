@@ -23,16 +23,14 @@ TEST(PassFilter, FileIsWrittenByteForByteAndRoundTrips)
         pass.GetPassFilter(0)->hit = 258;
         ASSERT_TRUE(pass.SavePassFilter());
         const unsigned char expected[] = {
-            0, 0, 0, 3,                                  // next FID
-            0, 0, 0, 1, 0, 0, 1, 2,                      // FID 1, 258 hits
+            0,  0,   0,   3,                      // next FID
+            0,  0,   0,   1,   0,   0,   1,   2,  // FID 1, 258 hits
             16, 'B', 'o', 's', 's', '@', 'E', 'x', 'a', 'm', 'p', 'l', 'e', '.', 'c', 'o', 'm',
-            7, 'm', 'y', ' ', 'b', 'o', 's', 's',
-            0, 0, 0, 2, 0, 0, 0, 0,                      // FID 2, no hits
+            7,  'm', 'y', ' ', 'b', 'o', 's', 's', 0,   0,   0,   2,   0,   0,   0,   0,  // FID 2, no hits
             11, 'e', 'x', 'a', 'm', 'p', 'l', 'e', '.', 'o', 'r', 'g',
-            0,                                           // empty description
+            0,  // empty description
         };
-        EXPECT_EQ(ReadBytes(path),
-                  std::string(reinterpret_cast<const char*>(expected), sizeof expected));
+        EXPECT_EQ(ReadBytes(path), std::string(reinterpret_cast<const char*>(expected), sizeof expected));
     }
     CPassFilter loaded(path.c_str());
     ASSERT_EQ(loaded.GetSize(), 2);
@@ -49,7 +47,9 @@ TEST(PassFilter, DestructionSavesEvenWithoutChanges)
 {
     TempDir dir;
     std::string path = dir.File("pass.flt");
-    { CPassFilter pass(path.c_str()); }
+    {
+        CPassFilter pass(path.c_str());
+    }
     EXPECT_EQ(ReadBytes(path), std::string("\0\0\0\1", 4));
 
     {
@@ -90,9 +90,14 @@ TEST(PassFilter, HostileFilesEndTheLoadSafely)
 {
     TempDir dir;
     std::string path = dir.File("pass.flt");
-    std::string one = std::string("\0\0\0\1\0\0\0\0", 8) + "\x03" "abc" + "\x01" "d";
-    std::string whole = std::string("\0\0\0\5", 4) + one +
-                        std::string("\0\0\0\2\0\0\0\0", 8) + "\xFF" "short";
+    std::string one = std::string("\0\0\0\1\0\0\0\0", 8) +
+                      "\x03"
+                      "abc" +
+                      "\x01"
+                      "d";
+    std::string whole = std::string("\0\0\0\5", 4) + one + std::string("\0\0\0\2\0\0\0\0", 8) +
+                        "\xFF"
+                        "short";
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
         WriteBytes(path, whole.substr(0, cut));
         auto pass = std::make_unique<CPassFilter>(path.c_str());
@@ -104,7 +109,8 @@ TEST(PassFilter, HostileFilesEndTheLoadSafely)
     }
     // A 150-byte address is cut to 80 and the next field is read from the right place.
     WriteBytes(path, std::string("\0\0\0\5\0\0\0\1\0\0\0\7", 12) + "\x96" + std::string(150, 'X') +
-                         "\x02" "ok");
+                         "\x02"
+                         "ok");
     CPassFilter pass(path.c_str());
     ASSERT_EQ(pass.GetSize(), 1);
     EXPECT_EQ(std::string(pass.GetPassFilter(0)->address), std::string(80, 'x'));

@@ -28,8 +28,7 @@ Verdict Judge(const std::string& text)
     char folder[256] = "INBOX";
     CProgramFilter filter;
     v.result.fid = 77;
-    v.hit = filter.DoSpamFiltering(v.result, headers.data(), static_cast<int>(headers.size()),
-                                   folder, &v.action);
+    v.hit = filter.DoSpamFiltering(v.result, headers.data(), static_cast<int>(headers.size()), folder, &v.action);
     v.description = v.result.description;
     EXPECT_STREQ(folder, "INBOX") << "the folder is never written";
     return v;
@@ -41,8 +40,8 @@ Verdict Judge(const std::string& subject, const std::vector<std::string>& files)
 }
 
 // One member called on its own, as a caller of the exported member would.
-bool Member(CProgramFilter::Signature member, const std::string& subject,
-            const std::vector<std::string>& files, SPAM_FILTER& result)
+bool Member(CProgramFilter::Signature member, const std::string& subject, const std::vector<std::string>& files,
+            SPAM_FILTER& result)
 {
     std::vector<CMailHeader> headers = PartHeaders(MessageWithAttachments(subject, files));
     std::string lowered = subject;
@@ -99,12 +98,11 @@ TEST(ProgramFilter, UpdatrCombinesFourPartsAndNeedsAnAttachment)
     const auto& sig = sievelet::Worms().signatures[sievelet::CheckUpdatrworm1228];
     EXPECT_EQ(sig.subjects.Count(), 2695u);
     EXPECT_EQ(sig.files.Count(), 8u);
-    EXPECT_EQ(Judge("Have you check out this patch", {"Setup.exe"}).description,
-              "Win32/Updatr.worm.1228 Virus") << "ahead of Eira's Setup.exe";
+    EXPECT_EQ(Judge("Have you check out this patch", {"Setup.exe"}).description, "Win32/Updatr.worm.1228 Virus")
+        << "ahead of Eira's Setup.exe";
     EXPECT_EQ(Judge("FWD: look at program private pic!", {"picture.JPG.exe"}).description,
               "Win32/Updatr.worm.1228 Virus");
-    EXPECT_EQ(Judge("why not you open the wtc tragedy", {"Readme.exe"}).description,
-              "Win32/Updatr.worm.1228 Virus");
+    EXPECT_EQ(Judge("why not you open the wtc tragedy", {"Readme.exe"}).description, "Win32/Updatr.worm.1228 Virus");
     EXPECT_FALSE(Judge("just check out this patch", {}).hit);
     EXPECT_FALSE(Judge("just checking this patch", {"Readme.exe"}).hit);
     EXPECT_FALSE(Judge("just look  at my report", {"Readme.exe"}).hit);
@@ -118,8 +116,7 @@ TEST(ProgramFilter, BadtransAndYahaAreAttachmentOnlyComposites)
     EXPECT_EQ(Judge("", {"you_are_fat!.mp3.pif"}).description, "Win32/Badtrans.worm.29020 Virus");
     EXPECT_FALSE(Judge("whatever", {"Pics.SCR"}).hit);
     EXPECT_FALSE(Judge("whatever", {"Pics"}).hit);
-    EXPECT_EQ(Judge("hello there", {"LOVELETTER.ZIP.BAT"}).description,
-              "Win32/Yaha.worm.27648 Virus");
+    EXPECT_EQ(Judge("hello there", {"LOVELETTER.ZIP.BAT"}).description, "Win32/Yaha.worm.27648 Virus");
     EXPECT_EQ(Judge("x", {"report.mdb.scr"}).description, "Win32/Yaha.worm.27648 Virus");
     EXPECT_FALSE(Judge("x", {"report.mdb"}).hit);
     EXPECT_EQ(Judge("x", {"Pray_For_Ameica.scr"}).description, "Win32/Arsd.worm Virus");
@@ -152,13 +149,10 @@ TEST(ProgramFilter, VirusSubjectPairsInOrder)
 
 TEST(ProgramFilter, VirusFilenamePairsGoByAttachmentOrder)
 {
-    EXPECT_EQ(Judge("x", {"HELLO.EXE", "AntiMani.exe"}).description,
-              "Win32/Hzihe.worm.49152 Virus");
-    EXPECT_EQ(Judge("x", {"antimani.exe", "hello.exe"}).description,
-              "Win32/Mani.worm.30720 Virus");
+    EXPECT_EQ(Judge("x", {"HELLO.EXE", "AntiMani.exe"}).description, "Win32/Hzihe.worm.49152 Virus");
+    EXPECT_EQ(Judge("x", {"antimani.exe", "hello.exe"}).description, "Win32/Mani.worm.30720 Virus");
     // 구인구직.doc.bat
-    EXPECT_EQ(Judge("x", {"\xB1\xB8\xC0\xCE\xB1\xB8\xC1\xF7.DOC.BAT"}).description,
-              "VBS/Hard Virus");
+    EXPECT_EQ(Judge("x", {"\xB1\xB8\xC0\xCE\xB1\xB8\xC1\xF7.DOC.BAT"}).description, "VBS/Hard Virus");
     SPAM_FILTER result{};
     std::strcpy(result.description, "kept");
     EXPECT_FALSE(Member(&CProgramFilter::CheckVirusFilename, "x", {"hello.txt"}, result));
@@ -168,8 +162,7 @@ TEST(ProgramFilter, VirusFilenamePairsGoByAttachmentOrder)
 TEST(ProgramFilter, EarlierMemberInTheTableReports)
 {
     // Chet (1st) and Klez (2nd) both apply.
-    EXPECT_EQ(Judge("all people: a new game", {"11september.exe"}).description,
-              "Win32/Chet.worm.26628");
+    EXPECT_EQ(Judge("all people: a new game", {"11september.exe"}).description, "Win32/Chet.worm.26628");
     // Assa (3rd) and Manymize (5th).
     EXPECT_EQ(Judge("re: hi", {"Mi2.chm", "card.exe"}).description, "Win32/Assa.worm.69632 Virus");
     // Manymize (5th) and Goner (54th) share the subject "hi".
@@ -189,25 +182,23 @@ TEST(ProgramFilter, Cp949AttachmentNames)
 
 TEST(ProgramFilter, SinglePartAttachmentMessageUsesTheFirstHeader)
 {
-    std::string text =
-        "From: a@example.com\r\n"
-        "To: b@example.net\r\n"
-        "Subject: All people must see\r\n"
-        "Content-Type: application/octet-stream; name=\"11september.exe\"\r\n"
-        "Content-Transfer-Encoding: base64\r\n"
-        "\r\n"
-        "TVqQAAMAAAAEAAAA\r\n";
+    std::string text = "From: a@example.com\r\n"
+                       "To: b@example.net\r\n"
+                       "Subject: All people must see\r\n"
+                       "Content-Type: application/octet-stream; name=\"11september.exe\"\r\n"
+                       "Content-Transfer-Encoding: base64\r\n"
+                       "\r\n"
+                       "TVqQAAMAAAAEAAAA\r\n";
     Verdict v = Judge(text);
     EXPECT_TRUE(v.hit);
     EXPECT_EQ(v.description, "Win32/Chet.worm.26628");
 
     // A Content-Disposition file name alone is not an attachment to the detector.
-    std::string disposition =
-        "Subject: All people must see\r\n"
-        "Content-Type: application/octet-stream\r\n"
-        "Content-Disposition: attachment; filename=\"11september.exe\"\r\n"
-        "\r\n"
-        "TVqQ\r\n";
+    std::string disposition = "Subject: All people must see\r\n"
+                              "Content-Type: application/octet-stream\r\n"
+                              "Content-Disposition: attachment; filename=\"11september.exe\"\r\n"
+                              "\r\n"
+                              "TVqQ\r\n";
     EXPECT_FALSE(Judge(disposition).hit);
 }
 
@@ -257,8 +248,7 @@ TEST(ProgramFilter, EveryTwoTestMemberNeedsBothHalves)
         {4, "how are you", "mi2.exe", "Win32/Manymize.worm Virus"},
         {5, "Admision 2003", "unheval.exe", "Win32/Lavehn.worm.32768 Virus"},
         {6, "Re: Your password!", "password.txt", "Win32/Frethem.worm.48640 Virus"},
-        {7, "FW:FW: Lilac project video attach", "lilac_what_a_wonderfulname.avi.exe",
-         "Win32/Liac.worm.12208 Virus"},
+        {7, "FW:FW: Lilac project video attach", "lilac_what_a_wonderfulname.avi.exe", "Win32/Liac.worm.12208 Virus"},
         {8, "Facturas", "Facturas556.XLS.pif", "Win32/Kitro.worm.169984 Virus"},
         {9, "NewTool for Word macro virus", "DocTor.exe", "Win32/Dotor.worm.11776 Virus"},
         {11, "Incredibile", "tattoo.exe", "Win32/Higuy.worm.34761 Virus"},
@@ -275,8 +265,7 @@ TEST(ProgramFilter, EveryTwoTestMemberNeedsBothHalves)
         {22, "peeeeep picture", "peeeep~~~.scr", "Win32/Mylife.worm.12288 Virus"},
         {23, "peeeeeep", "peeeeep.mpeg.scr", "Win32/Mylife.worm.7168 Virus"},
         {24, "Bertrand and Okafor", "bertrand.scr", "Win32/Mylife.worm.13824 Virus"},
-        {25, ".",
-         "the_funniest_screensaver_you_have_ever_seen_in_your_whole_life.www.freesaver-net.com",
+        {25, ".", "the_funniest_screensaver_you_have_ever_seen_in_your_whole_life.www.freesaver-net.com",
          "Win32/Aplore.worm.319488 Virus"},
         {26, "The List", "List.TXT.scr", "Win32/Mylife.worm.7680.B Virus"},
         {28, "RE:Nuevo video de Caifanes", "caifanes.chm", "VBS/Chick.B Virus"},
@@ -294,8 +283,7 @@ TEST(ProgramFilter, EveryTwoTestMemberNeedsBothHalves)
         {43, "My Valentine?", "GuessGame.vbe", "VBS/Numgame Virus"},
         {44, "A comical story for you", "comical_story.doc", "W97M/Comical Virus"},
         {45, "Scene from last weekend", "scenes.zip", "VBS/Scenes.RTF Virus"},
-        {46, "New photos from my party!", "www.photo-party-album.com",
-         "Win32/Myparty.worm.29696 Virus"},
+        {46, "New photos from my party!", "www.photo-party-album.com", "Win32/Myparty.worm.29696 Virus"},
         {47, "Outlook Express Update", "Mmsn_offline.htm", "JS/Gigger Virus"},
         {48, "Fw: Scherzo!", "javascript.exe", "Win32/Zoher.worm.6656 Virus"},
         {49, "Happy New Year", "christmas.exe", "Win32/Maldal.worm.37376 Virus"},
@@ -345,16 +333,15 @@ TEST(ProgramFilter, SkippingMembersChangesNothing)
         SPAM_FILTER fast{}, slow{};
         char folder[256] = "INBOX";
         int action = 0;
-        bool fastHit = filter.DoSpamFiltering(fast, headers.data(),
-                                              static_cast<int>(headers.size()), folder, &action);
+        bool fastHit = filter.DoSpamFiltering(fast, headers.data(), static_cast<int>(headers.size()), folder, &action);
         std::string lowered = subject;
         for (char& c : lowered)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
         CMailHeader* p = headers.data();
         bool slowHit = false;
         for (int i = 0; i < CProgramFilter::GetSignatureCount() && !slowHit; ++i)
-            slowHit = (filter.*CProgramFilter::GetSignature(i))(slow, lowered.c_str(), p,
-                                                                 static_cast<int>(headers.size()));
+            slowHit =
+                (filter.*CProgramFilter::GetSignature(i))(slow, lowered.c_str(), p, static_cast<int>(headers.size()));
         EXPECT_EQ(fastHit, slowHit);
         EXPECT_STREQ(fast.description, slow.description);
         EXPECT_STREQ(fast.word, slow.word);

@@ -25,24 +25,20 @@ protected:
     char folder[256] = "INBOX";
     int action = -7;
 
-    SPAM_FILTER* Rule(int property, const char* word, int level = 0, int match = 0,
-                      const char* target = "Spam", int act = 0)
+    SPAM_FILTER* Rule(int property, const char* word, int level = 0, int match = 0, const char* target = "Spam",
+                      int act = 0)
     {
-        return list.AddSpamFilter(true, static_cast<unsigned char>(level),
-                                  static_cast<unsigned char>(property),
+        return list.AddSpamFilter(true, static_cast<unsigned char>(level), static_cast<unsigned char>(property),
                                   static_cast<unsigned char>(match), 0, word, target, "rule", act);
     }
-    bool Header(CMailHeader& h, int level = 2, bool sender = true, bool subject = true,
-                bool body = true, bool entire = true)
+    bool Header(CMailHeader& h, int level = 2, bool sender = true, bool subject = true, bool body = true,
+                bool entire = true)
     {
-        return list.DoSpamFiltering(result, &h, folder, &action, level, sender, subject, body,
-                                    entire);
+        return list.DoSpamFiltering(result, &h, folder, &action, level, sender, subject, body, entire);
     }
-    bool Content(const char* text, int level = 2, bool subject = true, bool body = true,
-                 bool entire = true)
+    bool Content(const char* text, int level = 2, bool subject = true, bool body = true, bool entire = true)
     {
-        return list.DoSpamContentFiltering(result, text, folder, &action, level, subject, body,
-                                           entire);
+        return list.DoSpamContentFiltering(result, text, folder, &action, level, subject, body, entire);
     }
     void Reset()
     {
@@ -52,12 +48,11 @@ protected:
     }
 };
 
-const char* kPlain =
-    "Received: by mx.example.net\r\n"
-    "From: Alice Park <alice@example.com>\r\n"
-    "To: Bob Lee <bob@example.net>\r\n"
-    "Subject: Weekly report\r\n"
-    "\r\n";
+const char* kPlain = "Received: by mx.example.net\r\n"
+                     "From: Alice Park <alice@example.com>\r\n"
+                     "To: Bob Lee <bob@example.net>\r\n"
+                     "Subject: Weekly report\r\n"
+                     "\r\n";
 
 }  // namespace
 
@@ -190,8 +185,7 @@ TEST_F(Matching, LevelsDecideWhichRulesTakePart)
     EXPECT_TRUE(Content("weekly report", 2));
 
     SPAM_FILTER* low = Rule(FILENAME, "setup.exe", 2);
-    EXPECT_TRUE(list.DoFileFiltering(result, "SETUP.EXE", folder, &action))
-        << "file-name rules apply at every level";
+    EXPECT_TRUE(list.DoFileFiltering(result, "SETUP.EXE", folder, &action)) << "file-name rules apply at every level";
     EXPECT_EQ(low->hit, 1);
     SPAM_FILTER* mid = Rule(SUBJECT, "weekly", 1);
     list.GetSpamFilter(0)->property = SUBJECT;
@@ -322,7 +316,7 @@ TEST_F(Matching, Cp949WordsHitCp949Text)
     {
         CSpamFilter saved(path.c_str());
         saved.AddSpamFilter(true, 0, SUBJECT, 0, 0, "\xB1\xA4\xB0\xED", "INBOX", "", 0);  // 광고
-        saved.AddSpamFilter(true, 0, CONTENT, 0, 0, "\x81\x41", "INBOX", "", 0);         // 갂
+        saved.AddSpamFilter(true, 0, CONTENT, 0, 0, "\x81\x41", "INBOX", "", 0);          // 갂
         ASSERT_TRUE(saved.SaveSpamFilter());
     }
     CSpamFilter loaded(path.c_str());

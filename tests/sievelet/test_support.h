@@ -73,24 +73,26 @@ inline std::vector<CMailHeader> PartHeaders(const std::string& text)
 }
 
 // A multipart/mixed message with the given subject and one attachment per file name.
-inline std::string MessageWithAttachments(const std::string& subject,
-                                          const std::vector<std::string>& files)
+inline std::string MessageWithAttachments(const std::string& subject, const std::vector<std::string>& files)
 {
-    std::string text =
-        "From: Kim <kim@example.com>\r\n"
-        "To: lee@example.net\r\n"
-        "Subject: " + subject + "\r\n"
-        "MIME-Version: 1.0\r\n"
-        "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
-        "\r\n"
-        "preamble\r\n"
-        "--XYZ\r\n"
-        "Content-Type: text/plain\r\n"
-        "\r\n"
-        "hello\r\n";
+    std::string text = "From: Kim <kim@example.com>\r\n"
+                       "To: lee@example.net\r\n"
+                       "Subject: " +
+                       subject +
+                       "\r\n"
+                       "MIME-Version: 1.0\r\n"
+                       "Content-Type: multipart/mixed; boundary=\"XYZ\"\r\n"
+                       "\r\n"
+                       "preamble\r\n"
+                       "--XYZ\r\n"
+                       "Content-Type: text/plain\r\n"
+                       "\r\n"
+                       "hello\r\n";
     for (const std::string& f : files)
         text += "--XYZ\r\n"
-                "Content-Type: application/octet-stream; name=\"" + f + "\"\r\n"
+                "Content-Type: application/octet-stream; name=\"" +
+                f +
+                "\"\r\n"
                 "Content-Transfer-Encoding: base64\r\n"
                 "\r\n"
                 "TVqQAAMAAAAEAAAA\r\n";

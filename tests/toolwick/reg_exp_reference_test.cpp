@@ -85,9 +85,19 @@ private:
         width = true;
         Node n{Node::Byte, {}, {}};
         switch (c) {
-        case '^': ++m_i; width = false; return Node{Node::Bol, {}, {}};
-        case '$': ++m_i; width = false; return Node{Node::Eol, {}, {}};
-        case '.': ++m_i; n.set.set(); n.set.reset(0); return n;
+        case '^':
+            ++m_i;
+            width = false;
+            return Node{Node::Bol, {}, {}};
+        case '$':
+            ++m_i;
+            width = false;
+            return Node{Node::Eol, {}, {}};
+        case '.':
+            ++m_i;
+            n.set.set();
+            n.set.reset(0);
+            return n;
         case '(': {
             ++m_i;
             if (++m_groups > 9)
@@ -134,8 +144,12 @@ private:
             }
             return n;
         }
-        case -1: case '|': case ')': case '*': case '+': case '?':
-            return std::nullopt;
+        case -1:
+        case '|':
+        case ')':
+        case '*':
+        case '+':
+        case '?': return std::nullopt;
         case '\\':
             ++m_i;
             if (Peek() == -1)
@@ -163,8 +177,7 @@ public:
     bool M(const Node& n, size_t i, const Cont& k) const
     {
         switch (n.kind) {
-        case Node::Byte:
-            return i < m_t.size() && n.set.test(static_cast<unsigned char>(m_t[i])) && k(i + 1);
+        case Node::Byte: return i < m_t.size() && n.set.test(static_cast<unsigned char>(m_t[i])) && k(i + 1);
         case Node::Bol: return i == 0 && k(i);
         case Node::Eol: return i == m_t.size() && k(i);
         case Node::Cat: return Seq(n, 0, i, k);
@@ -174,8 +187,7 @@ public:
                     return true;
             return false;
         case Node::Star: return Star(n.kids[0], i, k);
-        case Node::Plus:
-            return M(n.kids[0], i, [&](size_t j) { return Star(n.kids[0], j, k); });
+        case Node::Plus: return M(n.kids[0], i, [&](size_t j) { return Star(n.kids[0], j, k); });
         case Node::Opt: return M(n.kids[0], i, k) || k(i);
         }
         return false;
@@ -202,7 +214,10 @@ std::pair<int, int> ReferenceFind(const Node& root, const std::string& text)
     Matcher m(text);
     for (size_t start = 0; start <= text.size(); ++start) {
         size_t end = 0;
-        if (m.M(root, start, [&](size_t j) { end = j; return true; }))
+        if (m.M(root, start, [&](size_t j) {
+                end = j;
+                return true;
+            }))
             return {static_cast<int>(start), static_cast<int>(end - start)};
     }
     return {-1, 0};
@@ -214,9 +229,32 @@ TEST(RegExpReference, AgreesWithABacktrackingMatcherOnRandomPatterns)
 {
     // "\xB1\xA4" and "\xB1\xA4\xC1" are CP949 syllables sharing a lead byte, as Korean words
     // in alternatives often do.
-    const char* tokens[] = {"a", "b", "\xB1", "\xB1\xA4", "\xB1\xA4\xC1", ".", "[ab]", "[^a]",
-                            "[a-b]", "[]-a]", "[\xA4-\xC1]", "(", ")", "|", "|", "*", "+", "?",
-                            "^", "$", "\\*", "\\", "[", "]", "-", "{"};
+    const char* tokens[] = {"a",
+                            "b",
+                            "\xB1",
+                            "\xB1\xA4",
+                            "\xB1\xA4\xC1",
+                            ".",
+                            "[ab]",
+                            "[^a]",
+                            "[a-b]",
+                            "[]-a]",
+                            "[\xA4-\xC1]",
+                            "(",
+                            ")",
+                            "|",
+                            "|",
+                            "*",
+                            "+",
+                            "?",
+                            "^",
+                            "$",
+                            "\\*",
+                            "\\",
+                            "[",
+                            "]",
+                            "-",
+                            "{"};
     const char alphabet[] = {'a', 'b', '\n', '\xB1', '\xA4', '\xC1', '*', ']', '-', '{'};
     std::mt19937 rng(20261207);
     int compiled = 0, matched = 0;
@@ -240,8 +278,7 @@ TEST(RegExpReference, AgreesWithABacktrackingMatcherOnRandomPatterns)
                 text += alphabet[rng() % std::size(alphabet)];
             auto expected = ReferenceFind(*tree, text);
             int at = re.RegFind(text.c_str());
-            ASSERT_EQ(std::make_pair(at, re.GetFindLen()), expected)
-                << "pattern: " << pattern << " text: " << text;
+            ASSERT_EQ(std::make_pair(at, re.GetFindLen()), expected) << "pattern: " << pattern << " text: " << text;
             if (at >= 0 && expected.second > 0)
                 ++matched;
         }
@@ -255,8 +292,8 @@ TEST(RegExpReference, AgreesWithABacktrackingMatcherOnRandomPatterns)
 // compile and those that do not, CP949 alternatives included.
 TEST(RegExpReference, SetAgreesWithSinglePatterns)
 {
-    const char* tokens[] = {"a", "b", "\xB1", "\xB1\xA4", "\xB1\xA4\xC1", ".", "[ab]", "[^a]", "(", ")",
-                            "|", "*", "+", "?", "^", "$", "\\*", "["};
+    const char* tokens[] = {"a", "b", "\xB1", "\xB1\xA4", "\xB1\xA4\xC1", ".", "[ab]", "[^a]", "(", ")", "|", "*",
+                            "+", "?", "^",    "$",        "\\*",          "["};
     const char alphabet[] = {'a', 'b', '\n', '\xB1', '\xA4', '\xC1', '*'};
     std::mt19937 rng(20261208);
     int hits = 0, misses = 0;

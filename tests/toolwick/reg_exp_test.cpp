@@ -86,7 +86,9 @@ TEST(RegExpDialect, DotMatchesAnyByteIncludingNewline)
 {
     EXPECT_EQ(Find("a.b", "xa\nb"), Match(1, 3));
     EXPECT_EQ(Find("a.b", "a\rb"), Match(0, 3));
-    EXPECT_EQ(Find("a.b", "a\xff" "b"), Match(0, 3));
+    EXPECT_EQ(Find("a.b", "a\xff"
+                          "b"),
+              Match(0, 3));
     EXPECT_EQ(Find("a.b", "ab"), Match(-1, 0));
 }
 
@@ -96,7 +98,7 @@ TEST(RegExpDialect, AnchorsHoldAtTheEndsOfTheTextOnly)
     EXPECT_EQ(Find("^free", "get free"), Match(-1, 0));
     EXPECT_EQ(Find("^free", "x\nfree"), Match(-1, 0));  // not after a newline
     EXPECT_EQ(Find("now$", "buy now"), Match(4, 3));
-    EXPECT_EQ(Find("now$", "now\n"), Match(-1, 0));     // not before a final newline
+    EXPECT_EQ(Find("now$", "now\n"), Match(-1, 0));  // not before a final newline
     EXPECT_EQ(Find("now$", "now\nlater"), Match(-1, 0));
     EXPECT_EQ(Find("^$", ""), Match(0, 0));
     EXPECT_EQ(Find("^abc$", "abc"), Match(0, 3));
@@ -108,15 +110,15 @@ TEST(RegExpDialect, Brackets)
 {
     EXPECT_EQ(Find("[0-9]+", "order 1234!"), Match(6, 4));
     EXPECT_EQ(Find("[^a-z ]", "abc def!"), Match(7, 1));
-    EXPECT_EQ(Find("[^a]", "a\n"), Match(1, 1));       // negation includes newline
-    EXPECT_EQ(Find("[]x]", "a]"), Match(1, 1));        // ] first is literal
+    EXPECT_EQ(Find("[^a]", "a\n"), Match(1, 1));  // negation includes newline
+    EXPECT_EQ(Find("[]x]", "a]"), Match(1, 1));   // ] first is literal
     EXPECT_EQ(Find("[^]x]+", "]]ab]"), Match(2, 2));
-    EXPECT_EQ(Find("[-x]", "a-"), Match(1, 1));        // - first is literal
-    EXPECT_EQ(Find("[x-]", "a-"), Match(1, 1));        // - last is literal
+    EXPECT_EQ(Find("[-x]", "a-"), Match(1, 1));           // - first is literal
+    EXPECT_EQ(Find("[x-]", "a-"), Match(1, 1));           // - last is literal
     EXPECT_EQ(Find("[a-c-e]+", "xabcdez"), Match(1, 5));  // second range starts where the first ended
-    EXPECT_EQ(Find("[\\]", "a\\b"), Match(1, 1));      // backslash is literal in brackets
+    EXPECT_EQ(Find("[\\]", "a\\b"), Match(1, 1));         // backslash is literal in brackets
     EXPECT_EQ(Find("[\\n]", "n"), Match(0, 1));
-    EXPECT_EQ(Find("[.*]+", "a*.b"), Match(1, 2));     // specials are literal in brackets
+    EXPECT_EQ(Find("[.*]+", "a*.b"), Match(1, 2));  // specials are literal in brackets
     EXPECT_EQ(Find("[a-a]", "ba"), Match(1, 1));
     // Not character classes: "[[:digit:]]" is the set [:digt followed by a literal ].
     EXPECT_EQ(Find("[[:digit:]]", "5"), Match(-1, 0));
@@ -160,24 +162,69 @@ TEST(RegExpDialect, ExtensionsOfOtherDialectsAreLiteralOrRejected)
 TEST(RegExpDialect, RejectsWhatTheClassicSyntaxRejects)
 {
     const char* rejected[] = {
-        "*a", "+a", "?a", "*",                        // repetition following nothing
-        "(*a)", "a|*b", "(|*)", "a(+b)",
-        "a**", "a*+", "a+*", "a??", "(ab)*+",         // nested repetition
-        "(a*)*", "(a*)+", "(a|b*)*", "(a?)+", "()*",  // * or + on what may match empty
-        "^*", "$+", "(^)*", "(a|)+",
-        "(", "a(b", "((a)", ")", "a)b", "(a))",       // unbalanced parentheses
-        "[", "[abc", "[]", "[^]", "a[b-",             // unbalanced brackets
-        "[z-a]", "[9-0]",                              // reversed range
-        "\\", "abc\\",                                 // trailing backslash
-        "(((((((((((a))))))))))",                      // ten groups
+        "*a",
+        "+a",
+        "?a",
+        "*",  // repetition following nothing
+        "(*a)",
+        "a|*b",
+        "(|*)",
+        "a(+b)",
+        "a**",
+        "a*+",
+        "a+*",
+        "a??",
+        "(ab)*+",  // nested repetition
+        "(a*)*",
+        "(a*)+",
+        "(a|b*)*",
+        "(a?)+",
+        "()*",  // * or + on what may match empty
+        "^*",
+        "$+",
+        "(^)*",
+        "(a|)+",
+        "(",
+        "a(b",
+        "((a)",
+        ")",
+        "a)b",
+        "(a))",  // unbalanced parentheses
+        "[",
+        "[abc",
+        "[]",
+        "[^]",
+        "a[b-",  // unbalanced brackets
+        "[z-a]",
+        "[9-0]",  // reversed range
+        "\\",
+        "abc\\",                   // trailing backslash
+        "(((((((((((a))))))))))",  // ten groups
     };
     for (const char* p : rejected)
         EXPECT_FALSE(Compiles(p)) << p;
 
     const char* accepted[] = {
-        "", "a", "()", "a|", "|a", "(a|)", "(a*)?", "(a*b)*", "(a+)+", "$?", "^?a", "a?b+c*",
-        "[]]", "[^]]", "[-]", "[]-a]", "(((((((((a)))))))))",  // nine groups
-        "a{", "}{", "\\{",
+        "",
+        "a",
+        "()",
+        "a|",
+        "|a",
+        "(a|)",
+        "(a*)?",
+        "(a*b)*",
+        "(a+)+",
+        "$?",
+        "^?a",
+        "a?b+c*",
+        "[]]",
+        "[^]]",
+        "[-]",
+        "[]-a]",
+        "(((((((((a)))))))))",  // nine groups
+        "a{",
+        "}{",
+        "\\{",
     };
     for (const char* p : accepted)
         EXPECT_TRUE(Compiles(p)) << p;

@@ -15,13 +15,13 @@ constexpr std::string_view kRootName = "HKEY_CURRENT_USER";
 
 // One change read from a file, in file order.
 struct RegEdit {
-  enum class Kind { kCreateKey, kDeleteKey, kSetString, kSetDword, kDeleteValue };
-  Kind kind = Kind::kCreateKey;
-  std::string key;           // path below HKEY_CURRENT_USER, "" for the root itself
-  std::string name;          // value name, "" for the default value ("@")
-  std::string text;          // kSetString
-  std::uint32_t number = 0;  // kSetDword
-  int line = 0;              // where it was read, for messages
+    enum class Kind { kCreateKey, kDeleteKey, kSetString, kSetDword, kDeleteValue };
+    Kind kind = Kind::kCreateKey;
+    std::string key;           // path below HKEY_CURRENT_USER, "" for the root itself
+    std::string name;          // value name, "" for the default value ("@")
+    std::string text;          // kSetString
+    std::uint32_t number = 0;  // kSetDword
+    int line = 0;              // where it was read, for messages
 };
 
 // Parses a whole file. False with "line N: reason" in *error when anything in it is
@@ -36,26 +36,26 @@ bool ParseRegFile(std::string_view content, std::vector<RegEdit>* edits, std::st
 
 // Builds a file section by section.
 class RegFileWriter {
- public:
-  // utf16: "Windows Registry Editor Version 5.00" in UTF-16LE with a byte-order mark;
-  // otherwise "REGEDIT4" with the bytes as they are (byte-exact for CP949 texts).
-  explicit RegFileWriter(bool utf16);
+public:
+    // utf16: "Windows Registry Editor Version 5.00" in UTF-16LE with a byte-order mark;
+    // otherwise "REGEDIT4" with the bytes as they are (byte-exact for CP949 texts).
+    explicit RegFileWriter(bool utf16);
 
-  // Starts the section of `keyPath` (below HKEY_CURRENT_USER, "" for the root).
-  void Section(std::string_view keyPath);
-  void String(std::string_view name, std::string_view text);
-  void Dword(std::string_view name, std::uint32_t value);
-  // The file's bytes.
-  std::string Finish() const;
+    // Starts the section of `keyPath` (below HKEY_CURRENT_USER, "" for the root).
+    void Section(std::string_view keyPath);
+    void String(std::string_view name, std::string_view text);
+    void Dword(std::string_view name, std::uint32_t value);
+    // The file's bytes.
+    std::string Finish() const;
 
-  // Names and texts that the format cannot carry on one line (a CR or LF in a value or
-  // key name) have to be left out by the caller.
-  static bool Representable(std::string_view name);
+    // Names and texts that the format cannot carry on one line (a CR or LF in a value or
+    // key name) have to be left out by the caller.
+    static bool Representable(std::string_view name);
 
- private:
-  void Name(std::string_view name);
-  bool utf16_;
-  std::string text_;  // CP949, CRLF line ends
+private:
+    void Name(std::string_view name);
+    bool utf16_;
+    std::string text_;  // CP949, CRLF line ends
 };
 
 // The path below HKEY_CURRENT_USER of a key named on the command line or in a section
