@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "freshet/updater_view.h"
+#include "tests/common/web_server.h"
 
 extern char** environ;
 
@@ -33,81 +34,14 @@ namespace freshet_test {
 
 namespace fs = std::filesystem;
 
-inline std::string Slurp(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 inline void Spit(const fs::path& path, const std::string& data)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;
 }
 
-// tests/platform/http_peer.py (the HTTP client's test server) serving `root` on 127.0.0.1
-// until destroyed. Besides plain files it has /short/NAME (stops halfway through) and
-// /slow/NAME (16 KiB pieces 20 ms apart).
-class WebServer {
-public:
-    WebServer(const fs::path& root, const fs::path& log) : m_log(log)
-    {
-        int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        int out[2];
-        if (::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(listener, 16) != 0 ||
-            ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len) != 0 || ::pipe(out) != 0) {
-            ::close(listener);
-            return;
-        }
-        m_base = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port));
-        std::string script = std::string(ORVANTA_SOURCE_DIR) + "/tests/platform/http_peer.py";
-        std::string fd = std::to_string(listener), rootText = root.string(), logText = log.string();
-        const char* argv[] = {"/usr/bin/python3", script.c_str(),  fd.c_str(),
-                              rootText.c_str(),   logText.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(listener);
-        std::string said;
-        pollfd p{out[0], POLLIN, 0};
-        char buf[64];
-        ssize_t n;
-        while (m_pid > 0 && said.find("READY\n") == std::string::npos && ::poll(&p, 1, 30000) > 0 &&
-               (n = ::read(out[0], buf, sizeof buf)) > 0)
-            said.append(buf, static_cast<size_t>(n));
-        ::close(out[0]);
-        m_ready = said.find("READY\n") != std::string::npos;
-    }
-    ~WebServer()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    WebServer(const WebServer&) = delete;
-    WebServer& operator=(const WebServer&) = delete;
-
-    bool ready() const { return m_ready; }
-    std::string Url(const std::string& path) const { return m_base + path; }
-    std::string Log() const { return Slurp(m_log); }
-
-private:
-    fs::path m_log;
-    std::string m_base;
-    pid_t m_pid = -1;
-    bool m_ready = false;
-};
+using testweb::Slurp;
+using testweb::WebServer;
 
 // A scratch directory with the registry, the updater's home ("home"), the runtime directory
 // and the web server's files ("www"), and the environment pointed at them; restored after.

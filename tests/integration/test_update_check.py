@@ -1,5 +1,5 @@
 """The update at the start of the real orvanta --headless, against a web server of the test's
-own on 127.0.0.1 (tests/platform/http_peer.py): the updater program fetched into the home,
+own on 127.0.0.1 (tests/common/http_peer.py): the updater program fetched into the home,
 started for a newer update, the notice of the day in the log, the uninstaller's menu entry,
 and a second start that asks for neither again."""
 import os
@@ -17,7 +17,7 @@ from test_orvanta_instance import Orvanta  # noqa: E402
 
 BIN = os.path.join(os.environ.get("ORVANTA_BINARY_DIR", "build"), "bin")
 SOURCE = os.environ.get("ORVANTA_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
-PEER = os.path.join(SOURCE, "tests", "platform", "http_peer.py")
+PEER = os.path.join(SOURCE, "tests", "common", "http_peer.py")
 ROOT_KEY = r"HKCU\Software\Pellix Technology\Orvanta"
 CHECK = "/orvanta/jsp/login/CheckUpdate.jsp"
 NOTICE = "/orvanta/html/news/notice.html"

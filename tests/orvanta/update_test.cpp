@@ -1,5 +1,5 @@
 // The main program's side of the update against a real web server on 127.0.0.1
-// (tests/platform/http_peer.py serving a directory of the test's own).
+// (tests/common/http_peer.py serving a directory of the test's own).
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
@@ -24,6 +24,7 @@
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "recording_front_end.h"
+#include "tests/common/web_server.h"
 
 using namespace orvanta;
 using namespace orvanta::update;
@@ -31,75 +32,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 void Spit(const fs::path& path, const std::string& data)
 {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << data;
 }
 
-// A TCP socket on 127.0.0.1 at a port the kernel picked; listening when asked (otherwise a
-// connection to it is refused for as long as it is held).
-int LoopbackSocket(bool listening, int* port)
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || (listening && ::listen(s, 16) != 0) ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        ::close(s);
-        return -1;
-    }
-    *port = ntohs(a.sin_port);
-    return s;
-}
-
-// http_peer.py serving `root` on a loopback port until destroyed, writing every request it
-// gets to `log`. The socket listens before the peer runs, so early requests wait in its backlog.
-class WebServer {
-public:
-    WebServer(const fs::path& root, const fs::path& log) : log_(log)
-    {
-        int port = 0;
-        int listener = LoopbackSocket(true, &port);
-        base_ = "http://127.0.0.1:" + std::to_string(port);
-        if (listener >= 0)
-            pid_ = platform::SpawnProgram("/usr/bin/python3",
-                                          {std::string(ORVANTA_SOURCE_DIR) + "/tests/platform/http_peer.py",
-                                           std::to_string(listener), root.string(), log.string()});
-        ::close(listener);  // the peer's copy alone keeps the port open
-    }
-    ~WebServer()
-    {
-        if (pid_ > 0)
-            ::kill(pid_, SIGKILL);
-    }
-    bool ready() const { return pid_ > 0; }
-    std::string Url(const std::string& path) const { return base_ + path; }
-    // How many requests for `path` the server got.
-    int Requests(const std::string& path) const
-    {
-        std::string log = Slurp(log_), line = "GET " + path + " ";
-        int count = 0;
-        for (size_t at = log.find(line); at != std::string::npos; at = log.find(line, at + 1))
-            ++count;
-        return count;
-    }
-
-private:
-    fs::path log_;
-    std::string base_;
-    pid_t pid_ = -1;
-};
+using testweb::Slurp;
+using testweb::WebServer;
 
 std::time_t LocalTime(int year, int month, int day, int hour)
 {
@@ -263,7 +203,7 @@ TEST_F(UpdateTest, AnyOtherAnswerLeavesTheLocationAndTheDate)
         EXPECT_EQ(CheckForUpdate(env_), CheckOutcome::kNoLocation) << reply;
     }
     int closed = 0;
-    int held = LoopbackSocket(false, &closed);
+    int held = testweb::BoundSocket("127.0.0.1", false, &closed);
     UpdateEnvironment unreachable = env_;
     unreachable.webUrl = "http://127.0.0.1:" + std::to_string(closed);
     EXPECT_EQ(CheckForUpdate(unreachable), CheckOutcome::kNoLocation);
@@ -366,7 +306,7 @@ TEST_F(UpdateTest, TheNoticeOfADayIsShownOnThatDayOnly)
     EXPECT_EQ(GetSetting(StringSetting::ReadDay), "20240310");
     // An unreachable page: the window with no text.
     int closed = 0;
-    int held = LoopbackSocket(false, &closed);
+    int held = testweb::BoundSocket("127.0.0.1", false, &closed);
     env_.webUrl = "http://127.0.0.1:" + std::to_string(closed);
     EXPECT_TRUE(ShowOnlineNotice(env_, frontEnd_));
     ::close(held);

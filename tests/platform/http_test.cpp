@@ -1,4 +1,5 @@
 #include "platform/http.h"
+#include "tests/common/web_server.h"
 
 #include <gtest/gtest.h>
 
@@ -27,100 +28,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using testweb::BoundSocket;
+using testweb::Slurp;
+using testweb::WebServer;
 
 void Spit(const fs::path& path, const std::string& data) { std::ofstream(path, std::ios::binary) << data; }
 
 long Entries(const fs::path& dir) { return std::distance(fs::directory_iterator(dir), fs::directory_iterator()); }
-
-// A TCP socket bound to `address` on a port the kernel picked; listening unless told not to.
-int BoundSocket(const char* address, bool listening, int* port)
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    inet_pton(AF_INET, address, &a.sin_addr);
-    socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || (listening && ::listen(s, 16) != 0) ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-        ::close(s);
-        return -1;
-    }
-    *port = ntohs(a.sin_port);
-    return s;
-}
-
-// tests/platform/http_peer.py serving `root` on a socket the test opens, until destroyed;
-// over TLS with the certificates in `pki` when given.
-class WebServer {
-public:
-    WebServer(const fs::path& root, const fs::path& log, const char* address = "127.0.0.1", const fs::path& pki = {})
-        : m_log(log)
-    {
-        int port = 0, out[2];
-        int listener = BoundSocket(address, true, &port);
-        if (listener < 0 || ::pipe(out) != 0)
-            return;
-        m_base = std::string(pki.empty() ? "http" : "https") + "://" + address + ":" + std::to_string(port);
-        std::string script = std::string(ORVANTA_SOURCE_DIR) + "/tests/platform/http_peer.py";
-        std::string fd = std::to_string(listener), rootText = root.string(), logText = log.string(),
-                    pkiText = pki.string();
-        std::vector<const char*> argv{"/usr/bin/python3", script.c_str(), fd.c_str(), rootText.c_str(),
-                                      logText.c_str()};
-        if (!pki.empty())
-            argv.push_back(pkiText.c_str());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        if (posix_spawn(&m_pid, argv[0], &actions, nullptr, const_cast<char**>(argv.data()), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(listener);  // the server's copy alone keeps the port open
-        m_stdout = out[0];
-        std::string said;
-        pollfd p{m_stdout, POLLIN, 0};
-        char buf[64];
-        ssize_t n;
-        while (m_pid > 0 && said.find("READY\n") == std::string::npos && ::poll(&p, 1, 30000) > 0 &&
-               (n = ::read(m_stdout, buf, sizeof buf)) > 0)
-            said.append(buf, static_cast<size_t>(n));
-        m_ready = said.find("READY\n") != std::string::npos;
-    }
-    ~WebServer()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        if (m_stdout >= 0)
-            ::close(m_stdout);
-    }
-    bool ready() const { return m_ready; }
-    std::string Url(const std::string& path) const { return m_base + path; }
-    std::string Log() const { return Slurp(m_log); }
-    // Whether `text` shows up in the log within 5 s.
-    bool WaitLog(const std::string& text) const
-    {
-        for (int i = 0; i < 100 && Log().find(text) == std::string::npos; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        return Log().find(text) != std::string::npos;
-    }
-
-private:
-    fs::path m_log;
-    std::string m_base;
-    pid_t m_pid = -1;
-    int m_stdout = -1;
-    bool m_ready = false;
-};
 
 struct Progress {
     std::vector<std::pair<long long, long long>> calls;  // (received, total)
