@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <netdb.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <unistd.h>
@@ -31,6 +34,41 @@ bool ResolveIPv4(const char* host, in_addr* out)
     return true;
 }
 
+// poll(2) on one descriptor for at most `ms` milliseconds (-1: no bound), carried on across
+// signals with the time that is left: 1 ready, 0 out of time, -1 failed.
+int PollOne(int s, short events, int ms)
+{
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
+    pollfd p{s, events, 0};
+    for (;;) {
+        int wait = -1;
+        if (ms >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            wait = left > 0 ? static_cast<int>(left) : 0;
+        }
+        int rc = ::poll(&p, 1, wait);
+        if (rc > 0)
+            return 1;
+        if (rc == 0)
+            return 0;
+        if (errno != EINTR)
+            return -1;
+    }
+}
+
+// The kernel bounds each blocking receive and send itself, so a read that finds its bytes waiting
+// costs one call as it did without a bound.
+void SetSocketTimeout(int s, int option, int ms)
+{
+    timeval tv{};
+    if (ms > 0) {
+        tv.tv_sec = ms / 1000;
+        tv.tv_usec = (ms % 1000) * 1000;
+    }
+    ::setsockopt(s, SOL_SOCKET, option, &tv, sizeof tv);
+}
+
 }  // namespace
 
 CClientSocket::CClientSocket(int capacity)
@@ -46,6 +84,18 @@ CClientSocket::CClientSocket(int socket, const sockaddr_in& peer, int capacity) 
     m_bConnected = socket >= 0;
 }
 
+CClientSocket::CClientSocket(int socket, const sockaddr_storage& peer, int capacity) : CClientSocket(capacity)
+{
+    m_hSocket = socket;
+    if (peer.ss_family == AF_INET6) {
+        m_Peer6 = reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr;
+        m_bPeer6 = true;
+    } else if (peer.ss_family == AF_INET) {
+        m_Peer = reinterpret_cast<const sockaddr_in&>(peer);
+    }
+    m_bConnected = socket >= 0;
+}
+
 CClientSocket::~CClientSocket()
 {
     // A connection still open when its owner goes away would leak the handle.
@@ -56,6 +106,7 @@ CClientSocket::~CClientSocket()
 int CClientSocket::Connect(const char* host, int port)
 {
     Close();
+    m_bTimedOut = false;
     m_nReadPos = m_nFilled = 0;
     m_pBuffer[0] = '\0';
     m_bLastLineEnded = false;
@@ -79,18 +130,72 @@ int CClientSocket::Connect(const char* host, int port)
         ::close(s);
         return ConnectResult::NoAddress;
     }
-    int rc;
-    do {
-        rc = ::connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    } while (rc < 0 && errno == EINTR);
-    if (rc < 0) {
+    if (ConnectSocket(s, addr) < 0) {
         ::close(s);
         return ConnectResult::NoAddress;
     }
+    m_nReceiveTimeoutMs = m_nReplyTimeoutMs.load();
+    SetSocketTimeout(s, SO_RCVTIMEO, m_nReceiveTimeoutMs);
+    SetSocketTimeout(s, SO_SNDTIMEO, m_nReplyTimeoutMs);
     m_hSocket = s;
     m_Peer = addr;
     m_bConnected = true;
     return ConnectResult::Connected;
+}
+
+int CClientSocket::ConnectSocket(int s, const sockaddr_in& addr)
+{
+    const sockaddr* to = reinterpret_cast<const sockaddr*>(&addr);
+    const int limit = m_nConnectTimeoutMs;
+    int rc;
+    if (limit <= 0) {
+        do
+            rc = ::connect(s, to, sizeof addr);
+        while (rc < 0 && errno == EINTR);
+        return rc < 0 ? -1 : 0;
+    }
+    // Without a bound a host that drops the connection request keeps the caller two minutes
+    // and more: the request goes out without blocking and the wait for it is bounded.
+    int flags = ::fcntl(s, F_GETFL);
+    if (flags < 0 || ::fcntl(s, F_SETFL, flags | O_NONBLOCK) < 0)
+        return -1;
+    rc = ::connect(s, to, sizeof addr);
+    if (rc < 0 && (errno == EINPROGRESS || errno == EINTR)) {
+        int ready = PollOne(s, POLLOUT, limit);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (ready == 0)
+            m_bTimedOut = true;
+        rc = ready > 0 && ::getsockopt(s, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0 ? 0 : -1;
+    }
+    if (rc == 0 && ::fcntl(s, F_SETFL, flags) < 0)
+        rc = -1;
+    return rc < 0 ? -1 : 0;
+}
+
+void CClientSocket::SetTimeouts(int connectMs, int replyMs)
+{
+    m_nConnectTimeoutMs = connectMs;
+    m_nReplyTimeoutMs = replyMs;
+    int s = m_hSocket.load();
+    if (s >= 0)
+        SetSocketTimeout(s, SO_SNDTIMEO, replyMs);
+    SetReceiveTimeout(replyMs);
+}
+
+void CClientSocket::SetReceiveTimeout(int ms)
+{
+    m_nReceiveTimeoutMs = ms;
+    int s = m_hSocket.load();
+    if (s >= 0)
+        SetSocketTimeout(s, SO_RCVTIMEO, ms);
+}
+
+void CClientSocket::ReceiveTimedOut(int s)
+{
+    // Whatever the peer sends later must not be read as the reply to a later command.
+    m_bTimedOut = true;
+    ::shutdown(s, SHUT_RDWR);
 }
 
 int CClientSocket::ConnectTls(const char* host, int port)
@@ -161,6 +266,8 @@ int CClientSocket::ReceiveInto(char* dest, int size)
         do {
             got = ::recv(s, dest, static_cast<size_t>(size), 0);
         } while (got < 0 && errno == EINTR);
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && m_nReceiveTimeoutMs > 0)
+            ReceiveTimedOut(s);
         return got < 0 ? -1 : static_cast<int>(got);
     }
     for (;;) {
@@ -191,7 +298,16 @@ int CClientSocket::ReceiveInto(char* dest, int size)
         if (got == platform::CTlsSession::kError)
             return -1;
         // Waited for without the lock, so a writer in another thread goes on meanwhile.
-        if (!platform::WaitSocket(s, got, -1))
+        const int limit = m_nReceiveTimeoutMs;
+        if (limit <= 0) {
+            if (!platform::WaitSocket(s, got, -1))
+                return -1;
+            continue;
+        }
+        int ready = PollOne(s, got == platform::CTlsSession::kWantWrite ? POLLOUT : POLLIN, limit);
+        if (ready == 0)
+            ReceiveTimedOut(s);
+        if (ready <= 0)
             return -1;
     }
 }
@@ -347,7 +463,8 @@ bool CClientSocket::SendTls(const char* data, int length)
         }
         if (sent == platform::CTlsSession::kError)
             return false;
-        if (!platform::WaitSocket(s, sent, -1))
+        const int limit = m_nReplyTimeoutMs;
+        if (!platform::WaitSocket(s, sent, limit > 0 ? limit : -1))
             return false;
     }
     return true;
@@ -401,6 +518,8 @@ void CClientSocket::Shutdown()
 
 bool CClientSocket::IsLocalPeer() const
 {
+    if (m_bPeer6)
+        return IN6_IS_ADDR_LOOPBACK(&m_Peer6);
     char text[INET_ADDRSTRLEN] = {};
     if (!inet_ntop(AF_INET, &m_Peer.sin_addr, text, sizeof text))
         return false;

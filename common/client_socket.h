@@ -21,6 +21,11 @@ class CTlsSession;
 // One thread reads at a time. Sends are serialised by a lock of their own, so two threads
 // may write to the same connection without interleaving inside one SendLine or Write.
 //
+// Towards a real server every wait can be bounded (SetTimeouts): the connect, each receive and
+// each send that blocks. A receive that runs out of time ends the connection: a reply that
+// comes later would be taken for the answer to the next command. Connections without time-outs
+// (the default, and the mail client's side) wait as long as it takes.
+//
 // A connection may run over TLS: from the start (ConnectTls) or from a point both sides agreed
 // on (StartTls, after POP3 STLS or SMTP STARTTLS). Every reading and writing call then works
 // on the decrypted stream as before; a reader and a writer in two threads still may overlap.
@@ -30,6 +35,8 @@ public:
     explicit CClientSocket(int capacity);
     // Wraps an accepted connection; it counts as connected.
     CClientSocket(int socket, const sockaddr_in& peer, int capacity);
+    // The same for a peer of either family, as an IPv6 listener accepts them.
+    CClientSocket(int socket, const sockaddr_storage& peer, int capacity);
     ~CClientSocket();
 
     CClientSocket(const CClientSocket&) = delete;
@@ -54,6 +61,16 @@ public:
     const std::string& TlsError() const { return m_sTlsError; }
     // How long a TLS handshake may take in all.
     static constexpr int kTlsHandshakeMs = 30000;
+
+    // Bounds for the next Connect (`connectMs`) and for every receive and blocked send
+    // (`replyMs`), in milliseconds; 0 or less waits without bound. The reply bound applies at
+    // once to an open connection too.
+    void SetTimeouts(int connectMs, int replyMs);
+    // Changes only the bound of each receive (0: none), for a reader that bounds its waits
+    // itself for a while.
+    void SetReceiveTimeout(int ms);
+    // The last Connect or receive failed because its time ran out.
+    bool TimedOut() const { return m_bTimedOut; }
 
     // The next line (or the next piece of a long line) into dest, at most size - 1 bytes and
     // terminated; trailing CRs before the LF are dropped, CRs inside the line stay. Returns
@@ -86,7 +103,7 @@ public:
     // receive on it; that thread then sees -1 and calls Close().
     void Shutdown();
 
-    // True when the peer's address is 127.0.0.1.
+    // True when the peer's address is 127.0.0.1 or ::1.
     bool IsLocalPeer() const;
 
     bool IsConnected() const { return m_bConnected; }
@@ -101,6 +118,9 @@ private:
     // One receive straight into dest, over TLS when it is on; the same results as Receive.
     int ReceiveInto(char* dest, int size);
     bool SendTls(const char* data, int length);
+    // A receive ran out of time: the connection is shut down and TimedOut() set.
+    void ReceiveTimedOut(int s);
+    int ConnectSocket(int s, const sockaddr_in& addr);
     bool SendAll(const char* first, int firstLength, const char* second, int secondLength);
 
     int m_nCapacity;
@@ -112,11 +132,18 @@ private:
     // Atomic so that Shutdown() from another thread sees the current handle.
     std::atomic<int> m_hSocket{-1};
     sockaddr_in m_Peer{};
+    in6_addr m_Peer6{};  // the peer instead of m_Peer when m_bPeer6
+    bool m_bPeer6 = false;
     std::atomic<bool> m_bConnected{false};
     char m_szHost[100] = {};
     int m_nPort = 0;
 
     std::mutex m_SendLock;
+
+    std::atomic<int> m_nConnectTimeoutMs{0};
+    std::atomic<int> m_nReplyTimeoutMs{0};
+    std::atomic<int> m_nReceiveTimeoutMs{0};
+    std::atomic<bool> m_bTimedOut{false};
 
     // The TLS session once the connection runs over TLS. The lock keeps a reader and a writer
     // from using it at the same moment; its calls never block, so it is held only briefly.

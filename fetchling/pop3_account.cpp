@@ -9,6 +9,7 @@
 #include <system_error>
 #include <unordered_set>
 
+#include "common/durable_file.h"
 #include "components/toolwick/spam_util.h"
 
 namespace {
@@ -96,33 +97,14 @@ bool CPop3Account::SaveHistoryFile()
     std::string path = GetHistoryFilePath();
     if (path.empty())
         return false;
-    // Written beside the file and renamed over it, so an interrupted save leaves the previous
-    // history rather than a truncated one.
-    std::string temp = path + ".tmp";
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out)
-            return false;
-        char record[kUidSize];
-        for (const std::string& uid : m_History) {
-            memset(record, 0, sizeof record);
-            memcpy(record, uid.data(), std::min(uid.size(), sizeof record - 1));
-            out.write(record, sizeof record);
-        }
-        out.flush();
-        if (!out) {
-            out.close();
-            std::remove(temp.c_str());
-            return false;
-        }
+    std::string data(m_History.size() * kUidSize, '\0');
+    for (size_t i = 0; i < m_History.size(); ++i) {
+        const std::string& uid = m_History[i];
+        memcpy(&data[i * kUidSize], uid.data(), std::min(uid.size(), static_cast<size_t>(kUidSize - 1)));
     }
-    std::error_code ec;
-    std::filesystem::rename(temp, path, ec);
-    if (ec) {
-        std::filesystem::remove(temp, ec);
-        return false;
-    }
-    return true;
+    // Written beside the file, forced to disk and renamed over it: an interrupted save or a
+    // power cut leaves the previous history rather than a truncated or empty one.
+    return durable::ReplaceFile(path, data.data(), data.size());
 }
 
 bool CPop3Account::IsExistUID(const char* uid) const

@@ -63,6 +63,14 @@ bool StartsOk(const char* line) { return strncmp(line, "+OK", 3) == 0; }
 
 }  // namespace
 
+void CPop3Client::SetTimeouts(int connectMs, int replyMs)
+{
+    if (m_pSocket)
+        m_pSocket->SetTimeouts(connectMs, replyMs);
+}
+
+bool CPop3Client::TimedOut() const { return m_pSocket && m_pSocket->TimedOut(); }
+
 bool CPop3Client::IsTls() const { return m_pSocket && m_pSocket->IsTls(); }
 
 int CPop3Client::NegotiateTls(bool tlsRequired)

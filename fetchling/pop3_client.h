@@ -54,6 +54,14 @@ public:
     // The port where the server speaks TLS from the first byte.
     static constexpr int kImplicitTlsPort = 995;
 
+    // Bounds for every wait on the server, in milliseconds (0 or less: none): the connect, and
+    // each receive and blocked send (see CClientSocket::SetTimeouts). They hold for every
+    // command of this library and for every read of a caller, so none of them can wait forever
+    // on a server that has stopped answering.
+    void SetTimeouts(int connectMs, int replyMs);
+    // The connection ended, or could not be made, because the server did not answer in time.
+    bool TimedOut() const;
+
     // A ConnectResult: 1 when connected, -10 when the socket could not be created or the server could not be
     // reached, 0 (and nothing changes) when already connected. On port 995 the connection is
     // TLS from the start: -30 when its handshake or certificate check failed (TlsFailure()

@@ -57,6 +57,8 @@ public:
     // The file's size in bytes; -1 when it cannot be examined.
     long Size() const;
     bool Truncate(long size) const;
+    // Forces what was written to disk. False when that failed.
+    bool Sync() const { return m_Fd >= 0 && fsync(m_Fd) == 0; }
     // Closes the file now. False when the close reported an error (a write the kernel could
     // not finish shows up here); closing nothing is no error. No retry on EINTR: on Linux
     // the descriptor is gone either way.
@@ -76,5 +78,18 @@ private:
 
     int m_Fd = -1;
 };
+
+// The files a delivery changed and has not forced to disk, with their directories. Writing a
+// message and its record goes to the page cache only; forcing each to disk at once would cost
+// a disk flush per message. Instead a delivery notes what it changed, and whoever is about to
+// rely on those files surviving a power cut (the POP3 proxy, before it lets the server delete
+// its copies) syncs everything noted at once. Process-wide, with a lock of its own.
+//
+// Notes `path` and its directory.
+void NoteUnsynced(const std::string& path);
+// Forces every noted file, then every noted directory, to disk, each once, and forgets them.
+// A file that is gone meanwhile needs nothing. False when one could not be synced (it stays
+// noted for the next call).
+bool SyncNoted();
 
 }  // namespace harborage

@@ -300,7 +300,19 @@ int CIMAPMail::AddTempMailMesg(const char* folder, const char* tempPath, bool se
             return StoreFailed;
     }
     g_LargestFileNumber.Added(target, name);
-    if (MAILINFO* info = InsertMailInfo(m_MailList, name, seen, answered, flagged, deleted, draft, recent))
-        SaveInsertMailInfo(info);
+    const std::string stored = target + "/" + name;
+    MAILINFO* info = InsertMailInfo(m_MailList, name, seen, answered, flagged, deleted, draft, recent);
+    if (info == nullptr || !SaveInsertMailInfo(info)) {
+        // No record (no UID left, or the disk is full): the file goes back where it came from,
+        // so the store keeps no message its index does not list and the caller still has it.
+        if (info != nullptr)
+            RemoveMailInfo(m_MailList, name);
+        if (harborage::MoveFileNoReplace(stored, tempPath))
+            return StoreFailed;
+        // It cannot go back: it stays, and the folder's next rescan lists it.
+    }
+    // On disk only once the caller syncs (harborage::SyncNoted), before it relies on the copy.
+    harborage::NoteUnsynced(stored);
+    harborage::NoteUnsynced(IndexPath());
     return StoreOk;
 }

@@ -189,7 +189,8 @@ bool CIMAPMail::SaveInitMailList(long counter)
         FileHandle file(temp, O_WRONLY | O_CREAT | O_TRUNC, 0666);
         if (!file.IsOpen())
             return false;
-        bool ok = file.WriteAt(0, data.data(), data.size());
+        // On disk before it replaces the index: a power cut must not leave an empty index.
+        bool ok = file.WriteAt(0, data.data(), data.size()) && file.Sync();
         ok = file.Close() && ok;
         if (!ok || std::rename(temp.c_str(), IndexPath().c_str()) != 0) {
             unlink(temp.c_str());
@@ -296,7 +297,12 @@ bool CIMAPMail::SaveInsertMailInfo(const MAILINFO* info)
     }
     char rec[kRecordSize];
     FormatRecord(*info, rec);
-    ok = ok && index.WriteAt(offset, rec, kRecordSize);
+    if (ok && !index.WriteAt(offset, rec, kRecordSize)) {
+        // A full disk may take part of the record: cut it off again rather than leave a
+        // half-written record that a later append would have to write over.
+        index.Truncate(offset);
+        ok = false;
+    }
     ok = index.Close() && ok;
     if (ok)
         m_RecordOffset[info->uid] = offset;

@@ -1,23 +1,45 @@
 #include "sievelet/filter_file.h"
 
+#include "common/durable_file.h"
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <cstdint>
+#include <sys/stat.h>
 
 namespace sievelet {
 
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& out)
 {
+    return ReadWholeFile(path, out, SIZE_MAX) == FileRead::kDone;
+}
+
+FileRead ReadWholeFile(const std::string& path, std::vector<unsigned char>& out, size_t limit)
+{
     std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), std::fclose);
     if (!file)
-        return false;
+        return FileRead::kFailed;
     out.clear();
+    // The size as the file is opened, to refuse an oversized one unread and to read the rest
+    // into one block; a file that grows meanwhile is still held to the limit.
+    struct stat info;
+    if (fstat(fileno(file.get()), &info) == 0 && info.st_size > 0) {
+        if (static_cast<uintmax_t>(info.st_size) > limit)
+            return FileRead::kTooLarge;
+        out.reserve(static_cast<size_t>(info.st_size));
+    }
     unsigned char chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0)
+    while ((n = std::fread(chunk, 1, sizeof chunk, file.get())) > 0) {
+        if (n > limit - out.size()) {
+            out.clear();
+            out.shrink_to_fit();
+            return FileRead::kTooLarge;
+        }
         out.insert(out.end(), chunk, chunk + n);
-    return !std::ferror(file.get());
+    }
+    return std::ferror(file.get()) ? FileRead::kFailed : FileRead::kDone;
 }
 
 bool FilterFileReader::ReadU32(uint32_t& value)
@@ -81,16 +103,9 @@ void FilterFileWriter::PutText(const char* field, size_t fieldSize)
 
 bool FilterFileWriter::WriteTo(const std::string& path) const
 {
-    std::string temp = path + ".tmp";
-    FILE* file = std::fopen(temp.c_str(), "wb");
-    if (!file)
-        return false;
-    bool ok = m_data.empty() || std::fwrite(m_data.data(), 1, m_data.size(), file) == m_data.size();
-    ok = (std::fclose(file) == 0) && ok;
-    if (ok && std::rename(temp.c_str(), path.c_str()) == 0)
-        return true;
-    std::remove(temp.c_str());
-    return false;
+    // Forced to disk before the rename: a power cut right after it must not leave an empty
+    // filter file where the user's rules were.
+    return durable::ReplaceFile(path, m_data.data(), m_data.size());
 }
 
 void LowerAscii(char* text)

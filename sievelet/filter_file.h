@@ -18,6 +18,10 @@ namespace sievelet {
 // Reads the whole file; false when it cannot be opened or read.
 bool ReadWholeFile(const std::string& path, std::vector<unsigned char>& out);
 
+enum class FileRead { kDone, kFailed, kTooLarge };
+// The same for a file of at most `limit` bytes; a larger one is not read (out is then empty).
+FileRead ReadWholeFile(const std::string& path, std::vector<unsigned char>& out, size_t limit);
+
 class FilterFileReader {
 public:
     explicit FilterFileReader(const std::vector<unsigned char>& data) : m_data(data) {}
@@ -44,8 +48,9 @@ public:
     // 255 bytes, after its length byte.
     void PutText(const char* field, size_t fieldSize);
 
-    // Replaces the file with the bytes collected: written beside it and renamed over it,
-    // so a failed write leaves the old file whole. False when the file cannot be created.
+    // Replaces the file with the bytes collected: written beside it, forced to disk and
+    // renamed over it, so a failed write or a power cut leaves the old file whole. False when
+    // the file cannot be written.
     bool WriteTo(const std::string& path) const;
 
 private:

@@ -53,6 +53,9 @@ const std::array<SettingInfo, static_cast<size_t>(IntSetting::Count)> kIntTable 
     // Set by the installation, never by this program: writing back the value read at start
     // would undo a change made while the program runs.
     {kUninstall, "FLAG", nullptr, 0, nullptr},
+    // Read, never written: they are there only when someone put them there.
+    {kOption, "SERVER_CONNECT_SECONDS", nullptr, 30, nullptr},
+    {kOption, "SERVER_REPLY_SECONDS", nullptr, 60, nullptr},
 }};
 
 // Order and values follow StringSetting.

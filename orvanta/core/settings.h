@@ -48,6 +48,10 @@ enum class IntSetting {
     TlsRequired,    // 1: refuse a mail server that offers no TLS
     UpdateProgram,  // section "UNINSTALL"
     UninstallFlag,  // section "UNINSTALL", "FLAG": 1 suppresses the uninstaller's menu entry; read only
+    // Read only, not in the settings pages: how long the proxies wait for a real server, in
+    // seconds: for the connection, and for each reply (and each blocked send).
+    ServerConnectSeconds,
+    ServerReplySeconds,
     Count
 };
 

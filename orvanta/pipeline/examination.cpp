@@ -1,8 +1,10 @@
 #include "orvanta/pipeline/examination.h"
 
 #include <chrono>
+#include <cstdio>
 
 #include "fetchling/fetchling.h"
+#include "harborage/file_handle.h"
 #include "orvanta/core/busy_indication.h"
 #include "orvanta/core/log.h"
 #include "orvanta/pipeline/examine_settings.h"
@@ -50,23 +52,114 @@ Examination::Examination(ExaminationContext context) : context_(std::move(contex
 
 CPop3Proxy::Examiner Examination::Examiner()
 {
-    return [this](CPop3Client& client, ProxyMesgList& list) { return Run(client, list); };
+    CPop3Proxy::Examiner examiner([this](CPop3Client& client, ProxyMesgList& list) { return Run(client, list); });
+    examiner.beforeCommit = [this] { return BeforeCommit(); };
+    examiner.committed = [this] { Committed(); };
+    return examiner;
 }
 
 int Examination::Run(CPop3Client& client, ProxyMesgList& list)
 {
     const auto started = std::chrono::steady_clock::now();
     BusyIndication busy(context_.window);
+    {
+        std::lock_guard guard(sessionLock_);
+        record_ = TakenOutRecord();
+        deleted_.clear();
+    }
     std::vector<ServerMessage> messages;
     if (!ListMailbox(client, &messages))
         return 0;
     CPop3Account& account = *client.GetAccount();
+
+    // Taken out at an earlier log-in whose QUIT never got through: still spam, not offered,
+    // deleted again without being fetched.
+    TakenOutRecord record(TakenOutRecord::PathFor(account));
+    record.Load();
+    std::vector<std::string> present;
+    present.reserve(messages.size());
+    for (const ServerMessage& m : messages)
+        present.push_back(m.uid);
+    bool changed = record.KeepOnly(present);
+    std::vector<TakenOut> takenOut;
+    std::vector<ServerMessage> rest;
+    rest.reserve(messages.size());
+    for (const ServerMessage& m : messages) {
+        if (!m.uid.empty() && record.Contains(m.uid)) {
+            takenOut.push_back({m.number, m.uid});
+            if (!account.IsExistUID(m.uid.c_str()))
+                account.AddHistory(m.uid.c_str());
+        } else {
+            rest.push_back(m);
+        }
+    }
+    const size_t again = takenOut.size();
     if (context_.sets)
-        JudgeAll(client, messages, started, list);
+        JudgeAll(client, rest, started, list, takenOut);
     else
-        OfferAll(account, messages, list);
+        OfferAll(account, rest, list);
+
+    // The record goes to disk before the history that calls these messages examined: a history
+    // without it would let the next log-in offer them when this session's QUIT never comes.
+    for (size_t i = again; i < takenOut.size(); ++i)
+        changed = record.Add(takenOut[i].uid) || changed;
+    if (changed && !record.Save()) {
+        LogUtf8("Cannot write " + record.Path() + ": the spam taken out now is examined again at the next log-in.");
+        for (size_t i = again; i < takenOut.size(); ++i)
+            account.RemoveHistory(takenOut[i].uid.c_str());
+    }
     account.SaveHistoryFile();
+
+    std::vector<std::string> accepted;
+    Delete(client, takenOut, accepted);
+    if (again > 0)
+        LogUtf8("Deleted again " + std::to_string(again) + " spam message(s) on " + account.GetServer() +
+                " taken out before; their deletion was never confirmed.");
+    std::lock_guard guard(sessionLock_);
+    record_ = std::move(record);
+    deleted_ = std::move(accepted);
     return 1;
+}
+
+void Examination::Delete(CPop3Client& client, const std::vector<TakenOut>& takenOut, std::vector<std::string>& accepted)
+{
+    // The deletions go out together at the end (a POP3 server carries them out only at QUIT).
+    CPop3TranCommand& command = *client.GetPop3Command();
+    auto answered = [&](const TakenOut& t) {
+        if (command.CheckOKReply() && !t.uid.empty())
+            accepted.push_back(t.uid);
+    };
+    if (client.OffersPipelining()) {
+        for (const TakenOut& t : takenOut)
+            client.SendLine(("DELE " + std::to_string(t.number)).c_str());
+        for (const TakenOut& t : takenOut)
+            answered(t);
+    } else {
+        for (const TakenOut& t : takenOut) {
+            client.SendLine(("DELE " + std::to_string(t.number)).c_str());
+            answered(t);
+        }
+    }
+}
+
+bool Examination::BeforeCommit()
+{
+    if (harborage::SyncNoted())
+        return true;
+    LogUtf8("The stored spam could not be forced to disk.");
+    return false;
+}
+
+void Examination::Committed()
+{
+    std::lock_guard guard(sessionLock_);
+    if (record_.Path().empty() || deleted_.empty())
+        return;
+    for (const std::string& uid : deleted_)
+        record_.Remove(uid);
+    deleted_.clear();
+    // A record left behind only costs the next log-in a look: those UIDs are gone from the server.
+    record_.Save();
 }
 
 void Examination::OfferAll(CPop3Account& account, const std::vector<ServerMessage>& messages, ProxyMesgList& list)
@@ -79,9 +172,9 @@ void Examination::OfferAll(CPop3Account& account, const std::vector<ServerMessag
 }
 
 void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>& messages,
-                           std::chrono::steady_clock::time_point started, ProxyMesgList& list)
+                           std::chrono::steady_clock::time_point started, ProxyMesgList& list,
+                           std::vector<TakenOut>& takenOut)
 {
-    CPop3TranCommand& command = *client.GetPop3Command();
     CPop3Account& account = *client.GetAccount();
     const ExamineSettings settings = ExamineSettings::Current();
     FilterChecks checks(*context_.sets, settings);
@@ -92,7 +185,7 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
     const bool bounded = settings.examSeconds > 0;
     const auto deadline = started + std::chrono::seconds(bounded ? settings.examSeconds : 0);
     Verdict verdict;
-    std::vector<int> deletions;
+    size_t deletions = 0;
     int examined = 0;
     int leftForLater = 0;
 
@@ -146,29 +239,25 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
         }
         if (!m.uid.empty())
             account.AddHistory(m.uid.c_str());
-        if (takeOut)
-            deletions.push_back(m.number);
-        else
+        if (takeOut) {
+            takenOut.push_back({m.number, m.uid});
+            ++deletions;
+        } else {
             Offer(list, m);
+        }
+        // A copy that could not be written whole is of no use to anyone; it would only take
+        // room on a disk that may be full.
+        if (reader.WriteFailed())
+            std::remove(tempPath.c_str());
     }
     window.DropAll();
 
-    // The deletions go out together at the end (a POP3 server carries them out only at QUIT).
-    if (client.OffersPipelining()) {
-        for (int number : deletions)
-            client.SendLine(("DELE " + std::to_string(number)).c_str());
-        for (size_t k = 0; k < deletions.size(); ++k)
-            command.CheckOKReply();
-    } else {
-        for (int number : deletions)
-            command.Dele(number);
-    }
     if (leftForLater > 0)
         LogUtf8("Mail examination stopped after " + std::to_string(settings.examSeconds) +
                 " second(s) (EXAM_SECONDS): " + std::to_string(leftForLater) + " message(s) on " + account.GetServer() +
                 " left for the next log-in.");
-    if (!deletions.empty())
-        LogUtf8("Took " + std::to_string(deletions.size()) + " spam message(s) out of " + account.GetServer() + ".");
+    if (deletions > 0)
+        LogUtf8("Took " + std::to_string(deletions) + " spam message(s) out of " + account.GetServer() + ".");
 }
 
 }  // namespace orvanta::pipeline

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "orvanta/pipeline/retr_window.h"
 #include "orvanta/pipeline/spam_delivery.h"
+#include "orvanta/pipeline/taken_out_record.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "orvanta/proxy/proxy_mesg.h"
 #include "platform/window.h"
@@ -38,6 +40,11 @@ bool ListMailbox(CPop3Client& client, std::vector<ServerMessage>* messages);
 // after a minute or two, so the examination is bounded by "EXAM_SECONDS": what is left waits
 // for the next log-in.
 //
+// A message taken out is deleted on the server only when the session's QUIT commits it. Until
+// the server has confirmed that QUIT its UID stays in the mailbox's taken-out record (written
+// before the history that names it as examined): a later log-in hides it from the client and
+// deletes it again. Before that QUIT, what the session stored is forced to disk.
+//
 // One object serves every session of the POP3 proxy, one at a time, on its relay thread.
 class Examination {
 public:
@@ -46,17 +53,35 @@ public:
     // Fills `list` with the messages offered to the client; 1 done (the history is saved),
     // 0 failed (nothing is saved).
     int Run(CPop3Client& client, ProxyMesgList& list);
-    // Run, as the POP3 proxy calls it.
+    // The session's QUIT is about to commit its deletions: forces what it stored to disk.
+    // False when that failed (the deletions must then wait).
+    bool BeforeCommit();
+    // The server said "+OK" to that QUIT: the deletions it confirmed leave the record.
+    void Committed();
+    // Run and the two commit steps, as the POP3 proxy calls them.
     CPop3Proxy::Examiner Examiner();
 
 private:
+    // A message to be deleted on the server.
+    struct TakenOut {
+        int number;
+        std::string uid;
+    };
     // With no filter sets: every message offered, every new UID recorded, nothing retrieved.
     void OfferAll(CPop3Account& account, const std::vector<ServerMessage>& messages, ProxyMesgList& list);
     // `started` is when the log-in's examination began: "EXAM_SECONDS" counts from there.
+    // The spam taken out is appended to `takenOut`; its DELEs are the caller's.
     void JudgeAll(CPop3Client& client, const std::vector<ServerMessage>& messages,
-                  std::chrono::steady_clock::time_point started, ProxyMesgList& list);
+                  std::chrono::steady_clock::time_point started, ProxyMesgList& list, std::vector<TakenOut>& takenOut);
+    // Sends the DELEs; the UIDs the server accepted them for go to `accepted`.
+    static void Delete(CPop3Client& client, const std::vector<TakenOut>& takenOut, std::vector<std::string>& accepted);
 
     ExaminationContext context_;
+
+    // The session in progress, for the commit steps.
+    std::mutex sessionLock_;
+    TakenOutRecord record_;
+    std::vector<std::string> deleted_;  // UIDs whose DELE the server accepted
 };
 
 }  // namespace orvanta::pipeline

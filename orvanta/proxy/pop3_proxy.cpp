@@ -1,8 +1,8 @@
 #include "orvanta/proxy/pop3_proxy.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -22,6 +22,9 @@ namespace text = orvanta::text;
 namespace {
 
 constexpr const char* kGreeting = "+OK Orvanta POP3-Proxy Server ready.";
+// The answer to a QUIT that was not passed on, because the spam taken out of the mailbox could
+// not be made safe on disk first.
+constexpr const char* kCommitRefused = "-ERR nothing deleted: the spam box could not be written to disk";
 constexpr int kFirstLineSize = 1000;  // first line, server greeting, USER reply: 999 bytes
 constexpr int kLineSize = 2048;       // command loop and relay: 2047 bytes a read
 // Relayed lines are gathered and sent in one write per reply (or per this many bytes),
@@ -29,9 +32,17 @@ constexpr int kLineSize = 2048;       // command loop and relay: 2047 bytes a re
 constexpr size_t kRelayFlushBytes = 64 * 1024;
 constexpr size_t kRelayBufferSize = 64 * 1024;
 constexpr int kQuitReplyWaitMs = 60000;  // the server's answer to QUIT, deletions committed
+// How often the watchdog looks at the reply the relay waits for.
+constexpr int kWatchdogSliceMs = 200;
 // A client line longer than this (POP3 commands are short) ends the session.
 constexpr size_t kMaxClientLine = 1024 * 1024;
 constexpr int kRelayEndWaitMs = 10000;  // the relay thread after the session is cut
+
+int Milliseconds(orvanta::IntSetting seconds)
+{
+    int value = orvanta::GetSetting(seconds);
+    return value > 0 && value < 86400 ? value * 1000 : 0;
+}
 
 }  // namespace
 
@@ -68,6 +79,38 @@ void CPop3Proxy::SendToServer(const std::string& line)
     // The line goes out whole, NUL bytes included, with its CR LF.
     if (CClientSocket* server = pop3_->GetConnection())
         server->SendLine(line.data(), static_cast<int>(line.size()));
+}
+
+void CPop3Proxy::SendCommand(const std::string& line)
+{
+    replies_.Expect(pop3proxy::ReplyTracker::ReplyTo(line));
+    SendToServer(line);
+}
+
+bool CPop3Proxy::CommitAllowed()
+{
+    if (!examined_.load() || !examiner_.beforeCommit)
+        return true;
+    return examiner_.beforeCommit();
+}
+
+void CPop3Proxy::Watchdog()
+{
+    std::unique_lock guard(stateLock_);
+    while (!relayDone_) {
+        stateChanged_.wait_for(guard, std::chrono::milliseconds(kWatchdogSliceMs));
+        // The examination's own reads are bounded by the socket.
+        if (relayDone_ || examining_ || !serverOpen_)
+            continue;
+        pop3proxy::ReplyTracker::Clock::time_point since;
+        if (replies_.Awaiting(&since) &&
+            pop3proxy::ReplyTracker::Clock::now() - since >= std::chrono::milliseconds(replyTimeoutMs_)) {
+            // The relay's read fails at once; a late reply can no longer be taken for another.
+            replyTimedOut_ = true;
+            pop3_->ShutdownConnection();
+            return;
+        }
+    }
 }
 
 void CPop3Proxy::WaitForExamination()
@@ -121,6 +164,13 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
     passPending_.store(false);
     capaForwarded_.store(0);
     loggedIn_.store(false);
+    examined_.store(false);
+    rsetSent_.store(false);
+    replyTimedOut_ = false;
+    replies_.Reset();
+    connectTimeoutMs_ = Milliseconds(orvanta::IntSetting::ServerConnectSeconds);
+    replyTimeoutMs_ = Milliseconds(orvanta::IntSetting::ServerReplySeconds);
+    pop3_->SetTimeouts(connectTimeoutMs_, replyTimeoutMs_);
     SendLineToClient(kGreeting);
 
     std::vector<char> line(kLineSize);
@@ -174,6 +224,10 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
             }
         } else if (connected == ConnectResult::TlsFailed) {
             orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
+        } else if (pop3_->TimedOut()) {
+            orvanta::LogUtf8(where +
+                             (connected == ConnectResult::Connected ? " sent no greeting" : " did not connect") +
+                             " in time (SERVER_CONNECT_SECONDS, SERVER_REPLY_SECONDS); closed.");
         } else {
             orvanta::LogUtf8(where + " cannot be reached; closed.");
         }
@@ -184,16 +238,25 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
                 ::setsockopt(server->GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             std::string user = "USER " + target.user;
             pop3_->SendLine(user.c_str());
-            if (pop3_->ReadLine(line.data(), kFirstLineSize) >= 0) {
+            bool answered = pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
+            if (!answered && pop3_->TimedOut())
+                orvanta::LogUtf8(where + " did not answer USER in time (SERVER_REPLY_SECONDS); closed.");
+            if (answered) {
                 SendLineToClient(line.data());
                 bool started = false;
                 {
                     std::lock_guard guard(stateLock_);
                     relayDone_ = false;
                 }
+                // From here on the relay reads without a bound of its own, so a mail client may
+                // sit idle; the watchdog bounds the wait for each reply it sent for.
+                if (CClientSocket* server = pop3_->GetConnection())
+                    server->SetReceiveTimeout(0);
                 try {
                     relay_ = std::thread(&CPop3Proxy::RelayThread, this);
                     started = true;
+                    if (replyTimeoutMs_ > 0)
+                        watchdog_ = std::thread(&CPop3Proxy::Watchdog, this);
                 } catch (const std::system_error&) {
                     std::lock_guard guard(stateLock_);
                     relayDone_ = true;
@@ -203,8 +266,9 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
                     // The server answers QUIT and then closes, which ends the relay thread
                     // after it has passed the answer on: deletions are committed and the
                     // client gets its reply. Committing thousands of deletions can take a
-                    // loaded server well over ten seconds, so this wait is longer.
-                    WaitRelay(kQuitReplyWaitMs);
+                    // loaded server well over ten seconds, so this wait is longer; the relay
+                    // gives up by itself when the reply time-out runs out first.
+                    WaitRelay(replyTimeoutMs_ > 0 ? replyTimeoutMs_ + kRelayEndWaitMs : kQuitReplyWaitMs);
                 }
             }
         }
@@ -217,6 +281,8 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
             AbortSession();
         JoinRelay();
     }
+    if (watchdog_.joinable())
+        watchdog_.join();
     CloseServer();
     {
         std::lock_guard guard(clientWriteLock_);
@@ -233,6 +299,7 @@ void CPop3Proxy::CommandLoop(CClientSocket& client)
 {
     std::vector<char> buffer(kLineSize);
     bool quitSent = false;
+    bool withheld = false;  // the QUIT that would commit the deletions was not sent
     for (;;) {
         int n = client.ReadLine(buffer.data(), kLineSize);
         if (n < 0)
@@ -254,6 +321,7 @@ void CPop3Proxy::CommandLoop(CClientSocket& client)
             }
             if (!ended)
                 break;
+            replies_.Expect(pop3proxy::ReplyTracker::Reply::StatusLine);
             SendToServer(whole);
             continue;
         }
@@ -274,16 +342,23 @@ void CPop3Proxy::CommandLoop(CClientSocket& client)
         case pop3proxy::CommandAction::Pass:
             if (!loggedIn_.load())
                 passPending_.store(true);
-            SendToServer(action.text);
+            SendCommand(action.text);
             break;
         case pop3proxy::CommandAction::Quit:
-            SendToServer(action.text);
             quitSent = true;
+            if (!CommitAllowed()) {
+                withheld = true;
+                SendLineToClient(kCommitRefused);
+                break;
+            }
+            SendCommand(action.text);
             break;
         case pop3proxy::CommandAction::Forward:
             if (pop3proxy::IsCapaLine(line))
                 capaForwarded_.fetch_add(1);
-            SendToServer(action.text);
+            if (loggedIn_.load() && pop3proxy::StartsWithNoCase(line, "RSET"))
+                rsetSent_.store(true);
+            SendCommand(action.text);
             break;
         }
         if (quitSent)
@@ -291,7 +366,17 @@ void CPop3Proxy::CommandLoop(CClientSocket& client)
     }
     if (!quitSent) {
         WaitForExamination();
-        SendToServer("QUIT");
+        if (CommitAllowed())
+            SendCommand("QUIT");
+        else
+            withheld = true;
+    }
+    if (withheld) {
+        // Without QUIT the server keeps every message: nothing is lost, and the next log-in
+        // takes the spam out again.
+        orvanta::LogUtf8("POP3 proxy: the stored spam could not be forced to disk; the session ends without QUIT, "
+                         "so the server deletes nothing.");
+        CloseServer();
     }
 }
 
@@ -302,7 +387,14 @@ void CPop3Proxy::AnswerPass()
         examining_ = true;
     }
     ProxyMesgList list;
-    int result = examiner_ ? examiner_(*pop3_, list) : 0;
+    examined_.store(true);
+    // Each of the examination's reads waits at most the reply time-out.
+    CClientSocket* server = pop3_->GetConnection();
+    if (server)
+        server->SetReceiveTimeout(replyTimeoutMs_);
+    int result = examiner_(*pop3_, list);
+    if (server)
+        server->SetReceiveTimeout(0);
     {
         std::lock_guard guard(listLock_);
         list_ = std::move(list);
@@ -325,7 +417,6 @@ void CPop3Proxy::RelayThread()
     bool swallowing = false;         // the rest of the server's "+OK" to PASS, not forwarded
     bool cutAfterCRPending = false;  // the last raw receive ended with a CR
     CClientSocket* server = pop3_->GetConnection();
-    int serverSocket = server ? server->GetSocket() : -1;
     pop3proxy::CapaReplyFilter capa;
     std::string filtered;
     auto relay = [&](const char* data, size_t length) {
@@ -341,7 +432,14 @@ void CPop3Proxy::RelayThread()
         relay(out.data(), out.size());
         out.clear();
     };
+    // The server took the QUIT: its deletions are done. Told before the client hears it, so a
+    // client that logs in again at once finds the examination's record already up to date.
+    auto received = [&](const char* data, size_t length) {
+        if (replies_.Received(data, length) && examined_.load() && !rsetSent_.load() && examiner_.committed)
+            examiner_.committed();
+    };
 
+    int serverSocket = server ? server->GetSocket() : -1;
     for (;;) {
         // Outside the log-in the server's bytes go to the client exactly as they came, a
         // whole receive at a time. Until the log-in the wait for them comes first, so a PASS
@@ -358,6 +456,7 @@ void CPop3Proxy::RelayThread()
             int n = pop3_->Read(buffer.data(), static_cast<long>(buffer.size()));
             if (n <= 0)
                 break;
+            received(buffer.data(), static_cast<size_t>(n));
             relay(buffer.data(), static_cast<size_t>(n));
             // A receive that ended inside a line: its rest goes through the line reader, so a
             // PASS reply is only ever looked for at the start of a line.
@@ -373,6 +472,9 @@ void CPop3Proxy::RelayThread()
         bool cutAfterCR = cutAfterCRPending;
         cutAfterCRPending = false;
         const char* piece = buffer.data();
+        received(piece, static_cast<size_t>(n));
+        if (ended)
+            received("\r\n", 2);
 
         if (atLineStart) {
             swallowing = false;
@@ -404,6 +506,14 @@ void CPop3Proxy::RelayThread()
     filtered.clear();
     capa.Finish(filtered);
     SendToClient(filtered.data(), filtered.size());
+    bool timedOut;
+    {
+        std::lock_guard guard(stateLock_);
+        timedOut = replyTimedOut_;
+    }
+    if (timedOut || pop3_->TimedOut())
+        orvanta::LogUtf8("POP3 proxy: the server did not answer within " + std::to_string(replyTimeoutMs_ / 1000) +
+                         " s (SERVER_REPLY_SECONDS); session closed.");
     CloseServer();
     {
         std::lock_guard guard(stateLock_);

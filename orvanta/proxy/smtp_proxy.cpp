@@ -31,6 +31,12 @@ constexpr size_t kMaxCommandLine = 64 * 1024;  // AUTH lines may be long; no com
 constexpr size_t kReceiveSize = 64 * 1024;
 constexpr size_t kMaxAddressText = 150;
 
+int Milliseconds(IntSetting seconds)
+{
+    int value = orvanta::GetSetting(seconds);
+    return value > 0 && value < 86400 ? value * 1000 : 0;
+}
+
 bool EqualsNoCase(std::string_view line, std::string_view word)
 {
     return line.size() == word.size() && pop3proxy::StartsWithNoCase(line, word);
@@ -306,6 +312,9 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket)
         clientSocket_ = clientSocket;
     }
     auto reply = [&client](const char* line) { client.SendLine(line, static_cast<int>(std::strlen(line))); };
+    // Every wait on the real server is bounded, so one that accepts and never answers cannot
+    // keep the next mail client waiting; the client's own pauses are not.
+    server_.SetTimeouts(Milliseconds(IntSetting::ServerConnectSeconds), Milliseconds(IntSetting::ServerReplySeconds));
     reply(kGreeting);
 
     ClientReader reader(client);
@@ -400,6 +409,9 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket)
 
     if (!mailSent)
         orvanta::SetSetting(IntSetting::SelectSmtpAlways, 0);
+    if (server_.TimedOut())
+        orvanta::LogUtf8("SMTP proxy: the outgoing server did not answer in time (SERVER_CONNECT_SECONDS, "
+                         "SERVER_REPLY_SECONDS); closed.");
     server_.Close();
     {
         std::lock_guard guard(sessionLock_);

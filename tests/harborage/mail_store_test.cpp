@@ -1,8 +1,10 @@
 #include "harborage/harborage.h"
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include "tests/harborage/store_fixture.h"
@@ -418,6 +420,28 @@ TEST_F(MailStoreTest, DeliveryFailuresLeaveTheMessageWhereItWas)
         mail.AddTempMailMesg("INBOX", (base / "nothing").c_str(), false, false, false, false, false, true, "", ""), 0);
     EXPECT_EQ(mail.Size(), 0);
     EXPECT_EQ(Index(), "000000");
+
+    // The disk takes the message file but not its record (here: no file may grow): the message
+    // goes back to the caller, and the store holds nothing half-delivered.
+    ASSERT_EQ(Deliver(mail, "INBOX"), 1);
+    const std::string before = Index();
+    temp = MakeTemp(kMessage);
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit cap = old;
+    cap.rlim_cur = before.size();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &cap), 0);
+    int result = mail.AddTempMailMesg("INBOX", temp.c_str(), false, false, false, false, false, true, "", "");
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(ReadFile(temp), kMessage);
+    EXPECT_EQ(Index().substr(6), before.substr(6));  // the counter may have moved on, no record did
+    EXPECT_EQ(mail.Size(), 1);
+    std::vector<std::string> files;
+    mail.GetMailFileList((root / "INBOX").c_str(), files);
+    EXPECT_EQ(files, std::vector<std::string>{"mesg00000001.msg"});
 }
 
 TEST_F(MailStoreTest, DeliveryIntoAnotherFolderThanTheCurrentOneUsesThatFoldersIndex)

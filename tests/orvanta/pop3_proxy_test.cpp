@@ -332,4 +332,54 @@ TEST(Pop3Proxy, RenumbersAfterAnExaminationTookMessagesOut)
     std::filesystem::remove_all(dir);
 }
 
+// The replies the relay waits for (and so bounds) end where the server's stream says, however
+// it is cut into receives: a listing at its "." line, a refusal at its status line.
+TEST(ReplyTracker, RepliesEndWhereTheStreamSaysWhateverTheReceives)
+{
+    using pop3proxy::ReplyTracker;
+    using Reply = ReplyTracker::Reply;
+    EXPECT_EQ(ReplyTracker::ReplyTo("RETR 3"), Reply::Listing);
+    EXPECT_EQ(ReplyTracker::ReplyTo("top 3 0"), Reply::Listing);
+    EXPECT_EQ(ReplyTracker::ReplyTo("LIST "), Reply::Listing);
+    EXPECT_EQ(ReplyTracker::ReplyTo("UIDL 2"), Reply::StatusLine);
+    EXPECT_EQ(ReplyTracker::ReplyTo("DELE 2"), Reply::StatusLine);
+    EXPECT_EQ(ReplyTracker::ReplyTo("quit"), Reply::Quit);
+
+    // Every way of cutting one RETR reply into two receives.
+    const std::string retr = "+OK 30 octets\r\nSubject: x\r\n\r\n..\r\n.x\r\nend\r\n.\r\n";
+    for (size_t cut = 0; cut <= retr.size(); ++cut) {
+        ReplyTracker t;
+        t.Expect(Reply::Listing);
+        t.Received(retr.data(), cut);
+        EXPECT_EQ(t.Awaiting(), cut < retr.size()) << cut;
+        t.Received(retr.data() + cut, retr.size() - cut);
+        EXPECT_FALSE(t.Awaiting()) << cut;
+    }
+    // A stuffed "." line and a line ending in a dot do not end it.
+    ReplyTracker t;
+    t.Expect(Reply::Listing);
+    t.Received("+OK\r\n..\r\n", 9);
+    t.Received("a.\r\n", 4);
+    EXPECT_TRUE(t.Awaiting());
+    t.Received(".\r\n", 3);
+    EXPECT_FALSE(t.Awaiting());
+
+    // A client that sends ahead: three replies in one receive, the refused RETR one line only,
+    // an empty listing after it; the last one still on its way.
+    t.Expect(Reply::Listing);
+    t.Expect(Reply::Listing);
+    t.Expect(Reply::StatusLine);
+    t.Expect(Reply::Quit);
+    const std::string three = "-ERR no such message\r\n+OK\r\n.\r\n+OK\r\n";
+    EXPECT_FALSE(t.Received(three.data(), three.size()));
+    EXPECT_TRUE(t.Awaiting());
+    EXPECT_TRUE(t.Received("+OK bye\r\n", 9));  // the QUIT's deletions are committed
+    EXPECT_FALSE(t.Awaiting());
+
+    ReplyTracker refused;
+    refused.Expect(Reply::Quit);
+    EXPECT_FALSE(refused.Received("-ERR some messages could not be deleted\r\n", 41));
+    EXPECT_FALSE(refused.Awaiting());
+}
+
 }  // namespace

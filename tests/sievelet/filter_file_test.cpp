@@ -1,7 +1,9 @@
 // Block-rule lists: records, names, list operations and the filter file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "sievelet/sievelet.h"
@@ -383,4 +385,55 @@ TEST(SpamFilterFile, Cp949WordsSurviveAndOnlyAsciiLettersAreFolded)
     EXPECT_STREQ(list.GetSpamFilter(0)->word, "\xB1\xA4\xB0\xED");
     // A trail byte in the 'A'-'Z' range is folded like any ASCII letter.
     EXPECT_STREQ(list.GetSpamFilter(1)->word, "\x81\x61x");
+}
+
+// A file whose rules would not fit in memory beside the program is not loaded: the list is
+// empty, says why, and cannot be saved over the user's file.
+TEST(SpamFilterFile, AFileTooLargeForMemoryIsRefusedAndLeftAsItIs)
+{
+    TempDir dir;
+    const std::string path = dir.File("online.flt");
+    // Each rule of an 80-byte word takes well over 2 KB once loaded and indexed.
+    const size_t rules = CSpamFilter::kMemoryBudget / 2048;
+    const std::string first = Record(1, 0, 3, 0, std::string(80, '0'), "", "Spam");
+    std::string file = Be32(static_cast<uint32_t>(rules + 1));
+    file.reserve(4 + rules * first.size());
+    std::string record = first;
+    char number[9];
+    for (size_t i = 0; i < rules; ++i) {
+        record.replace(0, 4, Be32(static_cast<uint32_t>(i + 1)));
+        snprintf(number, sizeof number, "%08zu", i);
+        record.replace(11, 8, number);  // the word's first bytes: every word differs
+        file += record;
+    }
+    WriteBytes(path, file);
+    const std::string text = "a message with 00000000" + std::string(72, '0') + " in it";
+    SPAM_FILTER result{};
+    char folder[256] = "INBOX";
+    int action = 0;
+
+    CSpamFilter list(path.c_str());
+    EXPECT_EQ(list.GetSize(), 0);
+    EXPECT_NE(list.GetRefusal().find("MB"), std::string::npos) << list.GetRefusal();
+    EXPECT_FALSE(list.DoSpamContentFiltering(result, text.c_str(), folder, &action, 2, true, true, true));
+    list.AddSpamFilter(true, 0, 3, 0, 0, "added", "Spam", "", 0);
+    EXPECT_FALSE(list.SaveSpamFilter());
+    EXPECT_TRUE(ReadBytes(path) == file);
+
+    // Its first rules alone load, match and save.
+    WriteBytes(path, file.substr(0, 4 + first.size() * 4000));
+    EXPECT_TRUE(list.LoadSpamFilter());
+    EXPECT_EQ(list.GetRefusal(), "");
+    EXPECT_EQ(list.GetSize(), 4000);
+    EXPECT_TRUE(list.DoSpamContentFiltering(result, text.c_str(), folder, &action, 2, true, true, true));
+    EXPECT_EQ(result.fid, 1);
+    EXPECT_TRUE(list.SaveSpamFilter());
+
+    // One larger than the whole budget is refused unread (a sparse file, no disk taken).
+    std::filesystem::resize_file(path, CSpamFilter::kMemoryBudget + 1);
+    EXPECT_FALSE(list.LoadSpamFilter());
+    EXPECT_EQ(list.GetSize(), 0);
+    EXPECT_NE(list.GetRefusal(), "");
+    EXPECT_FALSE(list.SaveSpamFilter());
+    EXPECT_EQ(std::filesystem::file_size(path), CSpamFilter::kMemoryBudget + 1);
 }
