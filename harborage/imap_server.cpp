@@ -1,18 +1,30 @@
 #include "harborage/imap_server.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <netinet/in.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include "common/client_socket.h"
 #include "common/socket_results.h"
 #include "components/toolwick/toolwick.h"
 #include "harborage/imap_session.h"
 #include "harborage/imap_texts.h"
+#include "platform/peer_user.h"
+
+namespace {
+
+// Every byte compared whatever the first difference, so the time taken tells nothing of it.
+bool SameSecret(const std::string& a, const std::string& b)
+{
+    if (a.size() != b.size())
+        return false;
+    unsigned char difference = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+    return difference == 0;
+}
+
+}  // namespace
 
 platform::HWND CIMAPServer::g_hWnd = nullptr;
 char CIMAPServer::g_RootPath[256] = {0};
@@ -21,61 +33,24 @@ CDebug* CIMAPServer::g_Debug = nullptr;
 
 // ---- CIMAPListener ------------------------------------------------------------------------
 
-int CIMAPListener::Listen(const char* name, int port)
+int CIMAPListener::Listen(const char* name, int port, bool everyAddress)
 {
     Close();
     m_Name = name ? name : "";
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (s < 0)
-        return ListenResult::NoSocket;
-    int on = 1;
-    setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    if (::bind(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) < 0) {
-        ::close(s);
-        return ListenResult::BindFailed;
-    }
-    if (::listen(s, 5) < 0) {
-        ::close(s);
-        return ListenResult::ListenFailed;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(s, reinterpret_cast<sockaddr*>(&addr), &len);
-    m_nPort = ntohs(addr.sin_port);
-    m_hSocket = s;
-    m_bListen = true;
-    return ListenResult::Listening;
+    return m_Sockets.Listen(port, everyAddress ? CListenSockets::Scope::EveryAddress : CListenSockets::Scope::Loopback,
+                            5);
 }
 
 CClientSocket* CIMAPListener::Accept()
 {
-    int s = m_hSocket;
-    if (s < 0)
-        return nullptr;
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    int c;
-    do {
-        c = ::accept(s, reinterpret_cast<sockaddr*>(&peer), &len);
-    } while (c < 0 && errno == EINTR);
+    sockaddr_storage peer{};
+    int c = m_Sockets.Accept(&peer);
     if (c < 0)
         return nullptr;
     return new CClientSocket(c, peer, m_nBufferSize);
 }
 
-void CIMAPListener::Close()
-{
-    int s = m_hSocket.exchange(-1);
-    if (s >= 0) {
-        // shutdown wakes a thread blocked in accept; close alone would not on Linux.
-        ::shutdown(s, SHUT_RDWR);
-        ::close(s);
-    }
-    m_bListen = false;
-}
+void CIMAPListener::Close() { m_Sockets.Close(); }
 
 // ---- CIMAPServer --------------------------------------------------------------------------
 
@@ -107,7 +82,7 @@ bool CIMAPServer::Start(const char* name, int port)
         m_AcceptThread.join();  // left over from a stop through CloseSocket alone
     CSpamUtil::STRNCPY(m_szName, name ? name : "", sizeof m_szName);
     m_nPort = port;
-    switch (m_pListener->Listen(m_szName, port)) {
+    switch (m_pListener->Listen(m_szName, port, !m_bLocalOnly)) {
     case ListenResult::NoSocket: ErrorMesg(IMAPTEXT_NO_SOCKET); return false;
     case ListenResult::BindFailed: ErrorMesg(IMAPTEXT_NO_BIND); return false;
     case ListenResult::ListenFailed: ErrorMesg(IMAPTEXT_NO_LISTEN); return false;
@@ -158,9 +133,11 @@ unsigned CIMAPServer::WaitClientThread(CIMAPServer* server)
             delete connection;
             break;
         }
-        if (server->m_bLocalOnly && !connection->IsLocalPeer()) {
+        std::string refusal = server->RefusalOf(*connection);
+        if (!refusal.empty()) {
             connection->Close();
             delete connection;
+            server->EventMesg(refusal);
             continue;
         }
         if (!server->CreateConnector(connection)) {
@@ -171,6 +148,60 @@ unsigned CIMAPServer::WaitClientThread(CIMAPServer* server)
     }
     server->CloseSocket();
     return 0;
+}
+
+std::string CIMAPServer::RefusalOf(const CClientSocket& connection)
+{
+    platform::PeerOwner owner = platform::FindPeerOwner(connection.GetSocket());
+    if (connection.IsLocalPeer())
+        return owner.IsThisUser()
+                   ? std::string()
+                   : platform::RefusedConnectionText(owner, "only this user's programs may use the spam box");
+    if (m_bLocalOnly)
+        return platform::RefusedConnectionText(owner, "only 127.0.0.1 and ::1 are served");
+    std::lock_guard<std::mutex> lock(m_AccessLock);
+    if (m_RemotePassword.empty())
+        return platform::RefusedConnectionText(owner, "other addresses need a password, and none is set");
+    return std::string();
+}
+
+void CIMAPServer::SetRemotePassword(const std::string& password)
+{
+    std::lock_guard<std::mutex> lock(m_AccessLock);
+    m_RemotePassword = password;
+}
+
+bool CIMAPServer::AcceptsLogin(const CClientSocket& connection, const std::string& password)
+{
+    if (connection.IsLocalPeer())
+        return true;  // the same user's client, checked when it connected
+    bool match;
+    {
+        std::lock_guard<std::mutex> lock(m_AccessLock);
+        match = !m_RemotePassword.empty() && SameSecret(m_RemotePassword, password);
+    }
+    if (!match)
+        EventMesg(platform::RefusedConnectionText(platform::FindPeerOwner(connection.GetSocket()),
+                                                  "LOGIN with a wrong password"));
+    return match;
+}
+
+void CIMAPServer::SetEventLog(std::function<void(const char*)> log)
+{
+    std::lock_guard<std::mutex> lock(m_AccessLock);
+    m_EventLog = std::move(log);
+}
+
+void CIMAPServer::EventMesg(const std::string& text)
+{
+    LogMesg(text.c_str());
+    std::function<void(const char*)> log;
+    {
+        std::lock_guard<std::mutex> lock(m_AccessLock);
+        log = m_EventLog;
+    }
+    if (log)
+        log(text.c_str());
 }
 
 bool CIMAPServer::CreateConnector(CClientSocket* connection)

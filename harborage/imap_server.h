@@ -3,41 +3,49 @@
 #include <array>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
+#include "common/listen_sockets.h"
 #include "platform/window.h"
 
 class CClientSocket;
 class CDebug;
 class CIMAPSession;
 
-// The listening socket of the IMAP server (all local addresses).
+// The listening sockets of the IMAP server: 127.0.0.1 and ::1, or every address.
 class CIMAPListener {
 public:
     explicit CIMAPListener(int bufferSize) : m_nBufferSize(bufferSize) {}
     ~CIMAPListener() { Close(); }
 
-    // 1 on success; -10 socket, -30 bind, -40 listen.
-    int Listen(const char* name, int port);
+    // 1 on success; -10 socket, -30 bind, -40 listen. Only the loopback addresses unless
+    // `everyAddress`.
+    int Listen(const char* name, int port, bool everyAddress = false);
     // The next accepted connection (receive buffer of the listener's size), or null once the
     // listener is closed or accept fails.
     CClientSocket* Accept();
     void Close();
-    bool IsListen() const { return m_bListen; }
-    int GetPort() const { return m_nPort; }  // the bound port (the real one when 0 was asked)
+    bool IsListen() const { return m_Sockets.IsListening(); }
+    int GetPort() const { return m_Sockets.Port(); }  // the bound port (the real one when 0 was asked)
 
 private:
     int m_nBufferSize;
-    std::atomic<int> m_hSocket{-1};  // closed by the stopping thread while accept waits on it
+    CListenSockets m_Sockets;  // closed by the stopping thread while accept waits on them
     std::string m_Name;
-    int m_nPort = 0;
-    std::atomic<bool> m_bListen{false};
 };
 
 // A small IMAP4rev1 server over the local mail store: one accept thread, at most 20 sessions.
+//
+// Who may connect: a client on 127.0.0.1 or ::1 only when it runs as the same user as this
+// program (any user of the machine can reach the loopback addresses), and it may LOGIN with
+// any name and password. Local-only listens on the loopback addresses alone; without it the
+// server listens on every address, and a client from another address (which cannot be told
+// apart from anyone else on the network) must give the remote password at LOGIN; while that
+// is empty such clients are refused. Refused connections are closed at once.
 class CIMAPServer {
 public:
     static constexpr int kMaxSessions = 20;
@@ -63,9 +71,18 @@ public:
     void SetDebugListener(CDebug* debug) { g_Debug = debug; }
     int GetSessionCount();
 
+    // The password clients from addresses other than 127.0.0.1 and ::1 must give at LOGIN.
+    void SetRemotePassword(const std::string& password);
+    // Whether LOGIN with `password` (without quotes) is accepted on `connection`; a refusal
+    // is logged.
+    bool AcceptsLogin(const CClientSocket& connection, const std::string& password);
+    // Where the refusals of connections and log-ins are reported (UTF-8 lines), besides LogMesg.
+    void SetEventLog(std::function<void(const char*)> log);
+
     static void DebugMesg(const char* text);
     static void ErrorMesg(const char* text);
     static void LogMesg(const char* text);
+    void EventMesg(const std::string& text);
 
     static platform::HWND g_hWnd;
     static char g_RootPath[256];
@@ -73,6 +90,9 @@ public:
     static CDebug* g_Debug;
 
 private:
+    // Why a new connection is turned away; empty when it may have its session.
+    std::string RefusalOf(const CClientSocket& connection);
+
     char m_szName[100] = {0};
     std::unique_ptr<CIMAPListener> m_pListener;
     int m_nPort = 0;
@@ -84,4 +104,7 @@ private:
     std::mutex m_SuspendLock;
     std::condition_variable m_SuspendWake;
     bool m_bSuspended = false;  // the accept thread holds new connections while set
+    std::mutex m_AccessLock;    // the remote password and the event log
+    std::string m_RemotePassword;
+    std::function<void(const char*)> m_EventLog;
 };

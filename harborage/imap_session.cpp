@@ -28,6 +28,15 @@ void CutTo(char* dst, size_t room, const char* src) { CSpamUtil::STRNCPY(dst, sr
 
 bool Is(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
+// A LOGIN argument as typed: an atom, or a quoted string (a literal arrives as one).
+std::string Unquoted(const char* token)
+{
+    size_t n = strlen(token);
+    if (n >= 2 && token[0] == '"' && token[n - 1] == '"')
+        return std::string(token + 1, n - 2);
+    return token;
+}
+
 }  // namespace
 
 CIMAPSession::CIMAPSession(CIMAPServer* server, CClientSocket* connection, int slot)
@@ -251,6 +260,12 @@ void CIMAPSession::Dispatch(char tokens[][kTokenSize], int count, bool* logout)
             char user[100], password[100];
             CutTo(user, sizeof user, a3);
             CutTo(password, sizeof password, a4);
+            if (!m_pServer->AcceptsLogin(*m_pConnection, Unquoted(password))) {
+                // A client from another host has to know the password; the pause slows guessing.
+                std::this_thread::sleep_for(std::chrono::milliseconds(kFailedLoginPauseMs));
+                SendNO(tag, "LOGIN failed");
+                return;
+            }
             m_LoginCommand.Login(tag, user, password);
             return;
         }

@@ -33,6 +33,7 @@ public:
     static constexpr int kTokenSize = 1000;
     static constexpr int kCommandPauseMs = 10;
     static constexpr int kLineSize = 2048;
+    static constexpr int kFailedLoginPauseMs = 1000;
 
     CIMAPSession(CIMAPServer* server, CClientSocket* connection, int slot);
     ~CIMAPSession();

@@ -176,6 +176,8 @@ std::optional<int> Application::StartUp(const Options& options)
     AddSettingsSaveHook([this] { filters_->Save(); });
     imap_ = std::make_unique<CIMAPServer>(window_, paths_.storeDirectory.c_str(),
                                           GetSetting(IntSetting::ImapLocal) != 0, true);
+    imap_->SetRemotePassword(GetSetting(StringSetting::ImapPassword));
+    imap_->SetEventLog([](const char* line) { LogUtf8(line); });
     smtp_ = std::make_unique<CSmtpProxy>(window_);
     pipeline::ExaminationContext context;
     context.window = window_;

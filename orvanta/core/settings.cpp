@@ -65,6 +65,7 @@ const std::array<SettingInfo, static_cast<size_t>(StringSetting::Count)> kString
     {kOption, "READ_DAY", "READ_DAY", 0, "20020710"},
     {kOption, nullptr, "AccountKey", 0, "00002002"},
     {"UPDATE", "Orvanta.exe", nullptr, 0, "1.2.0"},
+    {kOption, "IMAP_PASSWORD", "IMAP_PASSWORD", 0, ""},
 }};
 
 struct Table {

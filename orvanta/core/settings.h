@@ -61,6 +61,7 @@ enum class StringSetting {
     ReadDay,
     AccountKey,      // always "00002002": set at load time, only ever written
     ProgramVersion,  // section "UPDATE", value "Orvanta.exe": read at load time only
+    ImapPassword,    // the IMAP server's LOGIN password for clients on other hosts (IMAP_LOCAL 0)
     Count
 };
 

@@ -1,7 +1,7 @@
 // A stand-alone host for the IMAP server, driven by the integration tests: it serves the
 // store below argv[1] on a port of its own choosing, prints "PORT n" once listening, prints
-// every notification it receives as "NOTIFY command|mailbox|detail|from", and ends when its
-// standard input closes.
+// every notification it receives as "NOTIFY command|mailbox|detail|from" and every refusal
+// as "EVENT text", and ends when its standard input closes.
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -14,7 +14,7 @@
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        fprintf(stderr, "usage: imap_host STORE_ROOT [--no-make-folder] [--any-peer] [--port N]\n");
+        fprintf(stderr, "usage: imap_host STORE_ROOT [--no-make-folder] [--any-peer] [--password P] [--port N]\n");
         return 2;
     }
     std::string root = argv[1];
@@ -22,11 +22,14 @@ int main(int argc, char** argv)
         root += '/';
     bool makeFolder = true, localOnly = true;
     int port = 0;
+    std::string password;
     for (int i = 2; i < argc; ++i) {
         if (!strcmp(argv[i], "--no-make-folder"))
             makeFolder = false;
         else if (!strcmp(argv[i], "--any-peer"))
             localOnly = false;
+        else if (!strcmp(argv[i], "--password") && i + 1 < argc)
+            password = argv[++i];
         else if (!strcmp(argv[i], "--port") && i + 1 < argc)
             port = atoi(argv[++i]);
     }
@@ -42,6 +45,11 @@ int main(int argc, char** argv)
         });
 
     CIMAPServer server(window, root.c_str(), localOnly, makeFolder);
+    server.SetRemotePassword(password);
+    server.SetEventLog([](const char* line) {
+        printf("EVENT %s\n", line);
+        fflush(stdout);
+    });
     server.IMAPInit();
     if (!server.Start("localhost", port)) {
         fprintf(stderr, "cannot listen\n");

@@ -181,8 +181,12 @@ class ImapServerTest(unittest.TestCase):
             finally:
                 s.close()
         self.assertEqual(greeting(self.host.port), b"")
+        # Served from every address, another address must give a password at LOGIN: while
+        # none is set, it is refused at once.
         anyone = self.start("--any-peer")
-        self.assertTrue(greeting(anyone.port).startswith(b"* OK localhost"))
+        self.assertEqual(greeting(anyone.port), b"")
+        guarded = self.start("--any-peer", "--password", "pw")
+        self.assertTrue(greeting(guarded.port).startswith(b"* OK localhost"))
 
     def test_twenty_sessions_then_the_next_is_closed(self):
         clients = [Raw(self.host.port) for _ in range(20)]
