@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,10 +34,17 @@ public:
 
     // Replaces the list with the file's contents. False when the file cannot be opened (the
     // list is unchanged) or holds fewer than 4 bytes (the list is then empty). A record cut
-    // short by the end of the file is dropped and ends the load.
+    // short by the end of the file is dropped and ends the load. A file whose rules and
+    // their word index would take more memory than a list may use (see GetRefusal) is
+    // refused whole: false, the list empty.
     bool LoadSpamFilter();
-    // Rewrites the whole file from the list; false when it cannot be created.
+    // Rewrites the whole file from the list; false when it cannot be created, and false
+    // without touching the file while the last load refused it.
     bool SaveSpamFilter();
+    // Why the last load refused the file, "" when it did not. The owner reports it.
+    const std::string& GetRefusal() const { return m_refusal; }
+    // The memory one list may take: its file while loading, its records and its index.
+    static constexpr size_t kMemoryBudget = size_t(512) << 20;
 
     // Appends a rule with the next FID and class 0. Texts are cut to their fields.
     SPAM_FILTER* AddSpamFilter(bool sign, unsigned char level, unsigned char property, unsigned char match, long hit,
@@ -90,8 +98,15 @@ private:
     CRegExp* CompiledWord(const char* word);
     // CheckString over a text of known length (text[length] is its terminator).
     bool CheckText(const char* text, size_t length, SPAM_FILTER* rule, char* folder, int* action);
-    // The word index of the list, rebuilt when the list has changed since.
-    sievelet::RuleIndex& Index();
+    // Loads the records of a file's contents and builds their index; throws std::bad_alloc
+    // when memory runs out. False as LoadSpamFilter.
+    bool LoadRules(const std::vector<unsigned char>& data);
+    // Empties the list and keeps the file from being written over.
+    void Refuse(std::string why);
+    // The word index of the list, rebuilt when the list has changed since; null when there
+    // was not memory enough for it (every rule is then checked on its own).
+    sievelet::RuleIndex* Index();
+    std::unique_ptr<sievelet::RuleIndex> BuildIndex() const;
     // Whether the index may answer for the rule at that position; a rule edited since the
     // index was built is not, and makes the next match rebuild it.
     bool Indexed(size_t position, const SPAM_FILTER& rule);
@@ -107,6 +122,8 @@ private:
     RegexCache m_regex;
     std::string m_scratch;  // the lower-cased first header line, reused between messages
     std::unique_ptr<sievelet::RuleIndex> m_index;
+    size_t m_unindexedSize = SIZE_MAX;  // the list size at which the index could not be built
+    std::string m_refusal;
     // Which indexed words each text holds, one entry per rule, reused between messages.
     std::vector<uint8_t> m_inFrom, m_inTo, m_inSubject, m_inEntire;
 };

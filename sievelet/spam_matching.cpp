@@ -1,5 +1,8 @@
 // CSpamFilter: the three matching passes and the built-in judgements.
+#include <cstdint>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "components/toolwick/reg_exp.h"
 #include "components/toolwick/spam_util.h"
@@ -57,11 +60,11 @@ void CopyRule(SPAM_FILTER& result, const SPAM_FILTER& rule)
 bool Contains(const char* text, const char* word) { return text && std::strstr(text, word) != nullptr; }
 
 // The rule's word, terminated within its field even if a caller wrote past it.
-const char* WordOf(SPAM_FILTER* rule, char (&buffer)[SPAM_WORD_SIZE])
+const char* WordOf(const SPAM_FILTER& rule, char (&buffer)[SPAM_WORD_SIZE])
 {
-    if (memchr(rule->word, '\0', sizeof rule->word))
-        return rule->word;
-    CSpamUtil::STRNCPY(buffer, rule->word, sizeof buffer);
+    if (memchr(rule.word, '\0', sizeof rule.word))
+        return rule.word;
+    CSpamUtil::STRNCPY(buffer, rule.word, sizeof buffer);
     return buffer;
 }
 
@@ -130,7 +133,7 @@ bool CSpamFilter::CheckFrom(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_F
     if (!header || !rule)
         return false;
     char buffer[SPAM_WORD_SIZE];
-    const char* word = WordOf(rule, buffer);
+    const char* word = WordOf(*rule, buffer);
     // Sender rules are substring rules whatever their match kind.
     if (Contains(header->GetFromMail(), word) || Contains(header->GetFromName(), word) ||
         Contains(header->GetReturnPathMail(), word) || Contains(header->GetReturnPathName(), word) ||
@@ -146,7 +149,7 @@ bool CSpamFilter::CheckTo(SPAM_FILTER& /*result*/, CMailHeader* header, SPAM_FIL
     if (!header || !rule)
         return false;
     char buffer[SPAM_WORD_SIZE];
-    const char* word = WordOf(rule, buffer);
+    const char* word = WordOf(*rule, buffer);
     if (Contains(header->GetToMail(), word) || Contains(header->GetToName(), word)) {
         RuleHit(rule, folder, action);
         return true;
@@ -166,7 +169,7 @@ bool CSpamFilter::CheckText(const char* text, size_t length, SPAM_FILTER* rule, 
     if (!text || length == 0 || !rule)
         return false;
     char buffer[SPAM_WORD_SIZE];
-    const char* word = WordOf(rule, buffer);
+    const char* word = WordOf(*rule, buffer);
     if (!word[0])
         return false;
     bool hit;
@@ -207,44 +210,76 @@ bool CSpamFilter::CheckSpecial(SPAM_FILTER& result, CMailHeader* header, char* /
     return true;
 }
 
-sievelet::RuleIndex& CSpamFilter::Index()
+sievelet::RuleIndex* CSpamFilter::Index()
 {
     if (m_index && !m_index->stale && m_index->keys.size() == m_filters.size())
-        return *m_index;
+        return m_index.get();
+    if (m_unindexedSize == m_filters.size())
+        return nullptr;
+    // Without memory for an index the rules are still checked, one by one; the build is not
+    // tried again until the list changes size.
+    m_index.reset();
+    try {
+        m_index = BuildIndex();
+        m_unindexedSize = SIZE_MAX;
+    } catch (const std::bad_alloc&) {
+        m_unindexedSize = m_filters.size();
+    } catch (const std::length_error&) {
+        m_unindexedSize = m_filters.size();
+    }
+    return m_index.get();
+}
+
+std::unique_ptr<sievelet::RuleIndex> CSpamFilter::BuildIndex() const
+{
+    enum Served { kNone, kSender, kSubject, kContent };
+    auto served = [](const SPAM_FILTER& rule) {
+        const bool literal = rule.match != SPAM_MATCH_REGEXP;
+        if (rule.property == SPAM_PROPERTY_SENDER || rule.property == SPAM_PROPERTY_RECEIVER)
+            return kSender;
+        if (rule.property == SPAM_PROPERTY_SUBJECT && literal)
+            return kSubject;
+        if (IsContentRule(rule.property) && literal)
+            return kContent;
+        return kNone;
+    };
     auto index = std::make_unique<sievelet::RuleIndex>();
     const size_t count = m_filters.size();
-    std::vector<std::string> sender(count), subject(count), content(count);
     index->keys.resize(count);
     index->patternNumber.assign(count, -1);
     index->patterns = std::make_unique<CRegExpSet>();
+    // The indexes read the words from the keys, which stay put from here on.
+    size_t sizes[4] = {};
+    for (const SPAM_FILTER& rule : m_filters)
+        ++sizes[served(rule)];
+    std::vector<sievelet::WordIndex::Entry> words[4];
+    for (int s = kSender; s <= kContent; ++s)
+        words[s].reserve(sizes[s]);
     for (size_t i = 0; i < count; ++i) {
-        SPAM_FILTER& rule = m_filters[i];
+        const SPAM_FILTER& rule = m_filters[i];
         char buffer[SPAM_WORD_SIZE];
         sievelet::RuleIndex::Key& key = index->keys[i];
         key.property = rule.property;
         key.match = rule.match;
-        key.word = WordOf(&rule, buffer);
-        const bool literal = rule.match != SPAM_MATCH_REGEXP;
-        if (rule.property == SPAM_PROPERTY_SENDER || rule.property == SPAM_PROPERTY_RECEIVER)
-            sender[i] = key.word;
-        else if (rule.property == SPAM_PROPERTY_SUBJECT && literal)
-            subject[i] = key.word;
-        else if (IsContentRule(rule.property) && literal)
-            content[i] = key.word;
-        if (!literal && !key.word.empty() && (rule.property == SPAM_PROPERTY_SUBJECT || IsContentRule(rule.property)))
+        key.word = WordOf(rule, buffer);
+        if (Served s = served(rule); s != kNone && !key.word.empty())
+            words[s].push_back({static_cast<uint32_t>(i), key.word});
+        if (rule.match == SPAM_MATCH_REGEXP && !key.word.empty() &&
+            (rule.property == SPAM_PROPERTY_SUBJECT || IsContentRule(rule.property)))
             index->patternNumber[i] = index->patterns->Add(key.word.c_str());
     }
     if (!index->patterns->Compile())
         index->patterns.reset();
-    index->sender = sievelet::WordIndex(std::move(sender));
-    index->subject = sievelet::WordIndex(std::move(subject));
-    index->content = sievelet::WordIndex(std::move(content));
-    m_index = std::move(index);
-    return *m_index;
+    index->sender = sievelet::WordIndex(count, words[kSender]);
+    index->subject = sievelet::WordIndex(count, words[kSubject]);
+    index->content = sievelet::WordIndex(count, words[kContent]);
+    return index;
 }
 
 bool CSpamFilter::Indexed(size_t position, const SPAM_FILTER& rule)
 {
+    if (!m_index)
+        return false;
     const sievelet::RuleIndex::Key& key = m_index->keys[position];
     if (!SameRule(key, rule)) {
         m_index->stale = true;
@@ -287,29 +322,29 @@ bool CSpamFilter::DoSpamFiltering(SPAM_FILTER& result, CMailHeader* header, char
 
     // Every text of the message is scanned once for all literal words; the rules are then
     // taken in list order as before, so the first rule that matches still decides.
-    sievelet::RuleIndex& index = Index();
+    const sievelet::RuleIndex* index = Index();
     const size_t count = m_filters.size();
     m_inFrom.assign(count, 0);
     m_inTo.assign(count, 0);
     m_inSubject.assign(count, 0);
     m_inEntire.assign(count, 0);
-    if (senderSwitch) {
+    if (index && senderSwitch) {
         for (const char* text : {header->GetFromMail(), header->GetFromName(), header->GetReturnPathMail(),
                                  header->GetReturnPathName(), header->GetSenderMail(), header->GetSenderName()})
-            ScanInto(index.sender, text, m_inFrom);
-        ScanInto(index.sender, header->GetToMail(), m_inTo);
-        ScanInto(index.sender, header->GetToName(), m_inTo);
+            ScanInto(index->sender, text, m_inFrom);
+        ScanInto(index->sender, header->GetToMail(), m_inTo);
+        ScanInto(index->sender, header->GetToName(), m_inTo);
     }
-    if (subjectSwitch || entireSwitch)
-        index.subject.Scan(subject, subjectLength, m_inSubject);
-    if (entireSwitch) {
-        index.content.Scan(m_scratch.data(), m_scratch.size(), m_inEntire);
+    if (index && (subjectSwitch || entireSwitch))
+        index->subject.Scan(subject, subjectLength, m_inSubject);
+    if (index && entireSwitch) {
+        index->content.Scan(m_scratch.data(), m_scratch.size(), m_inEntire);
         for (const char* text : {header->GetFromName(), header->GetReturnPathName(), header->GetSenderName(),
                                  header->GetToName(), header->GetSubject()})
-            ScanInto(index.content, text, m_inEntire);
+            ScanInto(index->content, text, m_inEntire);
     }
 
-    const CRegExpSet* patterns = index.patterns.get();
+    const CRegExpSet* patterns = index ? index->patterns.get() : nullptr;
     PatternHits subjectHits(patterns, subject, subjectLength);
     PatternHits scratchHits(patterns, m_scratch.c_str(), m_scratch.size());
     const char* names[] = {header->GetFromName(), header->GetReturnPathName(), header->GetSenderName(),
@@ -387,12 +422,12 @@ bool CSpamFilter::DoSpamContentFiltering(SPAM_FILTER& result, const char* text, 
     if (!text || !text[0])
         return false;
     size_t length = std::strlen(text);
-    sievelet::RuleIndex& index = Index();
+    const sievelet::RuleIndex* index = Index();
     const size_t count = m_filters.size();
     m_inEntire.assign(count, 0);
-    if (bodySwitch || entireSwitch)
-        index.content.Scan(text, length, m_inEntire);
-    PatternHits textHits(index.patterns.get(), text, length);
+    if (index && (bodySwitch || entireSwitch))
+        index->content.Scan(text, length, m_inEntire);
+    PatternHits textHits(index ? index->patterns.get() : nullptr, text, length);
     for (size_t i = 0; i < count; ++i) {
         SPAM_FILTER& rule = m_filters[i];
         if (rule.level > level)
@@ -434,7 +469,7 @@ bool CSpamFilter::DoFileFiltering(SPAM_FILTER& result, const char* fileName, cha
         if (rule.property != SPAM_PROPERTY_FILENAME)
             continue;
         char buffer[SPAM_WORD_SIZE];
-        if (sievelet::EqualsNoCase(WordOf(&rule, buffer), fileName)) {
+        if (sievelet::EqualsNoCase(WordOf(rule, buffer), fileName)) {
             RuleHit(&rule, folder, action);
             CopyRule(result, rule);
             return true;

@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "orvanta/core/log.h"
 #include "sievelet/sievelet.h"
 
 namespace orvanta::pipeline {
@@ -14,6 +15,10 @@ FilterSets::FilterSets(const std::string& dataDirectory)
       program(std::make_unique<CProgramFilter>()),
       pass(std::make_unique<CPassFilter>(DataPath(dataDirectory, "pass.flt").c_str()))
 {
+    for (const CSpamFilter* list : {online.get(), priv.get()})
+        if (!list->GetRefusal().empty())
+            LogUtf8("Filter file " + list->GetPath() + " not loaded: " + list->GetRefusal() +
+                    ". Its rules are not used and the file is left as it is.");
 }
 
 FilterSets::~FilterSets() = default;

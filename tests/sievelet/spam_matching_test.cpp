@@ -436,3 +436,21 @@ TEST_F(Matching, ManyRulesFirstMatchInListOrderAcrossEdits)
         if (!words[i].empty())
             check(".." + words[i] + "..");
 }
+
+// The index holds a word once for all the rules that have it; the walk in list order must
+// still see each of them, here the only one of 10,000 copies whose level lets it take part.
+TEST_F(Matching, EveryRuleOfAWordManyRulesShareTakesPart)
+{
+    for (int i = 0; i < 10000; ++i)
+        Rule(i % 2 ? CONTENT : ENTIRE, "free", i == 9999 ? 0 : 2, 0, i == 9999 ? "Last" : "Spam");
+    Rule(CONTENT, "offer", 0, 0, "Offer");
+    EXPECT_TRUE(Content("a free offer", 0));
+    EXPECT_STREQ(folder, "Last");
+    EXPECT_EQ(result.fid, 10000);
+    Reset();
+    EXPECT_TRUE(Content("a free offer", 2));
+    EXPECT_EQ(result.fid, 1);
+    Reset();
+    EXPECT_TRUE(Content("no such word, only an offer", 2));
+    EXPECT_STREQ(folder, "Offer");
+}

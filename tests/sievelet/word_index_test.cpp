@@ -90,6 +90,79 @@ TEST(WordIndex, AgreesWithAPlainSearchOnRandomWordsAndTexts)
     }
 }
 
+// States past the full rows keep only their children and follow failure links, also into
+// states that have rows; with no rows but the root's every transition takes that path.
+TEST(WordIndex, StatesWithoutFullRowsAgreeWithAPlainSearch)
+{
+    std::mt19937 random(20261209);
+    auto make = [&](size_t length) {
+        std::string s;
+        for (size_t i = 0; i < length; ++i)
+            s += "abcab\xe0"[random() % 6];
+        return s;
+    };
+    for (int round = 0; round < 100; ++round) {
+        std::vector<std::string> words;
+        for (int i = 0, n = 1 + random() % 60; i < n; ++i)
+            words.push_back(make(random() % 12));
+        std::vector<sievelet::WordIndex::Entry> entries;
+        for (size_t i = 0; i < words.size(); ++i)
+            entries.push_back({static_cast<uint32_t>(i), words[i]});
+        for (size_t rowBytes : {0, 100, 1000}) {
+            sievelet::WordIndex index(words.size(), entries, rowBytes);
+            for (int t = 0; t < 10; ++t) {
+                std::string text = make(random() % 100);
+                ASSERT_EQ(Found(index, text), Expected(words, text))
+                    << "round " << round << " rows " << rowBytes << " text " << text;
+            }
+        }
+    }
+}
+
+// 20,000 words of 80 random bytes took some 2 GB as full rows over the bytes they use.
+TEST(WordIndex, ManyLongWordsTakeMemoryInProportionToTheirLength)
+{
+    std::mt19937 random(5);
+    std::vector<std::string> words(20000);
+    size_t total = 0;
+    for (std::string& w : words) {
+        for (int i = 0; i < 80; ++i)
+            w += static_cast<char>(1 + random() % 255);
+        total += w.size();
+    }
+    sievelet::WordIndex index(words);
+    EXPECT_LE(index.Bytes(), 32 * total);
+    EXPECT_LE(index.Bytes(), sievelet::WordIndex::BytesBound(words.size(), total));
+
+    std::string text;
+    for (size_t k : {0, 1, 777, 19999, 777}) {
+        for (int i = 0; i < 1000; ++i)
+            text += static_cast<char>(random() % 256);
+        text += words[k];
+        text += words[k + 1 < words.size() ? k + 1 : 0].substr(0, 79);  // all but its end
+    }
+    std::vector<uint8_t> found = Found(index, text);
+    EXPECT_EQ(found, Expected(words, text));
+    EXPECT_TRUE(found[0] && found[1] && found[777] && found[19999]);
+}
+
+// A word in 10,000 rules is held once; every rule with it is still reported.
+TEST(WordIndex, CopiesOfAWordAreHeldOnceAndAllFound)
+{
+    std::vector<std::string> words;
+    for (int i = 0; i < 10000; ++i)
+        words.push_back(i % 5 == 4 ? (i % 2 ? "reef" : "fre") : "free");
+    sievelet::WordIndex index(words);
+    EXPECT_LT(index.Bytes(), 16 * words.size() + 4096);
+    for (const std::string text : {"a freefree reef", "fre", "refree", "reefre"})
+        EXPECT_EQ(Found(index, text), Expected(words, text)) << text;
+    // Scanned into one result, a word found again costs nothing and changes nothing.
+    std::vector<uint8_t> found(words.size(), 0);
+    index.Scan("free", 4, found);
+    index.Scan("free reef", 9, found);
+    EXPECT_EQ(found, Expected(words, "free reef"));
+}
+
 TEST(WordIndex, EmptyIndexFindsNothing)
 {
     sievelet::WordIndex none;
