@@ -470,7 +470,9 @@ long long HttpContentLength(const std::string& url)
     t.sink = [](const char*, size_t) { return false; };  // not reached: the transfer stops at the headers
     Perform(t);
     bool answered = t.stoppedAtHeaders || t.result == CURLE_OK;
-    if (!answered || !t.response.Success())
+    if (!answered)
+        return kHttpNotReached;
+    if (!t.response.Success())
         return -1;
     return t.response.contentLength;
 }

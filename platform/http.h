@@ -47,8 +47,10 @@ HttpDownloadResult HttpDownload(const std::string& url, const std::string& targe
 
 // The size of the document at `url` as its server announces it: a GET in HTTP/1.0 with the
 // user agent "Orvanta", of which only the headers are read; the connection is dropped as soon
-// as they are in. The Content-Length of the 2xx answer, or -1 when it has none, the answer is
-// not 2xx or the server cannot be reached.
+// as they are in. The Content-Length of the 2xx answer, or -1 when it has none or the answer is
+// not 2xx; kHttpNotReached when the server cannot be reached.
 long long HttpContentLength(const std::string& url);
+// What HttpContentLength returns when the server did not answer at all.
+inline constexpr long long kHttpNotReached = -2;
 
 }  // namespace platform

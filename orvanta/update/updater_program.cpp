@@ -107,6 +107,11 @@ FetchOutcome FetchUpdaterProgram(const UpdateEnvironment& env, FrontEnd& frontEn
     // The update service names the file as the original platform does; here it becomes `freshet`.
     const std::string url = UpdateLocation() + "/" + platform::kUpdaterFile.listed;
     const long long length = platform::HttpContentLength(url);
+    // Offline is no news for the user: the box would stop every start without a network.
+    if (length == platform::kHttpNotReached) {
+        LogUtf8("The update server was not reached for the updater program; trying again at the next start.");
+        return FetchOutcome::kDownloadFailed;
+    }
     if (length <= 0) {
         LogUtf8("The updater program is not on the update server: " + url);
         ShowInformation(frontEnd, text::Get(text::Id::UpdaterNotOnServer));
