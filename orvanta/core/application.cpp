@@ -271,7 +271,13 @@ platform::LRESULT Application::WindowProc(platform::HWND /*window*/, platform::U
         SaveSettings();
         frontEnd_->HideMainWindow();
         return 0;
-    case kMsgImap: return feedback_ ? feedback_->OnImapMessage(wParam) : 0;
+    case kMsgImap: {
+        if (!feedback_)
+            return 0;
+        platform::LRESULT result = feedback_->OnImapMessage(wParam);
+        frontEnd_->FiltersChanged();
+        return result;
+    }
     case kMsgIgnored:
     default: return 0;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 // What the application frame needs from whoever shows the program to the user: the tray
@@ -34,16 +35,19 @@ public:
     // with CR LF; empty when the notice page could not be read).
     virtual void ShowNotice(const std::string& cp949Text) = 0;
 
-    // The ten-second prompts of the spam-box feedback ("Auto_Spam" and "Auto_Pass" 0): true
-    // to add the rule or the entry. A prompt left unanswered adds nothing.
-    virtual bool AskAddBlockRule(const std::string& from, const std::string& mailbox) = 0;
-    virtual bool AskAddPassEntry(const std::string& from) = 0;
+    // The ten-second prompts of the spam-box feedback ("Auto_Spam" and "Auto_Pass" 0): the
+    // text (CP949) the user chose to add, the address or its domain as edited; nothing for
+    // "추가안함" or a prompt left unanswered.
+    virtual std::optional<std::string> AskAddBlockRule(const std::string& from, const std::string& mailbox) = 0;
+    virtual std::optional<std::string> AskAddPassEntry(const std::string& from) = 0;
 
     // The busy indication: every tick of timer 100 swaps the tray icon between busy and
     // normal; when an examination ends the normal icon comes back and the filter pages show
     // the new hit counts.
     virtual void SwapTrayIcon() = 0;
     virtual void ExaminationEnded() = 0;
+    // The spam-box feedback may have added a rule or an entry: the filter pages show it.
+    virtual void FiltersChanged() = 0;
 };
 
 // The information box every part of the program shows: caption 61207 "Orvanta".

@@ -36,16 +36,16 @@ void HeadlessFrontEnd::ShowNotice(const std::string& cp949Text)
     }
 }
 
-bool HeadlessFrontEnd::AskAddBlockRule(const std::string& from, const std::string& /*mailbox*/)
+std::optional<std::string> HeadlessFrontEnd::AskAddBlockRule(const std::string& from, const std::string& /*mailbox*/)
 {
     LogUtf8("Not added to the private block rules without a prompt to confirm it: " + from);
-    return false;
+    return std::nullopt;
 }
 
-bool HeadlessFrontEnd::AskAddPassEntry(const std::string& from)
+std::optional<std::string> HeadlessFrontEnd::AskAddPassEntry(const std::string& from)
 {
     LogUtf8("Not added to the pass list without a prompt to confirm it: " + from);
-    return false;
+    return std::nullopt;
 }
 
 }  // namespace orvanta

@@ -22,11 +22,12 @@ public:
     // The notice's lines go to the log.
     void ShowNotice(const std::string& cp949Text) override;
 
-    bool AskAddBlockRule(const std::string& from, const std::string& mailbox) override;
-    bool AskAddPassEntry(const std::string& from) override;
+    std::optional<std::string> AskAddBlockRule(const std::string& from, const std::string& mailbox) override;
+    std::optional<std::string> AskAddPassEntry(const std::string& from) override;
 
     void SwapTrayIcon() override {}
     void ExaminationEnded() override {}
+    void FiltersChanged() override {}
 };
 
 }  // namespace orvanta

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <strings.h>
 
@@ -11,6 +12,7 @@
 #include "orvanta/core/log.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/pipeline/filter_sets.h"
+#include "orvanta/pipeline/folder_choice.h"
 #include "platform/codepage.h"
 #include "sievelet/sievelet.h"
 
@@ -33,15 +35,23 @@ const std::string& PassDescription()
 // The text as the list field keeps it (the lists cut longer texts to their fields).
 std::string Field(const char* text, size_t size) { return std::string(text, strnlen(text, size - 1)); }
 
-// "Auto_*" 1 adds, 2 does nothing, 0 asks.
+// What "Auto_*" makes of the sender's address: 1 the address itself; 0 what the user chose
+// in the prompt, its surrounding blanks removed (nothing for "추가안함", no answer or an empty
+// text); 2 nothing.
 template <typename Ask>
-bool Allowed(int mode, Ask ask)
+std::optional<std::string> Chosen(int mode, const char* from, Ask ask)
 {
     if (mode == 1)
-        return true;
-    if (mode == 0)
-        return ask();
-    return false;
+        return std::string(from);
+    if (mode != 0)
+        return std::nullopt;
+    std::optional<std::string> text = ask();
+    if (!text)
+        return std::nullopt;
+    const size_t first = text->find_first_not_of(" \t\r\n");
+    if (first == std::string::npos)
+        return std::nullopt;
+    return text->substr(first, text->find_last_not_of(" \t\r\n") - first + 1);
 }
 
 }  // namespace
@@ -50,11 +60,13 @@ bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mai
 {
     if (!from || !*from)
         return false;
-    std::string folder = mailbox ? mailbox : "";
-    if (!Allowed(GetSetting(IntSetting::AutoSpam), [&] { return frontEnd_.AskAddBlockRule(from, folder); }))
+    const std::string folder = MapInboxName(mailbox ? mailbox : "");
+    std::optional<std::string> chosen =
+        Chosen(GetSetting(IntSetting::AutoSpam), from, [&] { return frontEnd_.AskAddBlockRule(from, folder); });
+    if (!chosen)
         return false;
 
-    std::string word = Field(from, SPAM_WORD_SIZE);
+    std::string word = Field(chosen->c_str(), SPAM_WORD_SIZE);
     CSpamFilter& priv = *sets_.priv;
     std::lock_guard guard(priv);
     for (int i = 0; i < priv.GetSize(); ++i) {
@@ -62,7 +74,8 @@ bool SpamBoxFeedback::AddBlockFilterFromClient(const char* from, const char* mai
         if (rule && rule->property == SPAM_PROPERTY_SENDER && strcasecmp(rule->word, word.c_str()) == 0)
             return false;
     }
-    priv.AddSpamFilter(false, SPAM_LEVEL_LOW, SPAM_PROPERTY_SENDER, 0, 0, word.c_str(), folder.c_str(),
+    // Made as the private filter page makes its rules.
+    priv.AddSpamFilter(true, SPAM_LEVEL_LOW, SPAM_PROPERTY_SENDER, 0, 0, word.c_str(), folder.c_str(),
                        BlockDescription().c_str(), SPAM_ACTION_STORE);
     LogUtf8("Added a private block rule for " + word + " (filed by the mail program).");
     return true;
@@ -72,10 +85,12 @@ bool SpamBoxFeedback::AddPassFilterFromClient(const char* from)
 {
     if (!from || !*from)
         return false;
-    if (!Allowed(GetSetting(IntSetting::AutoPass), [&] { return frontEnd_.AskAddPassEntry(from); }))
+    std::optional<std::string> chosen =
+        Chosen(GetSetting(IntSetting::AutoPass), from, [&] { return frontEnd_.AskAddPassEntry(from); });
+    if (!chosen)
         return false;
 
-    std::string address = Field(from, PASS_ADDRESS_SIZE);
+    std::string address = Field(chosen->c_str(), PASS_ADDRESS_SIZE);
     CPassFilter& pass = *sets_.pass;
     std::lock_guard guard(pass);
     for (int i = 0; i < pass.GetSize(); ++i) {

@@ -14,26 +14,29 @@ const std::string& KoreanInboxName()
     return name;
 }
 
-std::string MapInboxName(const std::string& name)
+namespace {
+
+// `name` with a leading `from` (also after one leading "/") replaced by `to`; otherwise as it is.
+std::string ReplacePrefix(const std::string& name, const std::string& from, const std::string& to)
 {
-    const std::string& inbox = KoreanInboxName();
-    size_t start = (!name.empty() && name[0] == '/') ? 1 : 0;
-    // The store refuses a leading "/", so the mapped name drops it along with the prefix.
-    if (name.size() - start >= inbox.size() && name.compare(start, inbox.size(), inbox) == 0)
-        return "INBOX" + name.substr(start + inbox.size());
-    return name;
+    const size_t start = (!name.empty() && name[0] == '/') ? 1 : 0;
+    if (name.compare(start, from.size(), from) != 0)
+        return name;
+    return name.substr(0, start) + to + name.substr(start + from.size());
 }
 
-std::string ShowInboxName(const std::string& name)
-{
-    if (name.compare(0, 5, "INBOX") == 0)
-        return KoreanInboxName() + name.substr(5);
-    return name;
-}
+}  // namespace
+
+std::string MapInboxName(const std::string& name) { return ReplacePrefix(name, KoreanInboxName(), "INBOX"); }
+
+std::string ShowInboxName(const std::string& name) { return ReplacePrefix(name, "INBOX", KoreanInboxName()); }
 
 std::string ChooseStoreFolder(const std::string& storeDirectory, const std::string& folder)
 {
     std::string mapped = MapInboxName(folder);
+    // The store takes no leading "/": a rule's folder "/받은 편지함/Ads" is the store's "INBOX/Ads".
+    if (mapped != folder && mapped[0] == '/')
+        mapped.erase(0, 1);
     char encoded[255] = {};
     CIMAPFolder::EncodingFolder(mapped.c_str(), encoded, sizeof encoded);
     CIMAPFolder store(storeDirectory.c_str());

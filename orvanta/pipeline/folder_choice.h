@@ -7,10 +7,11 @@ namespace orvanta::pipeline {
 // The Korean name of the inbox ("받은 편지함"), CP949, 11 bytes.
 const std::string& KoreanInboxName();
 
-// A folder name that starts with the Korean inbox name (also after one leading "/") gets
-// that prefix replaced by "INBOX"; any other name comes back unchanged.
+// The store form of a folder text: a leading Korean inbox name (also after one leading "/")
+// becomes "INBOX"; any other text comes back unchanged.
 std::string MapInboxName(const std::string& name);
-// The opposite, for showing store folder names: a leading "INBOX" becomes the Korean name.
+// The display form, for showing store folder names: a leading "INBOX" (also after one leading
+// "/") becomes the Korean name.
 std::string ShowInboxName(const std::string& name);
 
 // The store folder a message judged for `folder` goes to: the inbox name mapped, encoded as

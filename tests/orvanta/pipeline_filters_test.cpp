@@ -186,10 +186,12 @@ TEST_F(PipelineFilters, InboxNameMapping)
     ASSERT_EQ(inbox.size(), 11u);
     EXPECT_EQ(pl::MapInboxName(inbox), "INBOX");
     EXPECT_EQ(pl::MapInboxName(inbox + "/Ads"), "INBOX/Ads");
-    EXPECT_EQ(pl::MapInboxName("/" + inbox + "/Ads"), "INBOX/Ads");
+    EXPECT_EQ(pl::MapInboxName("/" + inbox + "/Ads"), "/INBOX/Ads");
     EXPECT_EQ(pl::MapInboxName(inbox.substr(0, 10)), inbox.substr(0, 10));
     EXPECT_EQ(pl::MapInboxName("Junk"), "Junk");
     EXPECT_EQ(pl::ShowInboxName("INBOX/Ads"), inbox + "/Ads");
+    EXPECT_EQ(pl::ShowInboxName("/INBOX"), "/" + inbox);
+    EXPECT_EQ(pl::ShowInboxName("Junk/INBOX"), "Junk/INBOX");
 }
 
 TEST_F(PipelineFilters, StoreFolderChoice)
@@ -202,6 +204,7 @@ TEST_F(PipelineFilters, StoreFolderChoice)
     ASSERT_TRUE(store.CreateFolder(encoded.c_str(), 1, 0));
 
     EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), platform::Utf8ToCp949("받은 편지함") + "/Ads"), "INBOX/Ads");
+    EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), "/" + platform::Utf8ToCp949("받은 편지함") + "/Ads"), "INBOX/Ads");
     EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), korean), encoded);
     EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), "NoSuchFolder"), "INBOX");
     EXPECT_EQ(pl::ChooseStoreFolder(dir.Dir(), ""), "INBOX");
@@ -315,15 +318,22 @@ TEST_F(PipelineFeedback, PromptAnswersAreHonoured)
     SetSetting(IntSetting::AutoSpam, 0);
     SetSetting(IntSetting::AutoPass, 0);
     std::string asked;
-    frontEnd.askBlock = [&](const std::string& from, const std::string& mailbox) {
+    // The user picked the domain in the prompt; the blanks around it do not count.
+    frontEnd.askBlock = [&](const std::string& from, const std::string& mailbox) -> std::optional<std::string> {
         asked = from + "|" + mailbox;
-        return true;
+        return std::string("  spam.example ");
     };
-    frontEnd.askPass = [](const std::string&) { return false; };
+    frontEnd.askPass = [](const std::string&) -> std::optional<std::string> { return std::nullopt; };
     Notify("APPEND", "Junk", "x@spam.example");
     EXPECT_EQ(asked, "x@spam.example|Junk");
     EXPECT_EQ(frontEnd.hidden, 1);
-    EXPECT_EQ(sets->priv->GetSize(), 1);
+    ASSERT_EQ(sets->priv->GetSize(), 1);
+    EXPECT_STREQ(sets->priv->GetSpamFilter(0)->word, "spam.example");
+    EXPECT_EQ(sets->priv->GetSpamFilter(0)->sign, 1);  // as the private filter page makes rules
+    Notify("SPAM", "PASS", "friend@example.org");
+    EXPECT_EQ(sets->pass->GetSize(), 0);
+    // An answer of blanks only adds nothing.
+    frontEnd.askPass = [](const std::string&) -> std::optional<std::string> { return std::string("   "); };
     Notify("SPAM", "PASS", "friend@example.org");
     EXPECT_EQ(sets->pass->GetSize(), 0);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,16 +23,20 @@ public:
     void ShowMainWindow() override {}
     void HideMainWindow() override { ++hidden; }
     void ShowNotice(const std::string& cp949Text) override { notices.push_back(cp949Text); }
-    bool AskAddBlockRule(const std::string& from, const std::string& mailbox) override
+    std::optional<std::string> AskAddBlockRule(const std::string& from, const std::string& mailbox) override
     {
-        return askBlock && askBlock(from, mailbox);
+        return askBlock ? askBlock(from, mailbox) : std::nullopt;
     }
-    bool AskAddPassEntry(const std::string& from) override { return askPass && askPass(from); }
+    std::optional<std::string> AskAddPassEntry(const std::string& from) override
+    {
+        return askPass ? askPass(from) : std::nullopt;
+    }
     void SwapTrayIcon() override {}
     void ExaminationEnded() override {}
+    void FiltersChanged() override {}
 
     std::vector<std::string> messages, captions, notices;
     int hidden = 0;
-    std::function<bool(const std::string& from, const std::string& mailbox)> askBlock;
-    std::function<bool(const std::string& from)> askPass;
+    std::function<std::optional<std::string>(const std::string& from, const std::string& mailbox)> askBlock;
+    std::function<std::optional<std::string>(const std::string& from)> askPass;
 };
