@@ -3,7 +3,11 @@
 #             AddressSanitizer and UndefinedBehaviorSanitizer.
 #             It first checks that every C++ file is in the tree's one format.
 # `make format` puts every C++ file into that format (.clang-format).
+# `make screenshots` writes a picture of every window into docs/screenshots/.
 # `make bench`, `make fuzz` build and run the benchmarks and the fuzz targets.
+# `make install` builds and installs into the prefix of the build (~/.local unless configured
+#             otherwise); PREFIX=dir installs elsewhere, DESTDIR=dir stages the tree there.
+# `make package` builds the Debian package $(BUILD)/orvanta_<version>_<arch>.deb.
 JOBS     ?= $(shell nproc)
 BUILD    ?= build
 ASAN     ?= build-asan
@@ -11,11 +15,13 @@ BENCHDIR ?= build-bench
 FUZZDIR  ?= build-fuzz
 FUZZ_SECONDS ?= 60
 CTEST_ARGS ?=
+PREFIX   ?=
+DESTDIR  ?=
 
 # The C++ files of the tree, committed or not (build trees are ignored by git).
 CXX_FILES = $(wildcard $(shell git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h'))
 
-.PHONY: all deps build run test test-plain test-asan format format-check bench fuzz clean
+.PHONY: all deps build run test test-plain test-asan format format-check screenshots bench fuzz clean install package
 
 all: build
 
@@ -33,6 +39,10 @@ run: build
 
 test: deps format-check test-plain test-asan
 
+# Pictures of the tray application's windows at 96 and 144 dpi, under Xvfb.
+screenshots: build
+	@bash scripts/screenshots.sh $(BUILD) docs/screenshots
+
 format:
 	@clang-format -i --style=file $(CXX_FILES)
 
@@ -48,6 +58,12 @@ test-asan:
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
+
+install: build
+	DESTDIR="$(DESTDIR)" cmake --install $(BUILD) $(if $(PREFIX),--prefix "$(PREFIX)")
+
+package: build
+	cd $(BUILD) && cpack -G DEB
 
 bench: deps
 	cmake -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DORVANTA_BENCH=ON

@@ -21,6 +21,9 @@ namespace {
 
 std::string ErrnoText(int err) { return std::system_category().message(err); }
 
+// The errors of a directory the user may not write to.
+bool NotPermitted(int err) { return err == EACCES || err == EPERM || err == EROFS; }
+
 class Fd {
 public:
     explicit Fd(int fd) : m_fd(fd) {}
@@ -97,19 +100,19 @@ std::optional<fs::path> InstallDestination(const fs::path& programPath, const UP
     return PathBelow(programPath, record.subdirectory + "/" + name);
 }
 
-bool InstallFile(const fs::path& source, const fs::path& destination, std::string* error)
+InstallResult InstallFile(const fs::path& source, const fs::path& destination, std::string* error)
 {
     Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.get() < 0) {
         *error = "cannot read " + source.string() + ": " + ErrnoText(errno);
-        return false;
+        return InstallResult::kFailed;
     }
     mode_t mode = 0644;
     struct stat old {};
     if (::stat(destination.c_str(), &old) == 0) {
         if (!S_ISREG(old.st_mode)) {
             *error = destination.string() + " is not a file";
-            return false;
+            return InstallResult::kFailed;
         }
         mode = old.st_mode & 07777;
     } else if (std::any_of(std::begin(platform::kProgramFiles), std::end(platform::kProgramFiles),
@@ -129,14 +132,15 @@ bool InstallFile(const fs::path& source, const fs::path& destination, std::strin
             break;
     }
     if (fd < 0) {
-        *error = "cannot create a file beside " + destination.string() + ": " + ErrnoText(errno);
-        return false;
+        int err = errno;
+        *error = "cannot create a file beside " + destination.string() + ": " + ErrnoText(err);
+        return NotPermitted(err) ? InstallResult::kNotPermitted : InstallResult::kFailed;
     }
     Fd out(fd);
     auto fail = [&](const std::string& what) {
         *error = what + " " + part + ": " + ErrnoText(errno);
         ::unlink(part.c_str());
-        return false;
+        return InstallResult::kFailed;
     };
     char buffer[65536];
     for (;;) {
@@ -160,9 +164,9 @@ bool InstallFile(const fs::path& source, const fs::path& destination, std::strin
         int err = errno;
         ::unlink(part.c_str());
         *error = "cannot replace " + destination.string() + ": " + ErrnoText(err);
-        return false;
+        return NotPermitted(err) ? InstallResult::kNotPermitted : InstallResult::kFailed;
     }
-    return true;
+    return InstallResult::kInstalled;
 }
 
 }  // namespace freshet

@@ -21,10 +21,19 @@ std::optional<std::filesystem::path> PathBelow(const std::filesystem::path& root
 std::optional<std::filesystem::path> InstallDestination(const std::filesystem::path& programPath,
                                                         const UPDATE_FILE& record);
 
+enum class InstallResult {
+    kInstalled,
+    // The destination's directory is not the user's to write (a system-wide installation,
+    // whose program files the package manager updates); nothing was changed.
+    kNotPermitted,
+    kFailed,
+};
+
 // Copies `source` over `destination` so that the destination is the old file or the whole new
 // one at every moment: written beside it under a temporary name, flushed, then renamed into
 // place. The copy keeps the replaced file's mode; a new program file ("orvanta", "freshet",
-// "unmoor") is made executable. False with the reason in *error.
-bool InstallFile(const std::filesystem::path& source, const std::filesystem::path& destination, std::string* error);
+// "unmoor") is made executable. Anything but kInstalled comes with the reason in *error.
+InstallResult InstallFile(const std::filesystem::path& source, const std::filesystem::path& destination,
+                          std::string* error);
 
 }  // namespace freshet

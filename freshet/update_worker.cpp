@@ -67,12 +67,18 @@ void UpdateWorker::Run()
         m_view.SetStatus(texts::kStopping);
         StopMainProgram();
         m_view.SetStatus(texts::kCopying);
-        if (Install(list, picks)) {
-            m_view.SetStatus(texts::kDone);
+        if (!Install(list, picks)) {
+            m_view.SetStatus(texts::kCopyFailed);
+        } else if (!m_notReplaced.empty()) {
+            // The rest is installed and recorded; the files left behind stay due for the next
+            // update, and the copy failure says that not everything is in place.
+            m_view.SetStatus(texts::kCopyFailed);
             m_view.ShowBars(false);
             Record(list);
         } else {
-            m_view.SetStatus(texts::kCopyFailed);
+            m_view.SetStatus(texts::kDone);
+            m_view.ShowBars(false);
+            Record(list);
         }
     }
 
@@ -195,7 +201,16 @@ bool UpdateWorker::Install(const UpdateList& list, const std::vector<Pick>& pick
             continue;
         }
         std::string error;
-        if (!InstallFile(pick.tempFile, *destination, &error)) {
+        InstallResult result = InstallFile(pick.tempFile, *destination, &error);
+        if (result == InstallResult::kNotPermitted) {
+            // A system-wide installation: the package manager replaces its program files, and
+            // the files in the user's own directories are installed all the same.
+            Log(error + "; not installed, the package manager updates it");
+            if (std::find(m_notReplaced.begin(), m_notReplaced.end(), pick.fileName) == m_notReplaced.end())
+                m_notReplaced.push_back(pick.fileName);
+            continue;
+        }
+        if (result != InstallResult::kInstalled) {
             Log(error);
             return false;
         }
@@ -215,7 +230,9 @@ bool UpdateWorker::Install(const UpdateList& list, const std::vector<Pick>& pick
 
 void UpdateWorker::Record(const UpdateList& list)
 {
-    if (!RecordVersions(list, m_refused))
+    std::vector<std::string> skipped = m_refused;
+    skipped.insert(skipped.end(), m_notReplaced.begin(), m_notReplaced.end());
+    if (!RecordVersions(list, skipped))
         Log("cannot record the installed versions in the registry");
 }
 

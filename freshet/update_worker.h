@@ -54,7 +54,8 @@ private:
 
     UpdaterView& m_view;
     WorkerSetup m_setup;
-    std::vector<std::string> m_refused;  // names whose destination would leave the installation
+    std::vector<std::string> m_refused;      // names whose destination would leave the installation
+    std::vector<std::string> m_notReplaced;  // names whose directory is not the user's to write
     std::atomic<bool> m_running{false};
     std::atomic<bool> m_cancelled{false};
 };

@@ -29,19 +29,14 @@ void RefreshAccountLinks();
 
 namespace accounts {
 
-// One account key (open). Each returns false when the account was left as it is because a
-// value it needs does not fit a 100-byte buffer (the reason is logged); nothing is then
-// written to it.
+// One account key (open). False when the account was left as it is because a value it
+// needs does not fit a 100-byte buffer (the reason is logged); nothing is then written to it.
+// The restore, which the uninstaller shares, lives in components/accountkeys.
 bool LinkPop3Account(platform::HKEY account, const std::string& name, int pop3Port);
-bool RestorePop3Account(platform::HKEY account, const std::string& name);
-// Puts the outgoing server and port back from their backups and deletes the backups.
-bool PutBackSmtpBackup(platform::HKEY account, const std::string& name);
 
 // Creates or updates the key named by the AccountKey setting; false when it cannot be
 // created.
 bool WriteSpamBoxAccount();
-// Deletes every account key marked "ORVANTA ACCOUNT"; returns how many.
-int DeleteSpamBoxAccounts();
 
 }  // namespace accounts
 }  // namespace orvanta

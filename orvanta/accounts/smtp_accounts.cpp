@@ -4,12 +4,12 @@
 #include <cstring>
 #include <mutex>
 
-#include "orvanta/accounts/account_store.h"
+#include "components/accountkeys/account_keys.h"
 
 namespace orvanta {
 namespace {
 
-using accounts::Key;
+using accountkeys::Key;
 
 std::mutex g_tableLock;
 std::vector<SMTP_ACCOUNT> g_table;
@@ -21,20 +21,20 @@ void BuildSmtpAccountTable()
 {
     std::vector<SMTP_ACCOUNT> table;
     Key store;
-    if (accounts::OpenAccounts(store)) {
-        for (const std::string& name : accounts::Pop3Accounts(store.get())) {
+    if (accountkeys::OpenAccounts(store)) {
+        for (const std::string& name : accountkeys::Pop3Accounts(store.get())) {
             Key acct;
-            if (!accounts::OpenAccount(store.get(), name, acct))
+            if (!accountkeys::OpenAccount(store.get(), name, acct))
                 continue;
             SMTP_ACCOUNT rec;
-            accounts::ReadText(acct.get(), "SMTP Email Address", rec.email);
-            accounts::ReadText(acct.get(), "SMTP SERVER", rec.server);
-            accounts::ReadText(acct.get(), "SMTP Display Name", rec.displayName);
+            accountkeys::ReadText(acct.get(), "SMTP Email Address", rec.email);
+            accountkeys::ReadText(acct.get(), "SMTP SERVER", rec.server);
+            accountkeys::ReadText(acct.get(), "SMTP Display Name", rec.displayName);
             platform::DWORD n = 0;
-            if (accounts::ReadNumber(acct.get(), "SMTP Port", n) && n != 0)
+            if (accountkeys::ReadNumber(acct.get(), "SMTP Port", n) && n != 0)
                 rec.port = static_cast<int>(n);
             n = 0;
-            if (accounts::ReadNumber(acct.get(), "SMTP Use Sicily", n))
+            if (accountkeys::ReadNumber(acct.get(), "SMTP Use Sicily", n))
                 rec.useSicily = static_cast<int>(n);
             table.push_back(std::move(rec));
         }
