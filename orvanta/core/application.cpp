@@ -16,6 +16,7 @@
 #include "orvanta/core/servers.h"
 #include "orvanta/core/settings.h"
 #include "orvanta/core/stored_mail.h"
+#include "orvanta/core/texts.h"
 #include "orvanta/pipeline/examination.h"
 #include "orvanta/pipeline/feedback.h"
 #include "orvanta/pipeline/filter_sets.h"
@@ -102,7 +103,9 @@ int Application::Run(const Options& options)
         std::fprintf(stderr, "orvanta: %s\n", options.error.c_str());
         return 2;
     }
-    SetLogToStdout(options.headless);
+    // The log goes to standard output in both modes: a desktop start sends it nowhere, a start
+    // from a terminal shows it.
+    SetLogToStdout(true);
     std::signal(SIGPIPE, SIG_IGN);  // a peer that hung up is seen as a failed write
 
     if (options.sendQuit) {
@@ -249,6 +252,15 @@ void Application::CarryOut(platform::WPARAM command)
         LinkMailClient(*frontEnd_);
         break;
     case kCmdUnlinkAccounts: UnlinkMailClient(*frontEnd_); break;
+    case kCmdOpen: frontEnd_->ShowMainWindow(); break;
+    case kCmdExit:
+        // Quitting while a mail client is served may leave its session half done: the
+        // question says so.
+        if (frontEnd_->AskOkCancel(
+                text::Get(pop3_ && pop3_->IsServing() ? text::Id::QuitWhileServing : text::Id::QuitConfirm),
+                text::Get(text::Id::Caption)))
+            Quit();
+        break;
     case kCmdUpdate: update::StartUpdater(paths_.programDirectory); break;
     default: break;
     }

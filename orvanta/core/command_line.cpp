@@ -37,6 +37,8 @@ Options ParseOptions(int argc, char** argv)
         std::string a = argv[i];
         if (a == "--headless") {
             o.headless = true;
+        } else if (a == "--debug") {
+            o.debug = true;
         } else if (a == "--home" || a == "--ports") {
             if (i + 1 >= argc) {
                 o.error = a + " needs a value";

@@ -10,6 +10,7 @@ namespace orvanta {
 // What the command line asks for.
 struct Options {
     bool headless = false;          // --headless, or no display
+    bool debug = false;             // --debug: the debug window and its toolbar button
     std::string home;               // --home, else $ORVANTA_HOME, else the executable's directory
     std::vector<std::string> args;  // the remaining arguments ("/start")
     bool sendQuit = false;          // --send-quit: ask the running copy to quit

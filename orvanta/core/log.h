@@ -2,9 +2,8 @@
 
 #include <string_view>
 
-// The program's event log. Texts arrive as CP949 bytes (the system's code page); in headless
-// mode each becomes one time-stamped UTF-8 line on standard output, otherwise they are
-// dropped until a listener (the debug window) is installed.
+// The program's event log. Texts arrive as CP949 bytes (the system's code page); once the
+// program turns it on, each becomes one time-stamped UTF-8 line on standard output.
 namespace orvanta {
 
 void SetLogToStdout(bool on);

@@ -25,6 +25,8 @@ constexpr platform::UINT kTimerBusyMs = 500;
 
 // Menu commands (the tray menu; --link-accounts and --unlink-accounts post them to a running
 // copy, or carry them out in a short run with the stored settings when none runs).
+constexpr platform::WPARAM kCmdOpen = 0x8003;
+constexpr platform::WPARAM kCmdExit = 0x800E;
 constexpr platform::WPARAM kCmdLinkAccounts = 0x8026;
 constexpr platform::WPARAM kCmdUnlinkAccounts = 0x8028;
 constexpr platform::WPARAM kCmdUpdate = 0x8006;  // "업데이트": start the updater
