@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/client_socket.h"
+#include "components/toolwick/debug.h"
 #include "components/toolwick/spam_util.h"
 #include "fetchling/fetchling_texts.h"
 #include "fetchling/pop3_account.h"
@@ -186,7 +187,4 @@ void CPop3Client::SetID(const char* id) { CSpamUtil::STRNCPY(m_szID, id, sizeof 
 
 void CPop3Client::SetPwd(const char* pwd) { CSpamUtil::STRNCPY(m_szPwd, pwd, sizeof m_szPwd); }
 
-void CPop3Client::DebugMesg(const char*)
-{
-    // Reports go nowhere: the listener given to the constructor is not called.
-}
+void CPop3Client::DebugMesg(const char* text) { CDebug::Report(m_pDebug, text); }

@@ -119,7 +119,7 @@ public:
     void DebugMesg(const char* mesg);
 
 private:
-    CDebug* m_pDebug = nullptr;          // not owned, not called
+    CDebug* m_pDebug = nullptr;          // not owned; receives every report, may be null
     CPop3Account* m_pAccount = nullptr;  // not owned
     std::unique_ptr<CClientSocket> m_pSocket;
     char m_szServer[100] = {};

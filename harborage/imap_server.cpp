@@ -267,7 +267,8 @@ bool CIMAPServer::Close()
 
 void CIMAPServer::IMAPUnInit() { Close(); }
 
-// The hooks keep their texts to themselves: the server runs silently.
-void CIMAPServer::DebugMesg(const char*) {}
-void CIMAPServer::ErrorMesg(const char*) {}
-void CIMAPServer::LogMesg(const char*) {}
+// The hooks go to the debug listener when one is set (the debug window); otherwise the server
+// runs silently.
+void CIMAPServer::DebugMesg(const char* text) { CDebug::Report(g_Debug, text); }
+void CIMAPServer::ErrorMesg(const char* text) { CDebug::Report(g_Debug, text); }
+void CIMAPServer::LogMesg(const char* text) { CDebug::Report(g_Debug, text); }

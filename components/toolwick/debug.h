@@ -6,4 +6,7 @@ class CDebug {
 public:
     virtual ~CDebug() = default;
     virtual void DebugMesg(char* mesg);
+
+    // Hands `text` to `listener` (nothing when it is null) as a copy the listener may change.
+    static void Report(CDebug* listener, const char* text);
 };

@@ -181,7 +181,9 @@ std::optional<int> Application::StartUp(const Options& options)
                                           GetSetting(IntSetting::ImapLocal) != 0, true);
     imap_->SetRemotePassword(GetSetting(StringSetting::ImapPassword));
     imap_->SetEventLog([](const char* line) { LogUtf8(line); });
+    imap_->SetDebugListener(frontEnd_->DebugListener(DebugTab::Imap));
     smtp_ = std::make_unique<CSmtpProxy>(window_);
+    smtp_->SetDebugListener(frontEnd_->DebugListener(DebugTab::Smtp));
     pipeline::ExaminationContext context;
     context.window = window_;
     context.dataDirectory = paths_.dataDirectory;
@@ -190,7 +192,7 @@ std::optional<int> Application::StartUp(const Options& options)
     context.sets = filters_.get();
     context.notices = pipeline::ProgramSpamNotices();
     examination_ = std::make_unique<pipeline::Examination>(std::move(context));
-    pop3_ = std::make_unique<CPop3Proxy>(window_, examination_->Examiner());
+    pop3_ = std::make_unique<CPop3Proxy>(window_, examination_->Examiner(), frontEnd_->DebugListener(DebugTab::Pop3));
     pop3_->SetDataDirectory(paths_.dataDirectory);
     servers_ = std::make_unique<ServerSet>(*frontEnd_, *smtp_, *pop3_, *imap_);
     feedback_ = std::make_unique<pipeline::SpamBoxFeedback>(*filters_, *frontEnd_);

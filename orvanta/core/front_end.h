@@ -10,7 +10,12 @@
 //
 // Every call comes on the main window's thread (its message loop), so a windowed front end
 // may touch its widgets directly.
+class CDebug;
+
 namespace orvanta {
+
+// The servers whose log lines the debug window shows, a tab each.
+enum class DebugTab { Imap, Pop3, Smtp };
 
 class FrontEnd {
 public:
@@ -48,6 +53,12 @@ public:
     virtual void ExaminationEnded() = 0;
     // The spam-box feedback may have added a rule or an entry: the filter pages show it.
     virtual void FiltersChanged() = 0;
+
+    // In debug mode, the listener that shows a server's log lines in its tab of the debug
+    // window; otherwise null, and the servers report to nobody. Asked once, before the
+    // servers are made; the listener lives as long as the front end and may be called from
+    // any thread.
+    virtual CDebug* DebugListener(DebugTab /*tab*/) { return nullptr; }
 };
 
 // The information box every part of the program shows: caption 61207 "Orvanta".

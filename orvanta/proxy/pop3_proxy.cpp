@@ -49,6 +49,7 @@ int Milliseconds(orvanta::IntSetting seconds)
 CPop3Proxy::CPop3Proxy(platform::HWND mainWindow, Examiner examiner, CDebug* debugListener)
     : CProxyBase(mainWindow), pop3_(std::make_unique<CPop3Client>(debugListener)), examiner_(std::move(examiner))
 {
+    SetDebugListener(debugListener);
 }
 
 CPop3Proxy::~CPop3Proxy() { Terminate(); }
@@ -192,7 +193,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
         break;
     }
     if (!haveTarget)
-        orvanta::LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");
+        LogUtf8("POP3 proxy: the first line names no server (USER name#server[#port]); closed.");
 
     if (haveTarget) {
         pop3_->Pop3Init();
@@ -212,24 +213,21 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
             reached = secured == TlsResult::Secured;
             switch (secured) {
             case TlsResult::Secured:
-                orvanta::LogUtf8(where + (pop3_->IsTls() ? " over TLS" : " in plain text (the server offers no TLS)"));
+                LogUtf8(where + (pop3_->IsTls() ? " over TLS" : " in plain text (the server offers no TLS)"));
                 break;
-            case TlsResult::NotOffered:
-                orvanta::LogUtf8(where + " offers no TLS and TLS_REQUIRED is 1; closed.");
-                break;
+            case TlsResult::NotOffered: LogUtf8(where + " offers no TLS and TLS_REQUIRED is 1; closed."); break;
             case TlsResult::UpgradeFailed:
-                orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
+                LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
                 break;
-            default: orvanta::LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
+            default: LogUtf8(where + ": " + pop3_->TlsFailure() + "; closed.");
             }
         } else if (connected == ConnectResult::TlsFailed) {
-            orvanta::LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
+            LogUtf8(where + ": TLS failed (" + pop3_->TlsFailure().substr(0, 200) + "); closed.");
         } else if (pop3_->TimedOut()) {
-            orvanta::LogUtf8(where +
-                             (connected == ConnectResult::Connected ? " sent no greeting" : " did not connect") +
-                             " in time (SERVER_CONNECT_SECONDS, SERVER_REPLY_SECONDS); closed.");
+            LogUtf8(where + (connected == ConnectResult::Connected ? " sent no greeting" : " did not connect") +
+                    " in time (SERVER_CONNECT_SECONDS, SERVER_REPLY_SECONDS); closed.");
         } else {
-            orvanta::LogUtf8(where + " cannot be reached; closed.");
+            LogUtf8(where + " cannot be reached; closed.");
         }
         if (reached) {
             // Commands and replies are small and answered at once: no Nagle delay on them.
@@ -240,7 +238,7 @@ void CPop3Proxy::Session(CClientSocket& client, int clientSocket)
             pop3_->SendLine(user.c_str());
             bool answered = pop3_->ReadLine(line.data(), kFirstLineSize) >= 0;
             if (!answered && pop3_->TimedOut())
-                orvanta::LogUtf8(where + " did not answer USER in time (SERVER_REPLY_SECONDS); closed.");
+                LogUtf8(where + " did not answer USER in time (SERVER_REPLY_SECONDS); closed.");
             if (answered) {
                 SendLineToClient(line.data());
                 bool started = false;
@@ -374,8 +372,8 @@ void CPop3Proxy::CommandLoop(CClientSocket& client)
     if (withheld) {
         // Without QUIT the server keeps every message: nothing is lost, and the next log-in
         // takes the spam out again.
-        orvanta::LogUtf8("POP3 proxy: the stored spam could not be forced to disk; the session ends without QUIT, "
-                         "so the server deletes nothing.");
+        LogUtf8("POP3 proxy: the stored spam could not be forced to disk; the session ends without QUIT, "
+                "so the server deletes nothing.");
         CloseServer();
     }
 }
@@ -512,8 +510,8 @@ void CPop3Proxy::RelayThread()
         timedOut = replyTimedOut_;
     }
     if (timedOut || pop3_->TimedOut())
-        orvanta::LogUtf8("POP3 proxy: the server did not answer within " + std::to_string(replyTimeoutMs_ / 1000) +
-                         " s (SERVER_REPLY_SECONDS); session closed.");
+        LogUtf8("POP3 proxy: the server did not answer within " + std::to_string(replyTimeoutMs_ / 1000) +
+                " s (SERVER_REPLY_SECONDS); session closed.");
     CloseServer();
     {
         std::lock_guard guard(stateLock_);

@@ -3,8 +3,10 @@
 #include <chrono>
 
 #include "common/client_socket.h"
+#include "components/toolwick/debug.h"
 #include "orvanta/core/log.h"
 #include "orvanta/core/texts.h"
+#include "platform/codepage.h"
 
 using orvanta::text::Id;
 namespace text = orvanta::text;
@@ -19,7 +21,18 @@ CProxyBase::~CProxyBase()
         thread_.join();
 }
 
-void CProxyBase::Log(const std::string& cp949) const { orvanta::LogText(cp949); }
+void CProxyBase::Log(const std::string& cp949) const
+{
+    orvanta::LogText(cp949);
+    CDebug::Report(debug_.load(), cp949.c_str());
+}
+
+void CProxyBase::LogUtf8(const std::string& utf8) const
+{
+    orvanta::LogUtf8(utf8);
+    if (CDebug* listener = debug_.load())
+        CDebug::Report(listener, platform::Utf8ToCp949(utf8).c_str());
+}
 
 bool CProxyBase::InitSockets()
 {

@@ -11,6 +11,7 @@
 #include "platform/window.h"
 
 class CClientSocket;
+class CDebug;
 
 // What the POP3 and SMTP proxies share: the listening socket, the listener thread that
 // serves one mail client at a time, and start/stop.
@@ -38,6 +39,9 @@ public:
     int LastListenResult() const { return lastListenResult_; }
     bool IsServing() const { return serving_.load(); }
     platform::HWND MainWindow() const { return mainWindow_; }
+    // Where this proxy's log lines go besides the program's log (the debug window's tab);
+    // null for none. Set before Start.
+    void SetDebugListener(CDebug* listener) { debug_.store(listener); }
 
 protected:
     // Runs one session on the listener thread. `clientSocket` is the accepted descriptor,
@@ -46,6 +50,7 @@ protected:
     // Interrupts the session in progress (both of its connections), for Terminate.
     virtual void AbortSession() = 0;
     void Log(const std::string& cp949) const;
+    void LogUtf8(const std::string& utf8) const;
 
 private:
     void ListenerThread();
@@ -53,6 +58,7 @@ private:
     bool WaitListener(int ms);
 
     platform::HWND mainWindow_;
+    std::atomic<CDebug*> debug_{nullptr};
     CProxyListener listener_;
     std::atomic<bool> running_{false};
     std::atomic<bool> serving_{false};

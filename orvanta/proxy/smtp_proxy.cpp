@@ -231,7 +231,7 @@ bool CSmtpProxy::OpenServer(const std::string& host, int port, const std::string
     lastCode_ = 0;
     const std::string where = "SMTP proxy: " + host + ":" + std::to_string(port);
     auto refuse = [&](const std::string& why) {
-        orvanta::LogUtf8(where + why + "; closed.");
+        LogUtf8(where + why + "; closed.");
         server_.Close();
         WriteToClient(kTlsRefusal);
         return false;
@@ -240,14 +240,14 @@ bool CSmtpProxy::OpenServer(const std::string& host, int port, const std::string
     if (connected == -30)
         return refuse(": TLS failed (" + server_.TlsError().substr(0, 200) + ")");
     if (connected != 1) {
-        orvanta::LogUtf8(where + " cannot be reached; closed.");
+        LogUtf8(where + " cannot be reached; closed.");
         return false;
     }
     // Commands and replies are small and answered at once: no Nagle delay on them.
     int on = 1;
     ::setsockopt(server_.GetSocket(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (!ReadReply(false)) {
-        orvanta::LogUtf8(where + ": the server went away before its greeting; closed.");
+        LogUtf8(where + ": the server went away before its greeting; closed.");
         server_.Close();
         return false;
     }
@@ -256,12 +256,12 @@ bool CSmtpProxy::OpenServer(const std::string& host, int port, const std::string
     int secured = smtptls::Negotiate(server_, ehlo, tlsRequired, ehloReply, &lastCode_, &failure);
     switch (secured) {
     case smtptls::kReady:
-        orvanta::LogUtf8(
-            where + (server_.IsTls() ? " connected over TLS" : " connected in plain text (the server offers no TLS)"));
+        LogUtf8(where +
+                (server_.IsTls() ? " connected over TLS" : " connected in plain text (the server offers no TLS)"));
         return true;
     case smtptls::kNoTls: ehloReply->clear(); return refuse(" offers no TLS and TLS_REQUIRED is 1");
     case smtptls::kTlsFailed: ehloReply->clear(); return refuse(": TLS failed (" + failure.substr(0, 200) + ")");
-    default: orvanta::LogUtf8(where + ": " + failure + "; closed."); return false;
+    default: LogUtf8(where + ": " + failure + "; closed."); return false;
     }
 }
 
@@ -350,7 +350,7 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket)
                 continue;
             }
             if (orvanta::GetSetting(IntSetting::SelectSmtpAlways) == 0 && !(chooser_ && chooser_())) {
-                orvanta::LogUtf8("SMTP proxy: no outgoing server chosen; closed.");
+                LogUtf8("SMTP proxy: no outgoing server chosen; closed.");
                 break;
             }
             std::string host = orvanta::GetSetting(StringSetting::SelectSmtpServer);
@@ -374,7 +374,7 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket)
             int port = 25;
             orvanta::FindSmtpServer(sender.c_str(), host, sizeof host, &port);
             if (!*host) {
-                orvanta::LogUtf8("SMTP proxy: no account's server for " + sender + "; closed.");
+                LogUtf8("SMTP proxy: no account's server for " + sender + "; closed.");
                 break;
             }
             // TLS is settled with an EHLO of the client's name first; the client's own HELO
@@ -410,8 +410,8 @@ void CSmtpProxy::Session(CClientSocket& client, int clientSocket)
     if (!mailSent)
         orvanta::SetSetting(IntSetting::SelectSmtpAlways, 0);
     if (server_.TimedOut())
-        orvanta::LogUtf8("SMTP proxy: the outgoing server did not answer in time (SERVER_CONNECT_SECONDS, "
-                         "SERVER_REPLY_SECONDS); closed.");
+        LogUtf8("SMTP proxy: the outgoing server did not answer in time (SERVER_CONNECT_SECONDS, "
+                "SERVER_REPLY_SECONDS); closed.");
     server_.Close();
     {
         std::lock_guard guard(sessionLock_);

@@ -9,6 +9,7 @@
 #include "orvanta/core/window_messages.h"
 #include "orvanta/pipeline/folder_choice.h"
 #include "orvanta/ui/cp949.h"
+#include "orvanta/ui/debug_window.h"
 #include "orvanta/ui/feedback_prompt.h"
 #include "orvanta/ui/filter_settings.h"
 #include "orvanta/ui/icons.h"
@@ -35,6 +36,7 @@ QtFrontEnd::QtFrontEnd(int& argc, char** argv, bool debugMode) : m_qt(argc, argv
 {
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setWindowIcon(ProgramIcon());
+    m_debugWindow = std::make_unique<DebugWindow>();
 }
 
 QtFrontEnd::~QtFrontEnd() { platform::SetWakeupHook({}); }
@@ -50,6 +52,11 @@ void QtFrontEnd::CreateWindows()
     const std::string store = m_app->Paths().storeDirectory;
     m_window = std::make_unique<MainWindow>(
         *m_app, [store](QWidget* parent) { return ChooseStoreFolder(store, parent); }, m_debugMode);
+    QObject::connect(m_window.get(), &MainWindow::DebugWindowAsked, [this] {
+        m_debugWindow->show();
+        m_debugWindow->raise();
+        m_debugWindow->activateWindow();
+    });
     m_window->show();
 
     BuildTrayMenu();
@@ -90,6 +97,8 @@ void QtFrontEnd::BuildTrayMenu()
     m_trayMenu->addSeparator();
     command(text::kTrayExit, kCmdExit);
 }
+
+CDebug* QtFrontEnd::DebugListener(DebugTab tab) { return m_debugMode ? m_debugWindow->Listener(tab) : nullptr; }
 
 void QtFrontEnd::PostCommand(unsigned command) { platform::PostMessage(m_app->MainWindow(), kMsgCommand, command, 0); }
 

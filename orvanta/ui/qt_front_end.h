@@ -15,6 +15,7 @@ class Application;
 
 namespace orvanta::ui {
 
+class DebugWindow;
 class MainWindow;
 class NoticeWindow;
 
@@ -44,6 +45,7 @@ public:
     void SwapTrayIcon() override;
     void ExaminationEnded() override;
     void FiltersChanged() override;
+    CDebug* DebugListener(DebugTab tab) override;
 
     MainWindow* Window() const { return m_window.get(); }
 
@@ -54,6 +56,8 @@ private:
     QApplication m_qt;
     bool m_debugMode;
     Application* m_app = nullptr;
+    // Made first and hidden; its listeners outlive the servers that report to them.
+    std::unique_ptr<DebugWindow> m_debugWindow;
     std::unique_ptr<MainWindow> m_window;
     std::unique_ptr<NoticeWindow> m_notice;
     std::unique_ptr<QMenu> m_trayMenu;

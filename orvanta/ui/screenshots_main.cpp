@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
+#include <QTabWidget>
 #include <QLineEdit>
 #include <QTimer>
 #include <QWidget>
@@ -18,6 +19,7 @@
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/ui/cp949.h"
+#include "orvanta/ui/debug_window.h"
 #include "orvanta/ui/feedback_prompt.h"
 #include "orvanta/ui/filter_settings.h"
 #include "orvanta/ui/find_window.h"
@@ -115,6 +117,11 @@ int main(int argc, char** argv)
         Save(notice, dir, "notice");
         AboutBox about;
         Save(about, dir, "about");
+        DebugWindow debug;
+        for (const char* line : {"+OK Dovecot ready.", "+OK Logged in.", "+OK 2 messages:", "1 1204", "2 3310", "."})
+            debug.Append(DebugTab::Pop3, U(line));
+        debug.findChild<QTabWidget*>()->setCurrentIndex(1);
+        Save(debug, dir, "debug");
     }
     QLabel splash;
     splash.setPixmap(SplashPicture());

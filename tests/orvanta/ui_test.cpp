@@ -15,13 +15,18 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <arpa/inet.h>
 #include <filesystem>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 #include "orvanta/core/settings.h"
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/ui/cp949.h"
+#include "orvanta/ui/debug_window.h"
 #include "orvanta/ui/feedback_prompt.h"
 #include "orvanta/ui/find_window.h"
 #include "orvanta/ui/mailbox_dialog.h"
@@ -32,6 +37,7 @@
 #include "orvanta/ui/private_filter_page.h"
 #include "orvanta/ui/warning_text_page.h"
 #include "harborage/harborage.h"
+#include "harborage/imap_texts.h"
 #include "sievelet/sievelet.h"
 
 using namespace orvanta;
@@ -438,6 +444,50 @@ private slots:
         longer.accept();
         QCOMPARE(said, U("폴더명을 올바르게 입력해주세요."));
         QVERIFY(longer.isVisible());
+    }
+
+    // The IMAP server's reports reach the IMAP tab only, on the window's thread, and a tab
+    // keeps a bounded number of lines however many arrive from other threads.
+    void DebugWindowShowsEachServersLinesInItsTab()
+    {
+        DebugWindow window;
+        platform::HWND owner = platform::CreateWindow(
+            "",
+            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        {
+            CIMAPServer server(owner, (m_dir.string() + "/").c_str(), true, true);
+            server.SetDebugListener(window.Listener(DebugTab::Imap));
+            server.IMAPInit();
+            QVERIFY(server.Start("localhost", 0));
+            int s = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_port = htons(static_cast<uint16_t>(server.GetBoundPort()));
+            to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            QCOMPARE(::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+            char greeting[64] = {};
+            QVERIFY(recv(s, greeting, sizeof greeting - 1, 0) > 0);
+            close(s);
+            QTRY_VERIFY(window.Text(DebugTab::Imap).contains(FromCp949(IMAPTEXT_CLIENT_CONNECTED)));
+            QVERIFY(window.Text(DebugTab::Imap).contains(FromCp949(IMAPTEXT_STARTED)));
+            server.SetDebugListener(nullptr);
+            server.IMAPUnInit();
+        }
+        platform::DestroyWindow(owner);
+        QVERIFY(window.Text(DebugTab::Pop3).isEmpty());
+        QVERIFY(window.Text(DebugTab::Smtp).isEmpty());
+
+        std::thread reporter([&] {
+            for (int i = 0; i < DebugWindow::kMaxLines + 100; ++i) {
+                std::string line = "+OK line " + std::to_string(i) + "\r\n";
+                window.Listener(DebugTab::Pop3)->DebugMesg(line.data());
+            }
+        });
+        reporter.join();
+        QTRY_VERIFY(window.Text(DebugTab::Pop3).endsWith(U("+OK line 5099")));
+        const QStringList lines = window.Text(DebugTab::Pop3).split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), DebugWindow::kMaxLines);
+        QCOMPARE(lines.first(), U("+OK line 100"));
     }
 
     void PromptsOfferTheDomainAndTurnTheQuestionOff()
