@@ -87,6 +87,12 @@ void DeleteOldStoredMailNow(const std::string& storeDirectory)
 
 }  // namespace
 
+void BlockQuitSignals()
+{
+    sigset_t signals = QuitSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+}
+
 Application::Application(std::unique_ptr<FrontEnd> frontEnd) : frontEnd_(std::move(frontEnd)) {}
 
 Application::~Application()
@@ -136,8 +142,7 @@ int Application::Run(const Options& options)
 
 std::optional<int> Application::StartUp(const Options& options)
 {
-    sigset_t signals = QuitSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    BlockQuitSignals();
 
     // The main window: the servers, the updater, a second copy and the front end reach the
     // program through its messages.

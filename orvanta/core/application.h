@@ -24,6 +24,11 @@ class SpamBoxFeedback;
 struct FilterSets;
 }  // namespace pipeline
 
+// SIGINT and SIGTERM (a desktop session ending, say) are taken by a thread of the program's
+// own and end it like the quit request. Every thread must have them blocked, so this comes
+// first in main(), before a toolkit starts threads of its own.
+void BlockQuitSignals();
+
 // The frame of the main program: one running copy, the start-up in its order, the
 // long-lived objects, the main window's messages and the end. What the user sees goes
 // through the front end it is given.

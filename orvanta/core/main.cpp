@@ -6,6 +6,7 @@
 
 int main(int argc, char** argv)
 {
+    orvanta::BlockQuitSignals();
     orvanta::Options options = orvanta::ParseOptions(argc, argv);
     // A display means the tray application; the short runs that only hand something to the
     // running copy need no window.
