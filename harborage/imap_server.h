@@ -58,6 +58,8 @@ public:
     void IMAPInit();
     bool Start(const char* name, int port);
     bool IsStart() const { return m_bStart; }
+    // Local connections only (loopback addresses) or every address; takes effect at the next Start.
+    void SetLocalOnly(bool localOnly) { m_bLocalOnly = localOnly; }
     int GetIMAPPort() const { return m_nPort; }
     // The port actually bound (differs from GetIMAPPort when 0 was given).
     int GetBoundPort() const { return m_pListener->GetPort(); }
@@ -99,7 +101,7 @@ private:
     std::thread m_AcceptThread;
     bool m_bStart = false;
     std::array<std::unique_ptr<CIMAPSession>, kMaxSessions> m_Sessions;
-    bool m_bLocalOnly;
+    std::atomic<bool> m_bLocalOnly;
     std::mutex m_SessionLock;  // the accept thread and the stopping thread both edit the table
     std::mutex m_SuspendLock;
     std::condition_variable m_SuspendWake;

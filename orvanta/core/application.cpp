@@ -189,6 +189,7 @@ std::optional<int> Application::StartUp(const Options& options)
     imap_->SetDebugListener(frontEnd_->DebugListener(DebugTab::Imap));
     smtp_ = std::make_unique<CSmtpProxy>(window_);
     smtp_->SetDebugListener(frontEnd_->DebugListener(DebugTab::Smtp));
+    smtp_->SetServerChooser([this] { return ChooseSmtpServer(); });
     pipeline::ExaminationContext context;
     context.window = window_;
     context.dataDirectory = paths_.dataDirectory;
@@ -223,7 +224,7 @@ std::optional<int> Application::StartUp(const Options& options)
     update::ShowOnlineNotice(updateEnvironment, *frontEnd_);
 
     frontEnd_->CreateWindows();
-    LogUtf8("Orvanta (headless) home: " + paths_.programDirectory);
+    LogUtf8("Orvanta home: " + paths_.programDirectory);
     servers_->StartServers();
     started_ = true;
     // The main window hides itself right after it is first shown.
@@ -320,6 +321,25 @@ void Application::Quit()
     }
     LogUtf8("Quit requested; settings saved, ending.");
     platform::PostQuitMessage(0);
+}
+
+bool Application::ChooseSmtpServer()
+{
+    const std::vector<SMTP_ACCOUNT> table = SmtpAccountTable();
+    if (table.empty()) {
+        LogUtf8("SMTP proxy: the mail client has no account with an outgoing server to choose.");
+        return false;
+    }
+    std::vector<std::string> servers;
+    for (const SMTP_ACCOUNT& account : table)
+        servers.push_back(account.server);
+    std::optional<SmtpServerChoice> choice = frontEnd_->ChooseSmtpServer(servers);
+    if (!choice || choice->index >= table.size())
+        return false;
+    SetSetting(StringSetting::SelectSmtpServer, table[choice->index].server);
+    SetSetting(IntSetting::SelectSmtpPort, table[choice->index].port);
+    SetSetting(IntSetting::SelectSmtpAlways, choice->always ? 1 : 0);
+    return true;
 }
 
 void Application::ShutDown()

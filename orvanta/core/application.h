@@ -59,6 +59,9 @@ private:
                                  platform::LPARAM lParam);
     void OnTimer(platform::WPARAM timer);
     void Quit();
+    // The SMTP proxy's choice of outgoing server, asked through the front end (on the proxy's
+    // thread); true when one was chosen and stored in the settings.
+    bool ChooseSmtpServer();
     // Stops the servers, in order, before the objects they use go.
     void ShutDown();
 

@@ -2,6 +2,7 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 // What the application frame needs from whoever shows the program to the user: the tray
 // application with its windows, or the headless front end, which answers with log lines
@@ -16,6 +17,13 @@ namespace orvanta {
 
 // The servers whose log lines the debug window shows, a tab each.
 enum class DebugTab { Imap, Pop3, Smtp };
+
+// The outgoing server the user picked for a mail client that needs authentication: an index
+// into the servers offered, and whether to take it from now on without asking.
+struct SmtpServerChoice {
+    size_t index = 0;
+    bool always = false;
+};
 
 class FrontEnd {
 public:
@@ -59,6 +67,12 @@ public:
     // servers are made; the listener lives as long as the front end and may be called from
     // any thread.
     virtual CDebug* DebugListener(DebugTab /*tab*/) { return nullptr; }
+
+    // The SMTP proxy's question which outgoing server to send through ("Orvanta - 메일보내기"),
+    // over the account table's server names (CP949, at least one). Unlike the calls above it
+    // comes on the SMTP proxy's thread and blocks that session until answered; nothing for
+    // "취소", or when the program ends meanwhile. Headless, the first server, once.
+    virtual std::optional<SmtpServerChoice> ChooseSmtpServer(const std::vector<std::string>& servers) = 0;
 };
 
 // The information box every part of the program shows: caption 61207 "Orvanta".

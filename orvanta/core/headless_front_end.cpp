@@ -48,4 +48,12 @@ std::optional<std::string> HeadlessFrontEnd::AskAddPassEntry(const std::string& 
     return std::nullopt;
 }
 
+std::optional<SmtpServerChoice> HeadlessFrontEnd::ChooseSmtpServer(const std::vector<std::string>& servers)
+{
+    // Nobody to ask: the first account's server, asked again at the next session.
+    if (servers.empty())
+        return std::nullopt;
+    return SmtpServerChoice{0, false};
+}
+
 }  // namespace orvanta

@@ -28,6 +28,7 @@ public:
     void SwapTrayIcon() override {}
     void ExaminationEnded() override {}
     void FiltersChanged() override {}
+    std::optional<SmtpServerChoice> ChooseSmtpServer(const std::vector<std::string>& servers) override;
 };
 
 }  // namespace orvanta

@@ -51,12 +51,15 @@ int ServerSet::StartServers()
     }
     if (!imap_.IsStart()) {
         int port = GetSetting(IntSetting::ImapPort);
+        imap_.SetLocalOnly(GetSetting(IntSetting::ImapLocal) != 0);
         imap_.IMAPInit();
         bool ok = imap_.Start("localhost", port);
         started("IMAP server", port, ok, "the IMAP port could not be opened", text::Id::ImapStartFailed);
     }
     return failures;
 }
+
+bool ServerSet::ImapRunning() const { return imap_.IsStart(); }
 
 void ServerSet::StopServers()
 {

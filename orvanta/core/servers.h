@@ -23,6 +23,8 @@ public:
     int StartServers();
     // Stops the running ones: the SMTP proxy, the IMAP server, the POP3 proxy.
     void StopServers();
+    // The settings page's buttons follow the IMAP server's state.
+    bool ImapRunning() const;
 
 private:
     FrontEnd& frontEnd_;

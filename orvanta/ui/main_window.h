@@ -13,7 +13,9 @@ class Application;
 
 namespace orvanta::ui {
 
+class EnvironmentSettings;
 class FilterSettings;
+class UpdatePage;
 
 // "Orvanta Zidevoz": the toolbar and the page area. The page buttons stay pressed with the
 // page they show; "닫기" and the window's close box hide the window through the core, which
@@ -29,6 +31,8 @@ public:
     void ShowPage(Page page);
     Page Shown() const { return m_shown; }
     FilterSettings* Filters() const { return m_filters; }
+    EnvironmentSettings* Settings() const { return m_settings; }
+    UpdatePage* Update() const { return m_update; }
     QAction* PageAction(Page page) const;
     QAction* DebugAction() const { return m_debug; }
 
@@ -43,6 +47,8 @@ private:
     Page m_shown = Page::kFilters;
     QStackedWidget* m_pages;
     FilterSettings* m_filters;
+    EnvironmentSettings* m_settings;
+    UpdatePage* m_update;
     QAction* m_filtersAction;
     QAction* m_settingsAction;
     QAction* m_updateAction;

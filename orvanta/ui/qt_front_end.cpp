@@ -18,6 +18,7 @@
 #include "orvanta/ui/pass_filter_page.h"
 #include "orvanta/ui/private_filter_page.h"
 #include "orvanta/ui/small_windows.h"
+#include "orvanta/ui/smtp_choice_dialog.h"
 #include "orvanta/ui/ui_texts.h"
 #include "platform/window.h"
 
@@ -118,7 +119,49 @@ int QtFrontEnd::RunMessageLoop()
     };
     platform::SetWakeupHook([pump] { QMetaObject::invokeMethod(qApp, pump, Qt::QueuedConnection); });
     QMetaObject::invokeMethod(qApp, pump, Qt::QueuedConnection);
-    return QApplication::exec();
+    const int code = QApplication::exec();
+    std::lock_guard guard(m_choiceLock);
+    m_loopEnded = true;
+    for (const std::shared_ptr<PendingChoice>& pending : m_pendingChoices)
+        pending->answered = true;
+    m_pendingChoices.clear();
+    m_choiceAnswered.notify_all();
+    return code;
+}
+
+std::optional<SmtpServerChoice> QtFrontEnd::ChooseSmtpServer(const std::vector<std::string>& servers)
+{
+    auto pending = std::make_shared<PendingChoice>();
+    {
+        std::lock_guard guard(m_choiceLock);
+        if (m_loopEnded)
+            return std::nullopt;
+        m_pendingChoices.push_back(pending);
+    }
+    QStringList names;
+    for (const std::string& server : servers)
+        names << FromCp949(server);
+    QMetaObject::invokeMethod(
+        qApp,
+        [this, pending, names] {
+            SmtpChoiceDialog dialog(names, m_window && m_window->isVisible() ? m_window.get() : nullptr);
+            AnswerChoice(*pending, dialog.Ask());
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(m_choiceLock);
+    m_choiceAnswered.wait(lock, [&] { return pending->answered; });
+    return pending->choice;
+}
+
+void QtFrontEnd::AnswerChoice(PendingChoice& pending, std::optional<SmtpServerChoice> choice)
+{
+    std::lock_guard guard(m_choiceLock);
+    if (pending.answered)
+        return;  // the loop ended while the dialog was open
+    pending.answered = true;
+    pending.choice = choice;
+    std::erase_if(m_pendingChoices, [&](const std::shared_ptr<PendingChoice>& p) { return p.get() == &pending; });
+    m_choiceAnswered.notify_all();
 }
 
 void QtFrontEnd::ShowMessageBox(const std::string& text, const std::string& caption)

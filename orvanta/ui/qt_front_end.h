@@ -2,7 +2,10 @@
 
 #include <QApplication>
 
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 #include "orvanta/core/front_end.h"
 
@@ -46,6 +49,7 @@ public:
     void ExaminationEnded() override;
     void FiltersChanged() override;
     CDebug* DebugListener(DebugTab tab) override;
+    std::optional<SmtpServerChoice> ChooseSmtpServer(const std::vector<std::string>& servers) override;
 
     MainWindow* Window() const { return m_window.get(); }
 
@@ -62,6 +66,18 @@ private:
     std::unique_ptr<NoticeWindow> m_notice;
     std::unique_ptr<QMenu> m_trayMenu;
     std::unique_ptr<QSystemTrayIcon> m_tray;
+    // The SMTP proxy's questions waiting for the window's thread. When the message loop ends,
+    // every one still open is answered "취소", so no session waits for a loop that is gone.
+    struct PendingChoice {
+        bool answered = false;
+        std::optional<SmtpServerChoice> choice;
+    };
+    void AnswerChoice(PendingChoice& pending, std::optional<SmtpServerChoice> choice);
+    std::mutex m_choiceLock;
+    std::condition_variable m_choiceAnswered;
+    std::vector<std::shared_ptr<PendingChoice>> m_pendingChoices;
+    bool m_loopEnded = false;  // guarded by m_choiceLock
+
     bool m_busyShown = false;
     bool m_trayShown = false;
 };

@@ -19,7 +19,12 @@
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/ui/cp949.h"
+#include "harborage/harborage.h"
 #include "orvanta/ui/debug_window.h"
+#include "orvanta/ui/environment_settings.h"
+#include "orvanta/ui/mailbox_dialog.h"
+#include "orvanta/ui/smtp_choice_dialog.h"
+#include "orvanta/ui/update_page.h"
 #include "orvanta/ui/feedback_prompt.h"
 #include "orvanta/ui/filter_settings.h"
 #include "orvanta/ui/find_window.h"
@@ -117,6 +122,20 @@ int main(int argc, char** argv)
         Save(notice, dir, "notice");
         AboutBox about;
         Save(about, dir, "about");
+        EnvironmentSettings settings({}, {{}, {}, [] { return true; }}, "/usr/lib/orvanta/orvanta");
+        Save(settings, dir, "settings-client");
+        settings.setCurrentIndex(1);
+        Save(settings, dir, "settings-program");
+        UpdatePage update({"Pellix", U("Orvanta서버")}, {});
+        Save(update, dir, "update");
+        SmtpChoiceDialog choice({"smtp.example.org", "mail.example.net"});
+        Save(choice, dir, "smtp-choice");
+        CIMAPFolder store(data.string().c_str());
+        for (const char* folder : {"INBOX", "INBOX/Lists", "Ads"})
+            store.CreateFolder(folder);
+        store.CreateFolder(CIMAPFolder::EncodeFolderName(ToCp949(U("스팸 편지함"))).c_str());
+        MailboxDialog mailbox(data.string());
+        Save(mailbox, dir, "mailbox");
         DebugWindow debug;
         for (const char* line : {"+OK Dovecot ready.", "+OK Logged in.", "+OK 2 messages:", "1 1204", "2 3310", "."})
             debug.Append(DebugTab::Pop3, U(line));

@@ -135,4 +135,54 @@ inline constexpr const char kDeleteFolderQuestion[] =
 // Debug window.
 inline constexpr const char kDebugTitle[] = "디버그";
 
+// Environment settings container.
+inline constexpr const char kTabClientOptions[] = "메일프로그램연동옵션";
+inline constexpr const char kTabProgramSettings[] = "Orvanta설정";
+
+// Client options page.
+inline constexpr const char kClientOptionsHeading[] = "Outlook Zidevoz 와의 연동 옵션을 설정합니다";
+inline constexpr const char kClientLinkGroup[] = "클라이언트연동옵션";
+inline constexpr const char kLinkButton[] = "Zidevoz 연동 하기";
+inline constexpr const char kUnlinkButton[] = "Zidevoz 연동 중지";
+inline constexpr const char kArrangeMailbox[] = "Orvanta 편지함 구성";
+inline constexpr const char kAutoSpamGroup[] = "스팸함으로 메일 이동시 차단필터 추가";
+inline constexpr const char kAutoPassGroup[] = "스팸함에서 FLAG 해제시 통과필터 추가";
+inline constexpr const char kAskFirst[] = "확인창";
+inline constexpr const char kAddAlways[] = "자동추가";
+inline constexpr const char kAddAlwaysPass[] = "자동추가 ";  // with its trailing blank
+inline constexpr const char kNotUsed[] = "사용안함";
+inline constexpr const char kDeletePeriod[] = "스팸함삭제주기";
+inline constexpr const char kNeverDelete[] = "자동삭제안함";
+inline constexpr const char kDays[] = "일";  // "1일" to "10일"
+inline constexpr const char kKeepDeletedInfo[] = "자동 삭제된 메일 정보 남기기";
+inline constexpr const char kDeleteAtOnceNotice[] = "스팸메일을 스팸편지함 저장하지 않고, 영구히 삭제 합니다.\r\n";
+
+// Program settings page.
+inline constexpr const char kProgramSettingsHeading[] = "Orvanta의 환경을 설정합니다";
+inline constexpr const char kGeneralGroup[] = "일반설정";
+inline constexpr const char kAutoStart[] = "윈도우 시작시 자동 실행";
+inline constexpr const char kAdvancedGroup[] = "고급설정";
+inline constexpr const char kPop3Port[] = "POP3 Proxy 포트 ";
+inline constexpr const char kImapPort[] = "IMAP 포트";
+inline constexpr const char kSmtpPort[] = "SMTP Proxy 포트";
+inline constexpr const char kLocalOnly[] = "Local 접속만 허용";
+inline constexpr const char kRun[] = "실행";
+inline constexpr const char kStop[] = "중지";
+inline constexpr const char kDefaults[] = "기본값";
+inline constexpr const char kPortRange[] = "포트는 1부터 9999사이값을 넣어주세요.";
+inline constexpr const char kWholeNumber[] = "정수를 입력하십시오.";  // 61712
+
+// Update page.
+inline constexpr const char kUpdateHeading[] = "온라인필터를 업데이트합니다.";
+inline constexpr const char kUpdateServer[] = "업데이트 서버";
+inline constexpr const char kUpdatePeriod[] = "자동 업데이트 주기";
+inline constexpr const char kNoAutoUpdate[] = "자동 업데이트 안함";
+inline constexpr const char kUpdateNow[] = "지금업데이트하기";
+
+// The SMTP proxy's server choice.
+inline constexpr const char kSmtpChoiceTitle[] = "Orvanta - 메일보내기";
+inline constexpr const char kSmtpChoiceText[] = "보내실 메일은 인증이 필요합니다. 보내고 있는 메일서버를 선택해주세요.";
+inline constexpr const char kSmtpChoiceServer[] = "보내는서버";
+inline constexpr const char kSmtpChoiceAlways[] = "인증이 필요한 서버는 항상 이  서버로 여김";
+
 }  // namespace orvanta::ui::text

@@ -1,11 +1,16 @@
 """The tray application on a real X display: Xvfb with a system tray (trayer), driven with
 xdotool. The tray icon appears, its menu opens the main window, a real IMAP client clearing
 \\Flagged in the spam box brings up the pass prompt whose "추가함" puts the sender on the pass
-list, a second start shows the first one's window, and "끝내기" asks before it quits."""
+list, a second start shows the first one's window, and "끝내기" asks before it quits. On the
+settings page a new IMAP port is taken by "중지" and "실행", and the SMTP proxy's server choice
+sends through the account the user picks."""
 import imaplib
 import os
+import random
 import re
 import shutil
+import smtplib
+import socket
 import subprocess
 import sys
 import tempfile
@@ -15,12 +20,35 @@ import unittest
 
 from test_orvanta_instance import BIN, Orvanta
 from test_pipeline_flow import rules_tool
+from test_smtp_proxy import add_account, message
+import smtp_server
+from smtp_server import SmtpServer
 
 TOOLS = ("Xvfb", "trayer", "xdotool", "xwininfo")
 
 
 def missing_tools():
     return [t for t in TOOLS if not shutil.which(t)]
+
+
+def settable_port():
+    """A free port the settings page accepts (1 to 9999)."""
+    for port in random.sample(range(2000, 10000), 200):
+        try:
+            with socket.socket() as s:
+                s.bind(("127.0.0.1", port))
+            return port
+        except OSError:
+            continue
+    raise AssertionError("no free port below 10000")
+
+
+def port_open(port):
+    try:
+        socket.create_connection(("127.0.0.1", port), timeout=2).close()
+        return True
+    except OSError:
+        return False
 
 
 def wait_for(what, probe, timeout=15):
@@ -161,6 +189,61 @@ class TrayApp(unittest.TestCase):
         passes = rules_tool("passes", os.path.join(self.o.home, "user", "pass.flt")).split()
         self.assertEqual([p.split("|")[0] for p in passes], ["friend@example.org"])
 
+
+    @unittest.skipUnless(smtp_server.available(), "aiosmtpd is not installed for this Python")
+    def test_settings_page_moves_the_imap_port_and_the_smtp_choice_picks_the_second_account(self):
+        servers = [SmtpServer().start(), SmtpServer().start()]
+        self.addCleanup(lambda: [s.stop() for s in servers])
+        add_account(self.o, "00000001", "one@example.org", "127.0.0.1", servers[0].port)
+        add_account(self.o, "00000002", "two@example.org", "127.0.0.1", servers[1].port)
+        self.o.set_dword("SelectSmtpAlways", 0)
+        self.o.proc = subprocess.Popen(self.windowed(), env=self.o.env, stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT)
+        threading.Thread(target=self.o._read, daemon=True).start()
+        self.o.wait_line("IMAP server listening", timeout=30)
+        wait_for("the tray icon", self.desk.tray_icon)
+        wait_for("the main window to hide", lambda: not self.desk.visible("^Orvanta Zidevoz$"))
+
+        # EHLO asks which server to send through: the second one, picked by keyboard.
+        sent = {}
+
+        def send():
+            c = smtplib.SMTP("127.0.0.1", self.o.smtp_port, timeout=60)
+            c.ehlo("laptop.example")
+            c.sendmail("one@example.org", ["friend@example.net"], message("chosen", [b"through two"]))
+            c.quit()
+            sent["ok"] = True
+        worker = threading.Thread(target=send, daemon=True)
+        worker.start()
+        dialog = wait_for("the server choice", lambda: self.desk.visible("^Orvanta - 메일보내기$"))
+        self.desk.xdotool("windowfocus", "--sync", dialog[0])
+        self.desk.xdotool("key", "--window", dialog[0], "Down", "Return")
+        worker.join(60)
+        self.assertTrue(sent.get("ok"))
+        self.assertEqual(len(servers[1].wait_messages(1)), 1)
+        self.assertEqual(servers[0].messages, [])
+
+        # The settings page: a new IMAP port, "중지", then "실행"; a real client uses it.
+        self.desk.menu(["Down", "Return"], lambda: self.desk.visible("^Orvanta Zidevoz$"))
+        main = self.desk.visible("^Orvanta Zidevoz$")[0]
+        self.desk.xdotool("windowfocus", "--sync", main)
+        new_port = settable_port()
+        old_port = self.o.imap_port
+        # Ctrl+2 shows " 환경설정 " with its tabs focused; Right takes "Orvanta설정"; the page's
+        # controls in order: the log-in box, the POP3, IMAP and SMTP ports, "Local 접속만 허용",
+        # "실행" (off while the server runs), "중지", "기본값".
+        self.desk.xdotool("key", "--window", main, "ctrl+2")
+        time.sleep(0.5)
+        keys = ["Right", "Tab", "Tab", "Tab", "ctrl+a"] + list(str(new_port)) + ["Tab", "Tab", "Tab", "space"]
+        self.desk.xdotool("key", "--delay", "60", "--window", main, *keys)
+        wait_for("the IMAP server to stop", lambda: not port_open(old_port))
+        # "중지" is off now and the focus moved on to "기본값": one step back is "실행".
+        self.desk.xdotool("key", "--delay", "60", "--window", main, "shift+Tab", "space")
+        wait_for("the IMAP server on its new port", lambda: port_open(new_port))
+        imap = imaplib.IMAP4("127.0.0.1", new_port, timeout=30)
+        self.assertEqual(imap.login("user", "pw")[0], "OK")
+        self.assertEqual(imap.select("INBOX")[0], "OK")
+        imap.logout()
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -34,6 +34,10 @@ public:
     void SwapTrayIcon() override {}
     void ExaminationEnded() override {}
     void FiltersChanged() override {}
+    std::optional<orvanta::SmtpServerChoice> ChooseSmtpServer(const std::vector<std::string>&) override
+    {
+        return std::nullopt;
+    }
 
     std::vector<std::string> messages, captions, notices;
     int hidden = 0;

@@ -10,13 +10,19 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QButtonGroup>
+#include <QDate>
+#include <QElapsedTimer>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <arpa/inet.h>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -27,6 +33,11 @@
 #include "orvanta/pipeline/spam_notices.h"
 #include "orvanta/ui/cp949.h"
 #include "orvanta/ui/debug_window.h"
+#include "orvanta/ui/client_options_page.h"
+#include "orvanta/ui/program_settings_page.h"
+#include "orvanta/ui/smtp_choice_dialog.h"
+#include "orvanta/ui/update_page.h"
+#include "orvanta/core/autostart.h"
 #include "orvanta/ui/feedback_prompt.h"
 #include "orvanta/ui/find_window.h"
 #include "orvanta/ui/mailbox_dialog.h"
@@ -89,6 +100,43 @@ void ExpectTabReachesEverything(QWidget* root)
 
 }  // namespace
 
+// Answers every message box that comes up with Enter and keeps its text.
+class BoxAnswerer {
+public:
+    BoxAnswerer()
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                QTest::keyClick(box, Qt::Key_Return);
+            }
+        });
+        m_timer.start();
+    }
+    QStringList texts;
+
+private:
+    QTimer m_timer;
+};
+
+// A real IMAP client (Python's imaplib) against `port`; its printed lines.
+QStringList ImapClient(int port, const QString& script)
+{
+    QProcess python;
+    python.start("python3", {"-c", "import imaplib, sys\nm = imaplib.IMAP4('127.0.0.1', " + QString::number(port) +
+                                       ", timeout=20)\nm.login('user', 'pw')\n" + script + "\nm.logout()\n"});
+    // The server's notifications (an APPEND's) wait for this thread's message loop meanwhile.
+    QElapsedTimer clock;
+    clock.start();
+    int code = 0;
+    while (!python.waitForFinished(10) && clock.elapsed() < 30000)
+        platform::ProcessPendingMessages(&code);
+    if (python.state() != QProcess::NotRunning || python.exitCode() != 0)
+        qWarning() << python.readAllStandardError();
+    return QString::fromUtf8(python.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+}
+
 class UiTest : public QObject {
     Q_OBJECT
 
@@ -103,6 +151,7 @@ private slots:
         m_dir = fs::temp_directory_path() / ("orvanta-ui-" + std::to_string(getpid()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
+        qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((m_dir / "config").string()));
         m_sets = std::make_unique<pipeline::FilterSets>(m_dir.string() + "/");
     }
     void cleanup()
@@ -488,6 +537,208 @@ private slots:
         const QStringList lines = window.Text(DebugTab::Pop3).split(QLatin1Char('\n'));
         QCOMPARE(lines.size(), DebugWindow::kMaxLines);
         QCOMPARE(lines.first(), U("+OK line 100"));
+    }
+
+    // Ports at every keystroke: 1 to 9999 stored at once, other numbers refused and the stored
+    // port shown again, no number at all refused with the setting kept; "기본값" leaves POP3.
+    void PortFieldsCheckEveryKeystrokeAndDefaultsKeepPop3()
+    {
+        SetSetting(IntSetting::Pop3Port, 2000);
+        SetSetting(IntSetting::ImapPort, 1144);
+        SetSetting(IntSetting::SmtpPort, 1026);
+        SetSetting(IntSetting::ImapLocal, 0);
+        ProgramSettingsPage page({}, "/opt/orvanta/orvanta");
+        page.show();
+        QLineEdit* imap = page.PortField(IntSetting::ImapPort);
+        QCOMPARE(imap->text(), "1144");
+        BoxAnswerer boxes;
+        auto type = [&](QLineEdit* field, const char* keys) {
+            field->setFocus();
+            field->selectAll();
+            QTest::keyClicks(field, keys);
+        };
+        type(imap, "0");
+        QCOMPARE(boxes.texts.value(0), U("포트는 1부터 9999사이값을 넣어주세요."));
+        QCOMPARE(imap->text(), "1144");
+        QCOMPARE(GetSetting(IntSetting::ImapPort), 1144);
+        type(imap, "9999");
+        QCOMPARE(GetSetting(IntSetting::ImapPort), 9999);
+        QCOMPARE(boxes.texts.size(), 1);
+        type(imap, "10000");  // 1, 10, 100 and 1000 are ports; 10000 is not
+        QCOMPARE(boxes.texts.size(), 2);
+        QCOMPARE(imap->text(), "1000");
+        QCOMPARE(GetSetting(IntSetting::ImapPort), 1000);
+        QLineEdit* smtp = page.PortField(IntSetting::SmtpPort);
+        type(smtp, "abc");  // a box at each of the three keys
+        QCOMPARE(boxes.texts.mid(2), QStringList(3, U("정수를 입력하십시오.")));
+        QCOMPARE(GetSetting(IntSetting::SmtpPort), 1026);
+        smtp->setFocus();
+        smtp->selectAll();
+        QTest::keyClick(smtp, Qt::Key_Backspace);  // an empty field is no number either
+        QCOMPARE(boxes.texts.size(), 6);
+        QCOMPARE(GetSetting(IntSetting::SmtpPort), 1026);
+
+        page.DefaultsButton()->click();
+        QCOMPARE(GetSetting(IntSetting::Pop3Port), 2000);
+        QCOMPARE(GetSetting(IntSetting::ImapPort), 144);
+        QCOMPARE(GetSetting(IntSetting::SmtpPort), 26);
+        QCOMPARE(GetSetting(IntSetting::ImapLocal), 1);
+        QCOMPARE(imap->text(), "144");
+        QVERIFY(page.LocalOnlyBox()->isChecked());
+        ExpectAccessibleNames(&page);
+        ExpectTabReachesEverything(&page);
+    }
+
+    // "실행" and "중지" start and stop a real IMAP server and follow its state; the log-in box
+    // writes the desktop's autostart entry and removes it again.
+    void RunAndStopFollowTheImapServerAndAutostartFollowsItsBox()
+    {
+        platform::HWND owner = platform::CreateWindow(
+            "",
+            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        CIMAPServer server(owner, (m_dir.string() + "/").c_str(), true, true);
+        server.IMAPInit();
+        QVERIFY(server.Start("localhost", 0));
+        ProgramSettingsPage::Servers control{[&] {
+                                                 server.IMAPInit();
+                                                 server.Start("localhost", 0);
+                                             },
+                                             [&] { server.Close(); }, [&] { return server.IsStart(); }};
+        ProgramSettingsPage page(control, "/opt/my programs/orvanta");
+        page.show();
+        QVERIFY(!page.RunButton()->isEnabled() && page.StopButton()->isEnabled());
+        page.StopButton()->click();
+        QVERIFY(!server.IsStart());
+        QVERIFY(page.RunButton()->isEnabled() && !page.StopButton()->isEnabled());
+        page.RunButton()->click();
+        QVERIFY(server.IsStart());
+        QVERIFY(!page.RunButton()->isEnabled() && page.StopButton()->isEnabled());
+        QCOMPARE(ImapClient(server.GetBoundPort(), "print(m.noop()[0])"), QStringList{"OK"});
+        server.Close();
+        platform::DestroyWindow(owner);
+
+        const std::string entry = AutostartEntryPath();
+        QVERIFY(entry.rfind(m_dir.string(), 0) == 0);  // the test's own configuration directory
+        SetSetting(IntSetting::AutoStart, 0);
+        page.Reload();
+        page.AutoStartBox()->click();
+        QCOMPARE(GetSetting(IntSetting::AutoStart), 1);
+        std::ifstream in(entry);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        QVERIFY(text.find("\nExec=\"/opt/my programs/orvanta\" /start\n") != std::string::npos);
+        page.AutoStartBox()->click();
+        QCOMPARE(GetSetting(IntSetting::AutoStart), 0);
+        QVERIFY(!fs::exists(entry));
+    }
+
+    // The client options page shows the stored answers, "3일" is Del_Term 4 from today, and
+    // "바로삭제" says first what it does.
+    void ClientOptionsStoreWhatIsChosen()
+    {
+        SetSetting(IntSetting::AutoSpam, 1);
+        SetSetting(IntSetting::AutoPass, 2);
+        SetSetting(IntSetting::DelTerm, 0);
+        SetSetting(IntSetting::DelLog, 1);
+        int linked = 0, mailbox = 0;
+        ClientOptionsPage page({[&] { ++linked; }, {}, [&] { ++mailbox; }});
+        page.show();
+        QVERIFY(page.AutoSpam()->button(1)->isChecked() && page.AutoPass()->button(2)->isChecked());
+        QVERIFY(page.KeepInfoBox()->isChecked());
+        QCOMPARE(page.DeletePeriod()->count(), 12);
+        QCOMPARE(page.DeletePeriod()->itemText(4), U("3일"));
+        page.AutoPass()->button(0)->click();
+        QCOMPARE(GetSetting(IntSetting::AutoPass), 0);
+        page.LinkButton()->click();
+        page.MailboxButton()->click();
+        QCOMPARE(linked, 1);
+        QCOMPARE(mailbox, 1);
+
+        BoxAnswerer boxes;
+        SetSetting(IntSetting::DelYear, 2001);
+        page.DeletePeriod()->setFocus();
+        QTest::keyClick(page.DeletePeriod(), Qt::Key_Down);  // "바로삭제"
+        QCOMPARE(boxes.texts.value(0), U("스팸메일을 스팸편지함 저장하지 않고, 영구히 삭제 합니다.\r\n"));
+        QCOMPARE(GetSetting(IntSetting::DelTerm), 1);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(page.DeletePeriod(), Qt::Key_Down);
+        QCOMPARE(GetSetting(IntSetting::DelTerm), 4);
+        const QDate today = QDate::currentDate();
+        QCOMPARE(GetSetting(IntSetting::DelYear), today.year());
+        QCOMPARE(GetSetting(IntSetting::DelMonth), today.month());
+        QCOMPARE(GetSetting(IntSetting::DelDay), today.day());
+        QCOMPARE(boxes.texts.size(), 1);
+
+        // Shown again, the page reads what another part of the program changed meanwhile.
+        page.hide();
+        SetSetting(IntSetting::AutoSpam, 7);  // no such answer: none checked
+        page.show();
+        QVERIFY(!page.AutoSpam()->checkedButton());
+        ExpectAccessibleNames(&page);
+        ExpectTabReachesEverything(&page);
+
+        UpdatePage update({"Pellix", U("둘째")}, {});
+        update.SiteList()->activated(1);
+        update.PeriodList()->activated(3);
+        QCOMPARE(GetSetting(IntSetting::UpdateServer), 1);
+        QCOMPARE(GetSetting(IntSetting::UpdateTerm), 3);
+        QCOMPARE(update.PeriodList()->itemText(1), U("3일"));
+        ExpectAccessibleNames(&update);
+    }
+
+    void SmtpChoiceTakesTheChosenServerOrNothing()
+    {
+        SmtpChoiceDialog dialog({"smtp.one.example", "smtp.two.example"});
+        QCOMPARE(dialog.ServerList()->currentIndex(), 0);
+        QTimer::singleShot(0, [&] {
+            QTest::keyClick(dialog.ServerList(), Qt::Key_Down);
+            dialog.AlwaysBox()->setChecked(true);
+            QTest::keyClick(&dialog, Qt::Key_Return);
+        });
+        std::optional<SmtpServerChoice> chosen = dialog.Ask();
+        QVERIFY(chosen && chosen->index == 1 && chosen->always);
+        ExpectAccessibleNames(&dialog);
+        SmtpChoiceDialog cancelled({"smtp.one.example"});
+        QTimer::singleShot(0, [&] { QTest::keyClick(&cancelled, Qt::Key_Escape); });
+        QVERIFY(!cancelled.Ask());
+    }
+
+    // The mailbox dialog and a real IMAP client see one store: a folder made in the dialog
+    // is listed and takes an APPEND; a folder the client makes is in the tree next time.
+    void MailboxDialogAndAnImapClientShareTheStore()
+    {
+        platform::HWND owner = platform::CreateWindow(
+            "",
+            [](platform::HWND, platform::UINT, platform::WPARAM, platform::LPARAM) -> platform::LRESULT { return 0; });
+        CIMAPServer server(owner, (m_dir.string() + "/").c_str(), true, true);
+        server.IMAPInit();
+        QVERIFY(server.Start("localhost", 0));
+        {
+            MailboxDialog dialog(m_dir.string());
+            dialog.SetAskName([] { return std::optional<QString>(U("광고")); });
+            dialog.Tree()->setCurrentItem(dialog.Tree()->topLevelItem(0));
+            dialog.NewFolder();
+        }
+        const QString korean = "'&rRGs4A-'";  // "광고" in IMAP's modified UTF-7
+        const QStringList seen = ImapClient(
+            server.GetBoundPort(), "print(b'\"&rRGs4A-\"' in b' '.join(m.list()[1]))\n"
+                                   "print(m.append(" +
+                                       korean +
+                                       ", None, None, b'From: a@b.example\\r\\nSubject: s\\r\\n\\r\\nbody\\r\\n')[0])\n"
+                                       "print(m.status(" +
+                                       korean +
+                                       ", '(MESSAGES)')[1][0].decode())\n"
+                                       "print(m.create('FromClient')[0])");
+        QCOMPARE(seen.value(0), "True");
+        QCOMPARE(seen.value(1), "OK");
+        QVERIFY2(seen.value(2).contains("(MESSAGES 1 "), qPrintable(seen.join('|')));  // the server's own spacing
+        QCOMPARE(seen.value(3), "OK");
+        MailboxDialog again(m_dir.string());
+        bool found = false;
+        for (QTreeWidgetItem* item : again.Tree()->findItems("*", Qt::MatchWildcard | Qt::MatchRecursive))
+            found = found || MailboxDialog::PathOf(item) == "/FromClient";
+        QVERIFY(found);
+        server.Close();
+        platform::DestroyWindow(owner);
     }
 
     void PromptsOfferTheDomainAndTurnTheQuestionOff()
