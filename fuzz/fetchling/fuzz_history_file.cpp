@@ -1,5 +1,5 @@
-// The UID history file of an account: loaded, asked, saved and loaded again, which must give
-// the same history.
+// The UID history file of an account and the record of taken-out UIDs beside it: each loaded,
+// asked, saved and loaded again, which must give the same contents.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fetchling/pop3_account.h"
+#include "orvanta/pipeline/taken_out_record.h"
 
 namespace {
 
@@ -73,5 +74,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     again.RemoveUidList(current);
     if (again.GetHistoryCount() > static_cast<int>(second.size()))
         abort();
+
+    using orvanta::pipeline::TakenOutRecord;
+    TakenOutRecord record(TakenOutRecord::PathFor(account));
+    {
+        std::ofstream out(record.Path(), std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+    }
+    if (!record.Load())
+        abort();
+    for (const std::string& uid : record.Uids())
+        if (uid.empty() || uid.find('\n') != std::string::npos || !record.Contains(uid))
+            abort();
+    if (!record.Save())
+        abort();
+    TakenOutRecord reread(record.Path());
+    reread.Load();
+    if (reread.Uids() != record.Uids())
+        abort();
+    record.KeepOnly(second);
     return 0;
 }
