@@ -119,8 +119,8 @@ public:
     void DebugMesg(const char* mesg);
 
 private:
-    CDebug* m_pDebug = nullptr;          // not owned, not called
-    CPop3Account* m_pAccount = nullptr;  // not owned
+    [[maybe_unused]] CDebug* m_pDebug = nullptr;  // not owned, not called
+    CPop3Account* m_pAccount = nullptr;           // not owned
     std::unique_ptr<CClientSocket> m_pSocket;
     char m_szServer[100] = {};
     int m_nPort = 0;
