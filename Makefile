@@ -5,6 +5,8 @@
 # `make format` puts every C++ file into that format (.clang-format).
 # `make screenshots` writes a picture of every window into docs/screenshots/.
 # `make bench`, `make fuzz` build and run the benchmarks and the fuzz targets.
+# `make soak` runs the load test (IMAP, POP3 and SMTP at once against the real program) for
+#             SOAK_SECONDS (600); `make test` runs the same test for 60 s.
 # `make install` builds and installs into the prefix of the build (~/.local unless configured
 #             otherwise); PREFIX=dir installs elsewhere, DESTDIR=dir stages the tree there.
 # `make package` builds the Debian package $(BUILD)/orvanta_<version>_<arch>.deb.
@@ -14,6 +16,8 @@ ASAN     ?= build-asan
 BENCHDIR ?= build-bench
 FUZZDIR  ?= build-fuzz
 FUZZ_SECONDS ?= 60
+FUZZ_RUNS ?= 0
+SOAK_SECONDS ?= 600
 CTEST_ARGS ?=
 PREFIX   ?=
 DESTDIR  ?=
@@ -21,7 +25,7 @@ DESTDIR  ?=
 # The C++ files of the tree, committed or not (build trees are ignored by git).
 CXX_FILES = $(wildcard $(shell git ls-files --cached --others --exclude-standard -- '*.cpp' '*.h'))
 
-.PHONY: all deps build run test test-plain test-asan format format-check screenshots bench fuzz clean install package
+.PHONY: all deps build run test test-plain test-asan format format-check screenshots bench fuzz soak clean install package
 
 all: build
 
@@ -72,8 +76,14 @@ bench: deps
 
 fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DORVANTA_FUZZ=ON
-	cmake --build $(FUZZDIR) -j $(JOBS)
-	@bash scripts/run-fuzz.sh $(FUZZDIR) $(FUZZ_SECONDS)
+	cmake --build $(FUZZDIR) -j $(JOBS) --target fuzz_targets
+	@bash scripts/run-fuzz.sh $(FUZZDIR) $(FUZZ_SECONDS) $(FUZZ_RUNS)
+
+soak: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS) --target orvanta orvanta-reg pipeline_rules
+	ORVANTA_LOAD_SECONDS=$(SOAK_SECONDS) ORVANTA_BINARY_DIR=$(abspath $(BUILD)) ORVANTA_SOURCE_DIR=$(CURDIR) \
+	  ORVANTA_CORPUS_SCRIPT=$(CURDIR)/scripts/fetch-corpus.sh PYTHONPATH=$(CURDIR)/tests/integration/lib \
+	  /usr/bin/python3 tests/integration/test_load.py -v
 
 clean:
 	rm -rf $(BUILD) $(ASAN) $(BENCHDIR) $(FUZZDIR)

@@ -138,6 +138,20 @@ int CIMAPSession::SplitCommandLine(const char* line, char tokens[][kTokenSize], 
     return count;
 }
 
+int CIMAPSession::AnnouncedLiteral(const std::string& line, size_t* open)
+{
+    if (line.empty() || line.back() != '}')
+        return -1;
+    size_t brace = line.rfind('{');
+    if (brace == std::string::npos)
+        return -1;
+    std::string digits = line.substr(brace + 1, line.size() - brace - 2);
+    if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return -1;
+    *open = brace;
+    return atoi(digits.c_str());
+}
+
 // Clients send a user name or password with special characters as a literal "{n}": the
 // command line stops there, the client waits for a continuation, sends n bytes and the rest
 // of the line. Only LOGIN takes them (APPEND reads its message literal itself); the values
@@ -149,15 +163,10 @@ bool CIMAPSession::ReadLoginLiterals(char* line, size_t size)
     if (space == std::string::npos || strncasecmp(text.c_str() + space + 1, "LOGIN ", 6) != 0)
         return true;
     for (int literals = 0; literals < 2; ++literals) {
-        if (text.empty() || text.back() != '}')
+        size_t open = 0;
+        int length = AnnouncedLiteral(text, &open);
+        if (length < 0)
             break;
-        size_t open = text.rfind('{');
-        if (open == std::string::npos)
-            break;
-        std::string digits = text.substr(open + 1, text.size() - open - 2);
-        if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos)
-            break;
-        int length = atoi(digits.c_str());
         if (length > 99)
             return false;  // longer than any name or password kept
         SendLine("+ Ready for argument");

@@ -66,6 +66,9 @@ public:
     // quoted strings and parenthesized groups stay whole with their delimiters. A line of
     // 999 bytes or more gives no tokens. Returns the number of tokens.
     static int SplitCommandLine(const char* line, char tokens[][kTokenSize], int maxTokens = 9);
+    // The size a line's closing literal announcement "{n}" gives (one to three digits), or -1
+    // when the line does not end in one; *open then receives where its "{" stands.
+    static int AnnouncedLiteral(const std::string& line, size_t* open);
 
 private:
     void Run();

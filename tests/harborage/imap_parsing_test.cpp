@@ -42,6 +42,24 @@ TEST(ImapSplit, OddTokensAndLimits)
     EXPECT_EQ(Split("a " + std::string(996, 'x')).size(), 2u);  // 998 bytes still split
 }
 
+TEST(ImapLiteral, AnnouncementAtTheLineEnd)
+{
+    size_t open = 0;
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {5}", &open), 5);
+    EXPECT_EQ(open, 9u);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN \"kim\" {999}", &open), 999);
+    EXPECT_EQ(open, 15u);
+    // Only the last brace counts, with one to three digits and nothing else.
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {5} {12}", &open), 12);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {1000}", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {}", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {5+}", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN 5}", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("}", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("", &open), -1);
+    EXPECT_EQ(CIMAPSession::AnnouncedLiteral("a1 LOGIN {5} x", &open), -1);
+}
+
 TEST(ImapSequenceSet, RangesStarsAndDroppedParts)
 {
     using R = CIMAPMessageCommand::Range;
