@@ -61,6 +61,7 @@ test-asan:
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DORVANTA_SANITIZE=ON
 	cmake --build $(ASAN) -j $(JOBS)
 	cd $(ASAN) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp:print_suppressions=0 \
 	  ctest --output-on-failure -j $(JOBS) $(CTEST_ARGS)
 
 install: build

@@ -40,12 +40,16 @@ QtFrontEnd::QtFrontEnd(int& argc, char** argv, bool debugMode) : m_qt(argc, argv
     m_debugWindow = std::make_unique<DebugWindow>();
 }
 
-QtFrontEnd::~QtFrontEnd() { platform::SetWakeupHook({}); }
+QtFrontEnd::~QtFrontEnd()
+{
+    platform::SetWakeupHook({});
+    delete m_splash.data();
+}
 
 void QtFrontEnd::Attach(Application& app)
 {
     m_app = &app;
-    ShowSplash();
+    m_splash = ShowSplash();
 }
 
 void QtFrontEnd::CreateWindows()

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QApplication>
+#include <QLabel>
+#include <QPointer>
 
 #include <condition_variable>
 #include <memory>
@@ -60,6 +62,7 @@ private:
     QApplication m_qt;
     bool m_debugMode;
     Application* m_app = nullptr;
+    QPointer<QLabel> m_splash;  // null once it closed itself
     // Made first and hidden; its listeners outlive the servers that report to them.
     std::unique_ptr<DebugWindow> m_debugWindow;
     std::unique_ptr<MainWindow> m_window;

@@ -68,7 +68,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent)
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void ShowSplash()
+QLabel* ShowSplash()
 {
     auto* splash = new QLabel(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint);
     splash->setAttribute(Qt::WA_DeleteOnClose);
@@ -76,6 +76,7 @@ void ShowSplash()
     splash->show();
     QTimer::singleShot(3000, splash, &QWidget::close);
     QApplication::processEvents();
+    return splash;
 }
 
 }  // namespace orvanta::ui

@@ -3,6 +3,7 @@
 #include <QDialog>
 #include <QString>
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace orvanta::ui {
@@ -33,7 +34,8 @@ public:
     explicit AboutBox(QWidget* parent = nullptr);
 };
 
-// The splash picture, frameless, closing by itself after three seconds.
-void ShowSplash();
+// The splash picture, frameless, closing and deleting itself after three seconds. The
+// caller deletes it if the program ends sooner.
+QLabel* ShowSplash();
 
 }  // namespace orvanta::ui
