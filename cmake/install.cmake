@@ -2,7 +2,8 @@
 #
 #   <prefix>/lib/orvanta/            the program directory: orvanta, freshet, unmoor (the
 #                                    updater replaces files here; the main program keeps its
-#                                    data below it, in user/ and temp/)
+#                                    data below it, in user/ and temp/, or where the user may
+#                                    not write it, as below /usr, in ~/.local/share/orvanta)
 #   <prefix>/lib/orvanta/lib/        the system's shared libraries (private: their names are
 #                                    ours, not the platform's)
 #   <prefix>/lib/orvanta/installed-files.txt

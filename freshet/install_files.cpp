@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,7 +89,8 @@ std::optional<fs::path> PathBelow(const fs::path& root, std::string relative)
     return path;
 }
 
-std::optional<fs::path> InstallDestination(const fs::path& programPath, const UPDATE_FILE& record)
+std::optional<fs::path> InstallDestination(const fs::path& programPath, const fs::path& dataRoot,
+                                           const UPDATE_FILE& record)
 {
     std::string name = record.fileName;
     std::replace(name.begin(), name.end(), '\\', '/');
@@ -97,7 +99,9 @@ std::optional<fs::path> InstallDestination(const fs::path& programPath, const UP
     name = name.substr(0, name.size() - base.size()) + platform::InstalledFileName(base);
     if (record.subdirectory.empty())
         return PathBelow(programPath, name);
-    return PathBelow(programPath, record.subdirectory + "/" + name);
+    std::string first = record.subdirectory.substr(0, record.subdirectory.find_first_of("/\\"));
+    const bool userData = strcasecmp(first.c_str(), "user") == 0;
+    return PathBelow(userData ? dataRoot : programPath, record.subdirectory + "/" + name);
 }
 
 InstallResult InstallFile(const fs::path& source, const fs::path& destination, std::string* error)

@@ -16,9 +16,12 @@ namespace freshet {
 std::optional<std::filesystem::path> PathBelow(const std::filesystem::path& root, std::string relative);
 
 // The installed file for `record`: programPath/subdirectory/fileName, or programPath/fileName
-// without a subdirectory, where a program file goes by its Linux name. Nullopt when that
-// leaves the installation directory.
+// without a subdirectory, where a program file goes by its Linux name. A file for the user's
+// data directory (subdirectory "user" or below it) goes below `dataRoot` instead, which is
+// the installation directory itself unless that is not the user's to write. Nullopt when
+// that leaves the directory it belongs in.
 std::optional<std::filesystem::path> InstallDestination(const std::filesystem::path& programPath,
+                                                        const std::filesystem::path& dataRoot,
                                                         const UPDATE_FILE& record);
 
 enum class InstallResult {

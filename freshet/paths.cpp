@@ -7,6 +7,7 @@
 #include "freshet/log.h"
 #include "platform/process.h"
 #include "platform/program_files.h"
+#include "platform/user_dirs.h"
 
 namespace freshet {
 
@@ -18,10 +19,12 @@ FreshetPaths FindPaths()
     std::error_code ec;
     fs::path exe = fs::read_symlink("/proc/self/exe", ec);
     paths.programDirectory = ec ? fs::current_path(ec) : exe.parent_path();
-    paths.ownDirectory = paths.programDirectory;
+    paths.installDirectory = paths.programDirectory;
+    paths.ownDirectory = platform::DataRootFor(paths.programDirectory.string());
     if (const char* home = std::getenv("ORVANTA_HOME"); home && *home) {
         fs::path dir = fs::absolute(home, ec);
         paths.ownDirectory = ec ? fs::path(home) : dir.lexically_normal();
+        paths.installDirectory = paths.ownDirectory;
     }
     return paths;
 }

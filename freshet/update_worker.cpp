@@ -89,7 +89,7 @@ void UpdateWorker::Run()
 fs::path UpdateWorker::ProgramPath() const
 {
     std::string path = ReadProgramPath();
-    return path.empty() ? m_setup.ownDirectory : fs::path(path);
+    return path.empty() ? m_setup.installDirectory : fs::path(path);
 }
 
 void UpdateWorker::Refuse(const std::string& fileName, const fs::path& programPath)
@@ -108,7 +108,7 @@ std::vector<UpdateWorker::Pick> UpdateWorker::Vet(const UpdateList& list, const 
     std::vector<Pick> picks;
     for (const std::string& name : selected) {
         std::optional<fs::path> temp = PathBelow(m_setup.tempDirectory, name);
-        if (!temp || !InstallDestination(programPath, *FindRecord(list, name))) {
+        if (!temp || !InstallDestination(programPath, m_setup.dataRoot, *FindRecord(list, name))) {
             Refuse(name, programPath);
             continue;
         }
@@ -195,7 +195,8 @@ bool UpdateWorker::Install(const UpdateList& list, const std::vector<Pick>& pick
 {
     fs::path programPath = ProgramPath();
     for (const Pick& pick : picks) {
-        std::optional<fs::path> destination = InstallDestination(programPath, *FindRecord(list, pick.fileName));
+        std::optional<fs::path> destination =
+            InstallDestination(programPath, m_setup.dataRoot, *FindRecord(list, pick.fileName));
         if (!destination) {
             Refuse(pick.fileName, programPath);
             continue;

@@ -16,7 +16,8 @@ struct WorkerSetup {
     ledgerly::UpdateSite site;                // the chosen update site (CP949 name, base URL)
     std::vector<InstalledVersion> installed;  // the installed version list
     std::filesystem::path tempDirectory;      // where the files are fetched to
-    std::filesystem::path ownDirectory;       // the installation directory when "PROGRAM PATH" is missing
+    std::filesystem::path installDirectory;   // the installation directory when "PROGRAM PATH" is missing
+    std::filesystem::path dataRoot;           // holds "user/" (see FreshetPaths)
 };
 
 // The updater's work, run once on a thread of its own: ask the maker's web server for the

@@ -35,7 +35,8 @@ std::string Updater::Open()
     setup.site = m_site;
     setup.installed = LoadInstalledVersions();
     setup.tempDirectory = m_paths.TempDirectory();
-    setup.ownDirectory = m_paths.ownDirectory;
+    setup.installDirectory = m_paths.installDirectory;
+    setup.dataRoot = m_paths.ownDirectory;
     m_worker = std::make_unique<UpdateWorker>(m_view, std::move(setup));
     m_worker->MarkRunning();
     try {

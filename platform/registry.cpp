@@ -1,7 +1,8 @@
 #include "platform/registry.h"
 
+#include "platform/user_dirs.h"
+
 #include <fcntl.h>
-#include <pwd.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -91,15 +92,6 @@ std::vector<std::string> SplitPath(const char* path)
         rest.remove_prefix(cut + 1);
     }
     return parts;
-}
-
-std::string HomeDirectory()
-{
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home != '\0')
-        return home;
-    if (const passwd* pw = getpwuid(getuid()); pw != nullptr && pw->pw_dir != nullptr)
-        return pw->pw_dir;
-    return ".";
 }
 
 // One SQLite connection to one database file, shared by every handle of the process that
@@ -509,14 +501,8 @@ std::string RegistryDatabasePath()
         const fs::path absolute = fs::absolute(env, ec);
         return ec ? std::string(env) : absolute.lexically_normal().string();
     }
-    // A relative XDG_CONFIG_HOME is to be ignored.
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg != nullptr && xdg[0] == '/') {
-        base = xdg;
-    } else {
-        base = HomeDirectory() + "/.config";
-    }
-    return base + "/orvanta/registry.db";
+    std::string base = UserConfigHome();
+    return (base.empty() ? std::string("./.config") : base) + "/orvanta/registry.db";
 }
 
 bool RegNamesEqual(std::string_view a, std::string_view b) { return Fold(a) == Fold(b); }

@@ -224,7 +224,10 @@ std::optional<int> Application::StartUp(const Options& options)
     update::ShowOnlineNotice(updateEnvironment, *frontEnd_);
 
     frontEnd_->CreateWindows();
-    LogUtf8("Orvanta home: " + paths_.programDirectory);
+    if (paths_.rootDirectory == paths_.programDirectory)
+        LogUtf8("Orvanta home: " + paths_.programDirectory);
+    else
+        LogUtf8("Orvanta home: " + paths_.rootDirectory + " (the programs in " + paths_.programDirectory + ")");
     servers_->StartServers();
     started_ = true;
     // The main window hides itself right after it is first shown.

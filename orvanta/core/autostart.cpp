@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/durable_file.h"
+#include "platform/user_dirs.h"
 
 namespace orvanta {
 namespace fs = std::filesystem;
@@ -32,14 +33,10 @@ std::string ExecArgument(const std::string& program)
 
 std::string AutostartEntryPath()
 {
-    fs::path base;
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/')
-        base = config;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        base = fs::path(home) / ".config";
-    else
+    std::string base = platform::UserConfigHome();
+    if (base.empty())
         return {};
-    return (base / "autostart" / "orvanta.desktop").string();
+    return (fs::path(base) / "autostart" / "orvanta.desktop").string();
 }
 
 bool SetAutostartEntry(bool on, const std::string& program)

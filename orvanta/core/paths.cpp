@@ -3,6 +3,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/user_dirs.h"
+
 namespace orvanta {
 std::string ExecutableDirectory()
 {
@@ -15,20 +17,24 @@ std::string ExecutableDirectory()
 
 AppPaths MakeAppPaths(const std::string& home)
 {
-    std::string dir = home.empty() ? ExecutableDirectory() : home;
+    std::string program = home.empty() ? ExecutableDirectory() : home;
     if (!home.empty()) {
         std::error_code ec;
         std::filesystem::path abs = std::filesystem::absolute(home, ec);
         if (!ec)
-            dir = abs.lexically_normal().string();
+            program = abs.lexically_normal().string();
     }
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
+    while (program.size() > 1 && program.back() == '/')
+        program.pop_back();
+    // A home given is the whole of it; an installation the user may not write keeps the
+    // user's data in their own data home.
+    std::string root = home.empty() ? platform::DataRootFor(program) : program;
     AppPaths paths;
-    paths.programDirectory = dir;
-    paths.dataDirectory = dir + "/user/";
+    paths.programDirectory = program;
+    paths.rootDirectory = root;
+    paths.dataDirectory = root + "/user/";
     paths.storeDirectory = paths.dataDirectory;
-    paths.scratchDirectory = dir + "/temp/";
+    paths.scratchDirectory = root + "/temp/";
     return paths;
 }
 

@@ -9,6 +9,7 @@
 
 #include "orvanta/core/settings.h"
 #include "platform/program_files.h"
+#include "platform/user_dirs.h"
 
 namespace orvanta::update {
 namespace {
@@ -65,18 +66,10 @@ bool WriteAll(int fd, const std::string& data)
 
 std::string MenuFolder()
 {
-    // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules say.
-    const char* data = std::getenv("XDG_DATA_HOME");
-    fs::path base;
-    if (data && *data == '/') {
-        base = data;
-    } else {
-        const char* home = std::getenv("HOME");
-        if (!home || *home != '/')
-            return {};
-        base = fs::path(home) / ".local" / "share";
-    }
-    return (base / "applications" / kFolderName).string();
+    std::string base = platform::UserDataHome();
+    if (base.empty())
+        return {};
+    return (fs::path(base) / "applications" / kFolderName).string();
 }
 
 bool CreateUninstallShortcut(const std::string& programDirectory)

@@ -130,7 +130,7 @@ TEST(Destination, StaysInsideTheInstallationDirectory)
     fs::create_directory_symlink(scratch.path / "outside", root / "link");
 
     auto dest = [&](const std::string& name, const std::string& sub) {
-        return InstallDestination(root, UPDATE_FILE{name, "1", sub});
+        return InstallDestination(root, root, UPDATE_FILE{name, "1", sub});
     };
     EXPECT_EQ(dest("online.flt", "user"), root / "User" / "online.flt");  // existing names match without case
     EXPECT_EQ(dest("Orvanta.exe", ""), root / "orvanta");                 // program files by their Linux names
@@ -145,4 +145,15 @@ TEST(Destination, StaysInsideTheInstallationDirectory)
     for (const auto& [name, sub] : refused)
         EXPECT_EQ(dest(name, sub), std::nullopt) << name << " in " << sub;
     EXPECT_EQ(PathBelow(root / "temp", "../x"), std::nullopt);
+
+    // A system-wide install: the user's files go to their own data root, the rest stays.
+    fs::path data = scratch.path / "data";
+    auto split = [&](const std::string& name, const std::string& sub) {
+        return InstallDestination(root, data, UPDATE_FILE{name, "1", sub});
+    };
+    EXPECT_EQ(split("online.flt", "USER"), data / "USER" / "online.flt");
+    EXPECT_EQ(split("a.flt", "user\\filters"), data / "user" / "filters" / "a.flt");
+    EXPECT_EQ(split("Orvanta.exe", ""), root / "orvanta");
+    EXPECT_EQ(split("x.txt", "users"), root / "users" / "x.txt");
+    EXPECT_EQ(split("x.txt", "user/../.."), std::nullopt);
 }

@@ -26,6 +26,7 @@ LOCK = os.path.join("/run/lock" if os.path.isdir("/run/lock") else "/tmp", "orva
 MARKER = "/var/lib/orvanta-package-test"
 APT = ["apt-get", "-y", "-q", "-o", "DPkg::Lock::Timeout=120"]
 APT_ENV = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+NOBODY = 65534
 
 CONTENTS = {
     "./etc/xdg/autostart/orvanta.desktop",
@@ -140,15 +141,32 @@ class PackageTests(unittest.TestCase):
         self.assertEqual(read_entry("/etc/xdg/autostart/orvanta.desktop")["Exec"], '"/usr/lib/orvanta/orvanta" /start')
         check_run_paths(self, "/usr/lib/orvanta")
 
-        # The program directory below /usr is not for data, so the installed program gets a
-        # home of the test's own for its user/ and temp/.
-        orvanta = InstalledOrvanta("/usr/bin/orvanta", home=os.path.join(self.root, "home"))
+        # An ordinary user may not write below /usr: the installed program, started with no
+        # home, keeps its user/ and temp/ in that user's ~/.local/share/orvanta.
+        orvanta = InstalledOrvanta("/usr/bin/orvanta")
+        user_home = os.path.join(orvanta.root, "nobody")
+        os.makedirs(user_home)
+        orvanta.env["HOME"] = user_home
+        for name in ("XDG_DATA_HOME", "XDG_CONFIG_HOME"):
+            orvanta.env.pop(name, None)
+        os.chmod(orvanta.root, 0o755)
+        for d, _dirs, files in os.walk(orvanta.root):
+            os.chown(d, NOBODY, NOBODY)
+            for name in files:
+                os.chown(os.path.join(d, name), NOBODY, NOBODY)
+        as_nobody = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--"]
+        orvanta.args = lambda *extra: as_nobody + InstalledOrvanta.args(orvanta, *extra)
         try:
             orvanta.start()
-            check_serves_pop3(self, orvanta)
+            check_serves_pop3(self, orvanta, runner=as_nobody)
+            data = os.path.join(user_home, ".local", "share", "orvanta")
+            orvanta.wait_line("Orvanta home: %s (the programs in /usr/lib/orvanta)" % data)
+            self.assertTrue(os.path.isdir(os.path.join(data, "temp")))
+            self.assertEqual(os.stat(os.path.join(data, "user")).st_uid, NOBODY)
         finally:
-            orvanta.stop()
+            orvanta.stop()  # removes the user's home with the rest of its directory
         self.assertFalse(os.path.exists("/usr/lib/orvanta/user"))
+        self.assertFalse(os.path.exists("/usr/lib/orvanta/temp"))
 
         # The installed uninstaller knows the package manager removes it; with a recorder
         # named instead it restores the accounts and hands over.

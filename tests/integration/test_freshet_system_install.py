@@ -1,8 +1,9 @@
 """The updater where the program directory is not the user's to write, as in a system-wide
-installation: it installs the files that go to the user's own directories, leaves the program
-files to the package manager, reports that with its copy-failure status, and records the
-versions of only what it installed. Run as an ordinary user (nobody, when the test is root)
-against a web server of the test's own on 127.0.0.1."""
+installation: it installs the files that go to the user's data directory (in the user's data
+home, where the main program also keeps it then), leaves the program files to the package
+manager, reports that with its copy-failure status, and records the versions of only what it
+installed. Run as an ordinary user (nobody, when the test is root) against a web server of the
+test's own on 127.0.0.1."""
 import os
 import shutil
 import subprocess
@@ -23,32 +24,34 @@ class SystemInstallTests(unittest.TestCase):
         os.chmod(self.root, 0o755)
         self.addCleanup(shutil.rmtree, self.root, True)
         self.program = os.path.join(self.root, "program")
-        self.home = os.path.join(self.root, "home")
-        for d in (self.program, os.path.join(self.program, "user"), os.path.join(self.home, "user"),
-                  os.path.join(self.root, "run"), os.path.join(self.root, "reg")):
+        # No home is given: the updater, like the main program, keeps the user's files in the
+        # user's data home when the program directory is not theirs to write.
+        self.data = os.path.join(self.root, "data")
+        self.home = os.path.join(self.data, "orvanta")
+        for d in (self.program, os.path.join(self.home, "user"), os.path.join(self.root, "run"),
+                  os.path.join(self.root, "reg")):
             os.makedirs(d)
         os.chmod(os.path.join(self.root, "run"), 0o700)
         shutil.copy(os.path.join(BIN, "freshet"), self.program)
         # The main program the updater starts at its end records that it was started.
         with open(os.path.join(self.program, "orvanta"), "w") as f:
-            f.write('#!/bin/sh\necho started >> "$ORVANTA_HOME/started"\n')
+            f.write('#!/bin/sh\necho started >> "%s/started"\n' % self.home)
         os.chmod(os.path.join(self.program, "orvanta"), 0o755)
 
         self.server = UpdateServer()
         self.addCleanup(self.server.stop)
         with open(os.path.join(self.home, "user", "update.lst"), "w") as f:
             f.write('"test site" "%s/site"\n' % self.server.url)
-        self.env = dict(os.environ, ORVANTA_HOME=self.home, ORVANTA_REGISTRY=os.path.join(self.root, "reg", "r.db"),
+        self.env = dict(os.environ, XDG_DATA_HOME=self.data, ORVANTA_REGISTRY=os.path.join(self.root, "reg", "r.db"),
                         XDG_RUNTIME_DIR=os.path.join(self.root, "run"), ORVANTA_WEB_URL=self.server.url,
                         ORVANTA_UPDATE_URL=self.server.url + "/site")
-        for name in ("DISPLAY", "WAYLAND_DISPLAY"):
+        for name in ("DISPLAY", "WAYLAND_DISPLAY", "ORVANTA_HOME"):
             self.env.pop(name, None)
 
         # The user owns the data directory and their home, the program directory is another's.
         if os.geteuid() == 0:
             self.runner = ["setpriv", "--reuid=%d" % NOBODY, "--regid=%d" % NOBODY, "--clear-groups", "--"]
-            for top in (os.path.join(self.program, "user"), self.home, os.path.join(self.root, "run"),
-                        os.path.join(self.root, "reg")):
+            for top in (self.data, os.path.join(self.root, "run"), os.path.join(self.root, "reg")):
                 for d, _dirs, files in os.walk(top):
                     os.chown(d, NOBODY, NOBODY)
                     for name in files:
@@ -90,10 +93,10 @@ class SystemInstallTests(unittest.TestCase):
         self.assertEqual(out.count("not installed, the package manager updates it"), 2, out)
 
         # The file after the program file was installed all the same.
-        self.assertEqual(self.read(self.program, "user", "online.flt"), b"new filter")
+        self.assertEqual(self.read(self.home, "user", "online.flt"), b"new filter")
         self.assertEqual(self.read(self.program, "freshet"), old_updater)
         self.assertTrue(self.read(self.program, "orvanta").startswith(b"#!/bin/sh"))
-        self.assertEqual(sorted(os.listdir(self.program)), ["freshet", "orvanta", "user"])
+        self.assertEqual(sorted(os.listdir(self.program)), ["freshet", "orvanta"])
         self.assertEqual(os.listdir(os.path.join(self.home, "temp")), [])
         # What was left stays due for the next update.
         recorded = self.reg("query", KEY + r"\update")

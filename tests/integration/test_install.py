@@ -8,6 +8,7 @@ import os
 import poplib
 import shutil
 import subprocess
+import sys
 import tempfile
 import unittest
 
@@ -115,14 +116,34 @@ class InstalledOrvanta(Orvanta):
                 "--ports", "%d,%d,%d" % (self.pop3_port, self.smtp_port, self.imap_port), *extra]
 
 
-def check_serves_pop3(test, orvanta):
-    """A real POP3 client reads a message of the test's Dovecot through the running program."""
+# A POP3 client run as another user: the proxy serves only the user it runs as.
+CLIENT_AS_USER = """
+import poplib, sys
+client = poplib.POP3("127.0.0.1", int(sys.argv[1]), timeout=30)
+client.user(sys.argv[2])
+client.pass_("pw")
+count = client.stat()[0]
+lines = client.retr(1)[1]
+client.quit()
+sys.stdout.write("%d %s" % (count, b"hello from dovecot" in lines))
+"""
+
+
+def check_serves_pop3(test, orvanta, runner=None):
+    """A real POP3 client reads a message of the test's Dovecot through the running program;
+    the client runs as `runner` (a command prefix) when the program does."""
     body = b"From: a@example.org\r\nTo: alice@example.org\r\nSubject: installed\r\n\r\nhello from dovecot\r\n"
     with Dovecot({"alice": "pw"}, protocols=("pop3",)) as dovecot:
         dovecot.add_message("alice", body)
+        user = "alice#127.0.0.1#%d" % dovecot.pop3_port
+        if runner:
+            r = subprocess.run(runner + [sys.executable, "-c", CLIENT_AS_USER, str(orvanta.pop3_port), user],
+                               capture_output=True, timeout=60)
+            test.assertEqual((r.returncode, r.stdout), (0, b"1 True"), r.stderr.decode(errors="replace"))
+            return
         client = poplib.POP3("127.0.0.1", orvanta.pop3_port, timeout=30)
         try:
-            client.user("alice#127.0.0.1#%d" % dovecot.pop3_port)
+            client.user(user)
             client.pass_("pw")
             test.assertEqual(client.stat()[0], 1)
             lines = client.retr(1)[1]
