@@ -18,6 +18,7 @@
 #include "orvanta/pipeline/examination.h"
 #include "orvanta/proxy/pop3_proxy.h"
 #include "orvanta/proxy/proxy_listener.h"
+#include "tests/common/free_port.h"
 
 namespace {
 
@@ -42,12 +43,7 @@ CPop3Proxy::Examiner OfferEverything()
     return examination.Examiner();
 }
 
-int FreePort()
-{
-    int port = 0;
-    ::close(BoundSocket(&port));
-    return port;
-}
+int FreePort() { return testing_peer::FreeLoopbackPort(); }
 
 std::string ReadLine(CClientSocket& s)
 {

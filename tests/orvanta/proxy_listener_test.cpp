@@ -12,18 +12,14 @@
 
 #include "common/client_socket.h"
 #include "orvanta/proxy/proxy_listener.h"
+#include "tests/common/free_port.h"
 #include "tests/common/local_peers.h"
 
 using namespace testing_peer;
 
 namespace {
 
-int FreePort()
-{
-    int port = 0;
-    ::close(ListenOn("127.0.0.1", &port));
-    return port;
-}
+int FreePort() { return testing_peer::FreeLoopbackPort(); }
 
 std::future<std::unique_ptr<CClientSocket>> NextClient(CProxyListener& listener)
 {

@@ -19,6 +19,7 @@
 #include "orvanta/proxy/smtp_proxy.h"
 #include "common/smtp_reply.h"
 #include "platform/registry.h"
+#include "tests/common/free_port.h"
 
 using orvanta::IntSetting;
 using orvanta::StringSetting;
@@ -27,19 +28,7 @@ using testing_peer::Peer;
 
 namespace {
 
-int FreePort()
-{
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    int port = ntohs(a.sin_port);
-    ::close(s);
-    return port;
-}
+int FreePort() { return testing_peer::FreeLoopbackPort(); }
 
 TEST(SmtpReply, FinalLines)
 {
