@@ -151,8 +151,12 @@ std::optional<Label> CLearningFilter::TrainedAs(std::string_view message)
 
 bool CLearningFilter::RememberPassed(std::string_view message)
 {
-    const uint64_t digest = Digest(message);
-    std::vector<uint64_t> hashes = Hashes(CTokenizer::Tokenize(message));
+    return RememberTokens(Digest(message), CTokenizer::Tokenize(message));
+}
+
+bool CLearningFilter::RememberTokens(uint64_t digest, const std::vector<std::string>& tokens)
+{
+    std::vector<uint64_t> hashes = Hashes(tokens);
     std::lock_guard guard(lock_);
     if (store_.TrainedAs(digest))
         return false;

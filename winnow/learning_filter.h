@@ -58,6 +58,7 @@ public:
 
     // A message that passed: trained as ham by TrainMatured unless trained otherwise first.
     bool RememberPassed(std::string_view message);
+    bool RememberTokens(uint64_t digest, const std::vector<std::string>& tokens);
     // Trains the passed messages kept for kHamDelayDays, then prunes the store; the number
     // trained.
     int TrainMatured();
