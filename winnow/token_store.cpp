@@ -1,5 +1,6 @@
 #include "winnow/token_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -28,7 +29,9 @@ const char* const kSchema = "CREATE TABLE IF NOT EXISTS totals(name TEXT PRIMARY
                             "CREATE TABLE IF NOT EXISTS tokens(hash INTEGER PRIMARY KEY, spam INTEGER NOT NULL,"
                             " ham INTEGER NOT NULL, day INTEGER NOT NULL);"
                             "CREATE TABLE IF NOT EXISTS messages(digest INTEGER PRIMARY KEY, label INTEGER NOT NULL,"
-                            " day INTEGER NOT NULL, tokens BLOB);"
+                            " day INTEGER NOT NULL);"
+                            "CREATE TABLE IF NOT EXISTS lists(seq INTEGER PRIMARY KEY, digest INTEGER NOT NULL UNIQUE,"
+                            " tokens BLOB NOT NULL);"
                             "CREATE INDEX IF NOT EXISTS messages_day ON messages(day);"
                             "CREATE TABLE IF NOT EXISTS pending(digest INTEGER PRIMARY KEY, day INTEGER NOT NULL,"
                             " tokens BLOB NOT NULL);";
@@ -52,7 +55,9 @@ void CTokenStore::Close()
     for (sqlite3_stmt* s : statements_)
         sqlite3_finalize(s);
     statements_.clear();
-    lookup_ = add_ = subtract_ = dropEmpty_ = nullptr;
+    lookup_ = add_ = subtract_ = dropEmpty_ = dataVersion_ = nullptr;
+    cache_.clear();
+    cacheVersion_ = -1;
     if (db_)
         sqlite3_close(db_);
     db_ = nullptr;
@@ -71,7 +76,8 @@ bool CTokenStore::Open(const std::string& path)
     sqlite3_busy_timeout(db_, 5000);
     // The log makes every committed message survive a killed process; NORMAL leaves the
     // forcing to disk to the checkpoints, which only a power cut can make lose a message or two.
-    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") || !Exec(kSchema)) {
+    if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=NORMAL") || !Exec("PRAGMA cache_size=-32768") ||
+        !Exec("PRAGMA temp_store=MEMORY") || !Exec("PRAGMA mmap_size=268435456") || !Exec(kSchema)) {
         Close();
         return false;
     }
@@ -80,7 +86,8 @@ bool CTokenStore::Open(const std::string& path)
                    " spam = spam + ?2, ham = ham + ?3, day = ?4");
     subtract_ = Prepare("UPDATE tokens SET spam = max(spam - ?2, 0), ham = max(ham - ?3, 0) WHERE hash = ?1");
     dropEmpty_ = Prepare("DELETE FROM tokens WHERE hash = ?1 AND spam = 0 AND ham = 0");
-    if (!lookup_ || !add_ || !subtract_ || !dropEmpty_) {
+    dataVersion_ = Prepare("PRAGMA data_version");
+    if (!lookup_ || !add_ || !subtract_ || !dropEmpty_ || !dataVersion_) {
         Close();
         return false;
     }
@@ -142,7 +149,8 @@ void CTokenStore::Rollback()
     } else {
         Exec("ROLLBACK");
     }
-    // The totals in memory may be ahead of what was rolled back: read them again.
+    // The totals and counts in memory may be ahead of what was rolled back: read them again.
+    cache_.clear();
     spam_ = Count("SELECT value FROM totals WHERE name = 'spam'");
     ham_ = Count("SELECT value FROM totals WHERE name = 'ham'");
 }
@@ -165,6 +173,7 @@ bool CTokenStore::EndBatch()
     if (Exec("COMMIT"))
         return true;
     Exec("ROLLBACK");
+    cache_.clear();
     spam_ = Count("SELECT value FROM totals WHERE name = 'spam'");
     ham_ = Count("SELECT value FROM totals WHERE name = 'ham'");
     return false;
@@ -175,14 +184,40 @@ void CTokenStore::Lookup(const std::vector<uint64_t>& hashes, std::vector<TokenC
     counts->assign(hashes.size(), TokenCounts{});
     if (!db_)
         return;
+    // Another connection's commit changes the version: what is in memory may be old.
+    long long version = -1;
+    if (sqlite3_step(dataVersion_) == SQLITE_ROW)
+        version = sqlite3_column_int64(dataVersion_, 0);
+    sqlite3_reset(dataVersion_);
+    if (version != cacheVersion_ || cache_.size() > kCachedTokens) {
+        cache_.clear();
+        cacheVersion_ = version;
+    }
+    std::vector<size_t> missing;
     for (size_t i = 0; i < hashes.size(); ++i) {
+        auto known = cache_.find(hashes[i]);
+        if (known != cache_.end())
+            (*counts)[i] = known->second;
+        else
+            missing.push_back(i);
+    }
+    if (missing.empty())
+        return;
+    // One read transaction for the whole message, not one per token; the keys in their order,
+    // so each search starts near where the last one ended in the tree's pages.
+    const bool own = !inBatch_ && Exec("BEGIN");
+    std::sort(missing.begin(), missing.end(), [&](size_t a, size_t b) { return AsKey(hashes[a]) < AsKey(hashes[b]); });
+    for (size_t i : missing) {
         sqlite3_bind_int64(lookup_, 1, AsKey(hashes[i]));
         if (sqlite3_step(lookup_) == SQLITE_ROW) {
             (*counts)[i].spam = static_cast<long>(sqlite3_column_int64(lookup_, 0));
             (*counts)[i].ham = static_cast<long>(sqlite3_column_int64(lookup_, 1));
         }
         sqlite3_reset(lookup_);
+        cache_[hashes[i]] = (*counts)[i];
     }
+    if (own)
+        Exec("COMMIT");
 }
 
 bool CTokenStore::AddCounts(const std::vector<uint64_t>& hashes, long spam, long ham)
@@ -200,6 +235,11 @@ bool CTokenStore::AddCounts(const std::vector<uint64_t>& hashes, long spam, long
         if (rc != SQLITE_DONE) {
             error_ = sqlite3_errmsg(db_);
             return false;
+        }
+        auto known = cache_.find(hash);
+        if (known != cache_.end()) {
+            known->second.spam = std::max(0L, known->second.spam + spam);
+            known->second.ham = std::max(0L, known->second.ham + ham);
         }
         if (s == subtract_) {
             sqlite3_bind_int64(dropEmpty_, 1, AsKey(hash));
@@ -268,18 +308,22 @@ bool CTokenStore::UnlearnLocked(uint64_t digest, const std::vector<uint64_t>& ha
         return true;
     *was = true;
     bool kept = false;
-    std::vector<uint64_t> stored = StoredTokens("messages", digest, &kept);
+    std::vector<uint64_t> stored = StoredTokens("lists", digest, &kept);
     const std::vector<uint64_t>& taken = kept ? stored : hashes;
     const bool spam = *label == Label::Spam;
     if (!AddCounts(taken, spam ? -1 : 0, spam ? 0 : -1))
         return false;
     sqlite3_stmt* s = nullptr;
-    bool ok = sqlite3_prepare_v2(db_, "DELETE FROM messages WHERE digest = ?1", -1, &s, nullptr) == SQLITE_OK;
-    if (ok) {
-        sqlite3_bind_int64(s, 1, AsKey(digest));
-        ok = sqlite3_step(s) == SQLITE_DONE;
+    bool ok = true;
+    for (const char* sql : {"DELETE FROM messages WHERE digest = ?1", "DELETE FROM lists WHERE digest = ?1"}) {
+        ok = ok && sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK;
+        if (ok) {
+            sqlite3_bind_int64(s, 1, AsKey(digest));
+            ok = sqlite3_step(s) == SQLITE_DONE;
+        }
+        sqlite3_finalize(s);
+        s = nullptr;
     }
-    sqlite3_finalize(s);
     const long spamTotal = spam ? spam_ - 1 : spam_;
     const long hamTotal = spam ? ham_ : ham_ - 1;
     if (!ok || !SetTotal(spam ? "spam" : "ham", spam ? spamTotal : hamTotal))
@@ -303,17 +347,30 @@ bool CTokenStore::LearnLocked(uint64_t digest, const std::vector<uint64_t>& hash
     if (!AddCounts(hashes, spam ? 1 : 0, spam ? 0 : 1))
         return false;
     sqlite3_stmt* s = nullptr;
-    bool ok = sqlite3_prepare_v2(db_, "INSERT INTO messages(digest, label, day, tokens) VALUES(?1, ?2, ?3, ?4)", -1, &s,
-                                 nullptr) == SQLITE_OK;
+    bool ok = sqlite3_prepare_v2(db_, "INSERT INTO messages(digest, label, day) VALUES(?1, ?2, ?3)", -1, &s, nullptr) ==
+              SQLITE_OK;
     if (ok) {
-        const std::string blob = Blob(hashes);
         sqlite3_bind_int64(s, 1, AsKey(digest));
         sqlite3_bind_int(s, 2, spam ? 1 : 0);
         sqlite3_bind_int64(s, 3, Today());
-        sqlite3_bind_blob(s, 4, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
         ok = sqlite3_step(s) == SQLITE_DONE;
     }
     sqlite3_finalize(s);
+    // The newest lists only: each one pushes the oldest beyond the bound out.
+    ok = ok && sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO lists(digest, tokens) VALUES(?1, ?2)", -1, &s,
+                                  nullptr) == SQLITE_OK;
+    if (ok) {
+        const std::string blob = Blob(hashes);
+        sqlite3_bind_int64(s, 1, AsKey(digest));
+        sqlite3_bind_blob(s, 2, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
+        ok = sqlite3_step(s) == SQLITE_DONE;
+    }
+    sqlite3_finalize(s);
+    if (ok) {
+        const std::string trim =
+            "DELETE FROM lists WHERE seq <= " + std::to_string(sqlite3_last_insert_rowid(db_) - kTokenListMessages);
+        ok = Exec(trim.c_str());
+    }
     // A message trained is no longer waiting to be trained as ham.
     if (ok && sqlite3_prepare_v2(db_, "DELETE FROM pending WHERE digest = ?1", -1, &s, nullptr) == SQLITE_OK) {
         sqlite3_bind_int64(s, 1, AsKey(digest));
@@ -432,16 +489,13 @@ bool CTokenStore::Prune()
         return false;
     const std::string tokens =
         "DELETE FROM tokens WHERE spam + ham <= 1 AND day < " + std::to_string(Today() - kPruneDays);
-    const std::string lists =
-        "UPDATE messages SET tokens = NULL WHERE tokens IS NOT NULL AND digest NOT IN (SELECT digest"
-        " FROM messages WHERE tokens IS NOT NULL ORDER BY day DESC, rowid DESC LIMIT " +
-        std::to_string(kTokenListMessages) + ")";
     // Forgetting a digest leaves its counts in place: only retraining that old message would
     // count it again.
-    const std::string digests = "DELETE FROM messages WHERE digest IN (SELECT digest FROM messages ORDER BY day DESC,"
-                                " rowid DESC LIMIT -1 OFFSET " +
+    const std::string digests = "DELETE FROM messages WHERE digest IN (SELECT digest FROM messages ORDER BY day DESC"
+                                " LIMIT -1 OFFSET " +
                                 std::to_string(kMessages) + ")";
-    if (!Exec(tokens.c_str()) || !Exec(lists.c_str()) || !Exec(digests.c_str()) || !Commit()) {
+    cache_.clear();
+    if (!Exec(tokens.c_str()) || !Exec(digests.c_str()) || !Commit()) {
         Rollback();
         return false;
     }

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
@@ -52,13 +53,18 @@ struct StoreFigures {
 // Passed mail waits in a pending table (at most kPending messages) to be trained as ham once
 // it has stayed out of the spam box long enough.
 //
+// Counts once read stay in memory (up to kCachedTokens of them), kept up to date by this
+// object's own writes; a commit by another process (orvanta-learn beside the running program)
+// empties them.
+//
 // Not for two threads at once: the caller serialises.
 class CTokenStore {
 public:
     static constexpr long kPruneDays = 60;
-    static constexpr long kTokenListMessages = 5000;
+    static constexpr long kTokenListMessages = 1000;
     static constexpr long kMessages = 200000;
     static constexpr long kPending = 2000;
+    static constexpr size_t kCachedTokens = 1 << 20;
 
     CTokenStore() = default;
     ~CTokenStore();
@@ -132,6 +138,9 @@ private:
     sqlite3_stmt* add_ = nullptr;
     sqlite3_stmt* subtract_ = nullptr;
     sqlite3_stmt* dropEmpty_ = nullptr;
+    sqlite3_stmt* dataVersion_ = nullptr;
+    std::unordered_map<uint64_t, TokenCounts> cache_;
+    long long cacheVersion_ = -1;
 };
 
 }  // namespace winnow

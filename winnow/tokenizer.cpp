@@ -28,6 +28,16 @@ std::string LowerAscii(std::string_view text)
 // UTF-8 when the bytes are, else CP949.
 std::string ToUtf8(std::string_view bytes, const std::string& charset)
 {
+    // Plain ASCII reads the same in every character set but the 16- and 32-bit ones, UTF-7 and
+    // the ISO-2022 family (which switches with ESC); most mail is, and iconv is not free.
+    const bool ascii = std::all_of(bytes.begin(), bytes.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80 && c != 0x1B; });
+    if (ascii) {
+        const std::string name = LowerAscii(charset);
+        if (name.find("utf-16") == std::string::npos && name.find("utf-32") == std::string::npos &&
+            name.find("utf-7") == std::string::npos && name.find("ucs") == std::string::npos)
+            return std::string(bytes);
+    }
     std::string out;
     if (!charset.empty() && platform::CharsetToUtf8(bytes, charset, &out))
         return out;
