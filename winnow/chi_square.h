@@ -14,9 +14,9 @@ struct ScoreParameters {
     double strength = 0.45;       // s: how many messages' worth the prior counts for
     double prior = 0.5;           // x: the probability assumed for a token never seen
     double minDeviation = 0.1;    // tokens closer than this to 0.5 are left out
-    std::size_t maxTokens = 150;  // the strongest this many take part
+    std::size_t maxTokens = 300;  // the strongest this many take part
     double hamCutoff = 0.2;       // an indicator at or below this is ham
-    double spamCutoff = 0.9;      // at or above this is spam; in between unsure
+    double spamCutoff = 0.99;     // at or above this is spam; in between unsure
 };
 
 // Robinson's estimate f(w) for a token seen in `spam` of `nspam` spam and `ham` of `nham`
