@@ -289,7 +289,7 @@ void Online(const std::vector<Message>& corpus, const Scratch& scratch)
         ours.trainSeconds += Seconds(start);
 
         start = Clock::now();
-        std::string out = Run(Bogofilter(db) + "-T -I '" + m.path + "'");
+        std::string out = Run(Bogofilter(db) + "-T -I '" + m.path + "' 2>/dev/null");
         bogo.scoreSeconds += Seconds(start);
         bogo.Count(m.spam, out.empty() ? 'U' : out[0]);
         start = Clock::now();
