@@ -74,6 +74,15 @@ void Files(const fs::path& dir, std::vector<fs::path>& out)
             out.push_back(entry.path());
 }
 
+// A file holds an mbox when it starts like one, else one message.
+void FileMessages(const std::string& text, const std::function<void(const std::string&)>& each)
+{
+    if (text.rfind("From ", 0) == 0)
+        SplitMbox(text, each);
+    else if (!text.empty())
+        each(Crlf(text));
+}
+
 }  // namespace
 
 bool ReadMailSource(const std::string& path, const std::function<void(const std::string& message)>& each)
@@ -89,23 +98,14 @@ bool ReadMailSource(const std::string& path, const std::function<void(const std:
             Files(source, files);
         }
         std::sort(files.begin(), files.end());
-        for (const fs::path& f : files) {
-            const std::string text = ReadFile(f);
-            if (text.rfind("From ", 0) == 0)
-                SplitMbox(text, each);
-            else if (!text.empty())
-                each(Crlf(text));
-        }
+        for (const fs::path& f : files)
+            FileMessages(ReadFile(f), each);
         return true;
     }
     std::ifstream probe(source, std::ios::binary);
     if (!probe)
         return false;
-    const std::string text = ReadFile(source);
-    if (text.rfind("From ", 0) == 0)
-        SplitMbox(text, each);
-    else if (!text.empty())
-        each(Crlf(text));
+    FileMessages(ReadFile(source), each);
     return true;
 }
 
