@@ -64,7 +64,7 @@ public:
     static constexpr long kTokenListMessages = 1000;
     static constexpr long kMessages = 200000;
     static constexpr long kPending = 2000;
-    static constexpr size_t kCachedTokens = 1 << 20;
+    static constexpr size_t kCachedTokens = 1 << 18;
 
     CTokenStore() = default;
     ~CTokenStore();

@@ -39,12 +39,17 @@ std::string ToUtf8(std::string_view bytes, const std::string& charset)
             return std::string(bytes);
     }
     std::string out;
+    // iconv's UTF-8 lets through what is no longer UTF-8 (code points beyond U+10FFFF).
     if (!charset.empty() && platform::CharsetToUtf8(bytes, charset, &out))
-        return out;
+        return WellFormedUtf8(out);
     if (IsUtf8(bytes))
         return std::string(bytes);
     return platform::Cp949ToUtf8(bytes);
 }
+
+// A token of raw header bytes, which need not be text in any character set nor short: lower
+// case, at most 100 bytes of it, as UTF-8.
+std::string RawToken(std::string_view raw) { return ToUtf8(LowerAscii(raw.substr(0, 100)), ""); }
 
 // Scripts written without spaces between all their words: their runs give character pairs.
 bool IsRunScript(uint32_t c)
@@ -74,10 +79,14 @@ bool IsInnerMark(uint32_t c) { return c == '.' || c == '-' || c == '_' || c == '
 void EmitWord(std::string& word, size_t letters, bool hasAlpha, std::string_view prefix, std::vector<std::string>& out)
 {
     if (!word.empty() && hasAlpha && letters >= 2 && (word.size() >= 3 || letters < word.size())) {
-        if (word.size() > CTokenizer::kMaxWordBytes)
-            out.push_back(std::string(prefix) + "skip:" + word[0] + ":" + std::to_string(word.size() / 10));
-        else
+        if (word.size() > CTokenizer::kMaxWordBytes) {
+            size_t first = 1;  // the whole first character
+            DecodeUtf8(word, 0, &first);
+            out.push_back(std::string(prefix) + "skip:" + word.substr(0, first) + ":" +
+                          std::to_string(word.size() / 10));
+        } else {
             out.push_back(std::string(prefix) + word);
+        }
     }
     word.clear();
 }
@@ -165,11 +174,11 @@ void HeaderTokens(CMailHeader& header, std::vector<std::string>& out)
         // Field names tell mailers apart; the marks a filter of the sender or the collector
         // left behind tell nothing about the message.
         if (name.rfind("x-spam", 0) != 0)
-            out.push_back("header:" + name);
+            out.push_back("header:" + RawToken(name));
         if (name == "message-id") {
             size_t at = value.rfind('@');
             if (at != std::string::npos)
-                out.push_back("message-id:@" + LowerAscii(value.substr(at + 1, value.find('>', at) - at - 1)));
+                out.push_back("message-id:@" + RawToken(value.substr(at + 1, value.find('>', at) - at - 1)));
             continue;
         }
         if (!IsWordField(name))
@@ -247,7 +256,7 @@ public:
     void Walk(CMimeMessage& node, int depth)
     {
         CMailHeader& header = *node.GetHeader();
-        std::string type = LowerAscii(header.GetContentType());
+        std::string type = RawToken(header.GetContentType());
         if (node.IsMultiPart() && depth < CMailParser::kMaxDepth) {
             out_.push_back("type:" + type);
             for (int i = 0; i < node.GetListSize(); ++i)

@@ -65,4 +65,18 @@ bool IsUtf8(std::string_view text)
     return true;
 }
 
+std::string WellFormedUtf8(std::string_view text)
+{
+    if (IsUtf8(text))
+        return std::string(text);
+    std::string out;
+    out.reserve(text.size() + 16);
+    for (size_t i = 0; i < text.size();) {
+        size_t length = 0;
+        AppendUtf8(DecodeUtf8(text, i, &length), out);
+        i += length;
+    }
+    return out;
+}
+
 }  // namespace winnow

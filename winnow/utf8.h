@@ -16,4 +16,7 @@ uint32_t DecodeUtf8(std::string_view text, size_t at, size_t* length);
 // True when the whole text is well-formed UTF-8.
 bool IsUtf8(std::string_view text);
 
+// The text with every malformed sequence replaced by U+FFFD.
+std::string WellFormedUtf8(std::string_view text);
+
 }  // namespace winnow

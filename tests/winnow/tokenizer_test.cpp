@@ -7,6 +7,7 @@
 
 #include "parsewick/base64.h"
 #include "platform/codepage.h"
+#include "winnow/utf8.h"
 #include "winnow/winnow.h"
 
 namespace {
@@ -116,6 +117,21 @@ TEST(Tokenizer, AttachmentsGiveTheirNamesAndTypes)
     EXPECT_TRUE(Has(tokens, "type:application/octet-stream"));
     EXPECT_TRUE(Has(tokens, "type:multipart/mixed"));
     EXPECT_FALSE(Has(tokens, "payload"));
+}
+
+TEST(Tokenizer, TokensAreShortWellFormedUtf8WhateverTheBytes)
+{
+    // iconv's UTF-8 passes F6 9C 9D 9D (beyond U+10FFFF); a Content-Type of 8-bit bytes.
+    auto tokens = CTokenizer::Tokenize(Message("Subject: =?utf-8?Q?ab=F6=9C=9D=9Dcd?=\r\nContent-Type: text/" +
+                                                   std::string(400, '\xff') + "\r\nMessage-ID: <x@" +
+                                                   std::string(300, '\xe9') + ">\r\n",
+                                               "\xff\xfe body " + std::string(200, '\xea') + "\r\n"));
+    ASSERT_FALSE(tokens.empty());
+    EXPECT_TRUE(winnow::IsUtf8(CTokenizer::DecodeHeaderText("=?utf-8?Q?ab=F6=9C=9D=9Dcd?= =?ucs-4?B?/////w==?=")));
+    for (const std::string& t : tokens) {
+        EXPECT_TRUE(winnow::IsUtf8(t)) << t;
+        EXPECT_LE(t.size(), 320u) << t;
+    }
 }
 
 TEST(Tokenizer, MissingSubjectAndLongWordsHaveTokensOfTheirOwn)
