@@ -1,6 +1,6 @@
 # `make install` and `make package`: where the installed system lives.
 #
-#   <prefix>/lib/orvanta/            the program directory: orvanta, freshet, unmoor (the
+#   <prefix>/lib/orvanta/            the program directory: orvanta, freshet, unmoor, orvanta-learn (the
 #                                    updater replaces files here; the main program keeps its
 #                                    data below it, in user/ and temp/, or where the user may
 #                                    not write it, as below /usr, in ~/.local/share/orvanta)
@@ -8,7 +8,8 @@
 #                                    ours, not the platform's)
 #   <prefix>/lib/orvanta/installed-files.txt
 #                                    what `make install` put in place, for the uninstaller
-#   <prefix>/bin/orvanta, unmoor     links into the program directory
+#   <prefix>/bin/orvanta, unmoor, orvanta-learn
+#                                    links into the program directory
 #   <prefix>/share/applications/orvanta.desktop
 #   <prefix>/share/applications/Orvanta Zidevoz 1.0/Orvanta 제거.desktop
 #                                    the uninstaller's entry, as the main program writes it
@@ -31,8 +32,8 @@ set(ORVANTA_LIBRARY_DIR lib/orvanta/lib)
 set(ORVANTA_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
 # Programs find the libraries beside them, and each library the others, wherever the tree is.
-set(ORVANTA_PROGRAMS orvanta freshet unmoor)
-set(ORVANTA_SHARED_LIBRARIES platform toolwick almanac ledgerly parsewick fetchling sievelet harborage)
+set(ORVANTA_PROGRAMS orvanta freshet unmoor orvanta-learn)
+set(ORVANTA_SHARED_LIBRARIES platform toolwick almanac ledgerly parsewick fetchling sievelet winnow harborage)
 set_target_properties(${ORVANTA_PROGRAMS} PROPERTIES INSTALL_RPATH "$ORIGIN/lib")
 set_target_properties(${ORVANTA_SHARED_LIBRARIES} PROPERTIES INSTALL_RPATH "$ORIGIN")
 install(TARGETS ${ORVANTA_PROGRAMS} RUNTIME DESTINATION ${ORVANTA_PROGRAM_DIR})
@@ -40,7 +41,7 @@ install(TARGETS ${ORVANTA_SHARED_LIBRARIES} LIBRARY DESTINATION ${ORVANTA_LIBRAR
 
 # The commands on the PATH are links, so each program still finds its own directory.
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging/bin)
-foreach(program orvanta unmoor)
+foreach(program orvanta unmoor orvanta-learn)
   file(CREATE_LINK ../${ORVANTA_PROGRAM_DIR}/${program} ${CMAKE_BINARY_DIR}/packaging/bin/${program} SYMBOLIC)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/bin/${program} DESTINATION bin)
 endforeach()

@@ -320,7 +320,7 @@ void CIMAPMailboxCommand::Append(const char* tag, const char* mailbox, const cha
             }
             CMailHeader mailHeader;
             CMailParser::CheckHeader(nullptr, header.data(), 0, static_cast<int>(header.size()), mailHeader);
-            IMAPMESG mesg{"APPEND", name.c_str(), "notuse", mailHeader.GetFromMail()};
+            IMAPMESG mesg{"APPEND", name.c_str(), "notuse", mailHeader.GetFromMail(), temp.c_str()};
             platform::SendMessage(CIMAPServer::g_hWnd, WM_IMAPMESG, reinterpret_cast<platform::WPARAM>(&mesg), 0);
         }
     }

@@ -10,6 +10,9 @@ struct IMAPMESG {
     const char* mailbox;  // the target folder, or "PASS"
     const char* detail;   // "notuse", or the message file name
     const char* from;     // the sender's address
+    // The message itself while the call lasts: the file of the literal being appended, or the
+    // stored message's file; null when there is none. The learning filter trains on it.
+    const char* path = nullptr;
 };
 
 // WM_USER + 1000; wParam points to an IMAPMESG, lParam is 0.

@@ -463,7 +463,8 @@ void CIMAPMessageCommand::Store(const char* tag, bool uid, const char* set, cons
             CMailHeader header;
             if (LoadTopHeader(mail, info->name, &header)) {
                 std::string file = info->name;
-                IMAPMESG mesg{"SPAM", "PASS", file.c_str(), header.GetFromMail()};
+                std::string path = mail->FolderFile(info->name);
+                IMAPMESG mesg{"SPAM", "PASS", file.c_str(), header.GetFromMail(), path.c_str()};
                 platform::SendMessage(CIMAPServer::g_hWnd, WM_IMAPMESG, reinterpret_cast<platform::WPARAM>(&mesg), 0);
             }
         }

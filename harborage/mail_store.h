@@ -140,9 +140,10 @@ public:
     // The process-wide store lock (recursive).
     static std::recursive_mutex& StoreLock();
 
+    std::string FolderFile(const char* name) const;  // F/name; empty for a bad name or no folder
+
 private:
     bool HasFolder() const { return !m_FolderPath.empty(); }
-    std::string FolderFile(const char* name) const;  // F/name; empty for a bad name or no folder
     std::string IndexPath() const { return m_FolderPath + "/mail.qlt"; }
     void Rescan();
     bool RewriteIndex(const std::string& data);

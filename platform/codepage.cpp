@@ -36,14 +36,20 @@ size_t SkipUtf16le(const unsigned char* p, size_t left)
     return left < 2 ? left : 2;
 }
 
-std::string Convert(const char* to, const char* from, std::string_view input, std::string_view badInput, SkipFn skipFn)
+// `known` (when given) tells whether iconv knows the pair at all.
+std::string Convert(const char* to, const char* from, std::string_view input, std::string_view badInput, SkipFn skipFn,
+                    bool* known = nullptr)
 {
     std::string out;
-    if (input.empty())
-        return out;
     iconv_t cd = iconv_open(to, from);
+    if (known)
+        *known = cd != reinterpret_cast<iconv_t>(-1);
     if (cd == reinterpret_cast<iconv_t>(-1))
         return out;
+    if (input.empty()) {
+        iconv_close(cd);
+        return out;
+    }
 
     std::vector<char> buffer(input.size() * 4 + 16);
     char* in = const_cast<char*>(input.data());
@@ -101,5 +107,22 @@ std::string Utf16ToCp949(std::u16string_view utf16)
 std::string Cp949ToUtf8(std::string_view cp949) { return Convert("UTF-8", "CP949", cp949, "\xEF\xBF\xBD", SkipByte); }
 
 std::string Utf8ToCp949(std::string_view utf8) { return Convert("CP949", "UTF-8", utf8, "?", SkipUtf8); }
+
+bool CharsetToUtf8(std::string_view text, const std::string& charset, std::string* out)
+{
+    // The Korean names mails use for what iconv calls CP949 (its superset) resolve there, so a
+    // message that says "ks_c_5601-1987" converts like one that says "euc-kr".
+    std::string name = charset;
+    for (char& c : name)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (name == "ks_c_5601-1987" || name == "euc-kr" || name == "x-windows-949" || name == "ks_c_5601")
+        name = "CP949";
+    bool known = false;
+    std::string converted = Convert("UTF-8", name.c_str(), text, "\xEF\xBF\xBD", SkipByte, &known);
+    if (!known)
+        return false;
+    *out = std::move(converted);
+    return true;
+}
 
 }  // namespace platform

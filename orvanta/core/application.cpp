@@ -29,6 +29,7 @@
 #include "orvanta/update/update_check.h"
 #include "orvanta/update/update_sites.h"
 #include "orvanta/update/updater_program.h"
+#include "winnow/winnow.h"
 
 namespace orvanta {
 namespace {
@@ -182,6 +183,13 @@ std::optional<int> Application::StartUp(const Options& options)
     // POP3 proxy with the examination it runs, and the spam-box feedback.
     filters_ = std::make_unique<pipeline::FilterSets>(paths_.dataDirectory);
     AddSettingsSaveHook([this] { filters_->Save(); });
+    // The learning filter's tokens; without them the program runs on its rules alone.
+    learner_ = std::make_unique<winnow::CLearningFilter>();
+    if (!learner_->Open(paths_.dataDirectory + "learn.db")) {
+        LogUtf8("The learning filter's store " + paths_.dataDirectory + "learn.db cannot be opened (" +
+                learner_->Error() + "); mail is judged by the rules alone.");
+        learner_.reset();
+    }
     imap_ = std::make_unique<CIMAPServer>(window_, paths_.storeDirectory.c_str(),
                                           GetSetting(IntSetting::ImapLocal) != 0, true);
     imap_->SetRemotePassword(GetSetting(StringSetting::ImapPassword));
@@ -197,11 +205,12 @@ std::optional<int> Application::StartUp(const Options& options)
     context.htmlFooter = htmlFooter_;
     context.sets = filters_.get();
     context.notices = pipeline::ProgramSpamNotices();
+    context.learner = learner_.get();
     examination_ = std::make_unique<pipeline::Examination>(std::move(context));
     pop3_ = std::make_unique<CPop3Proxy>(window_, examination_->Examiner(), frontEnd_->DebugListener(DebugTab::Pop3));
     pop3_->SetDataDirectory(paths_.dataDirectory);
     servers_ = std::make_unique<ServerSet>(*frontEnd_, *smtp_, *pop3_, *imap_);
-    feedback_ = std::make_unique<pipeline::SpamBoxFeedback>(*filters_, *frontEnd_);
+    feedback_ = std::make_unique<pipeline::SpamBoxFeedback>(*filters_, *frontEnd_, learner_.get());
 
     pipeline::EnsureInbox(paths_.storeDirectory);
     DeleteOldStoredMailNow(paths_.storeDirectory);

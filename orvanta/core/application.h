@@ -13,6 +13,10 @@ class CIMAPServer;
 class CPop3Proxy;
 class CSmtpProxy;
 
+namespace winnow {
+class CLearningFilter;
+}
+
 namespace orvanta {
 
 class FrontEnd;
@@ -73,6 +77,7 @@ private:
 
     // The long-lived objects, in the order they are made.
     std::unique_ptr<pipeline::FilterSets> filters_;
+    std::unique_ptr<winnow::CLearningFilter> learner_;
     std::unique_ptr<CIMAPServer> imap_;
     std::unique_ptr<CSmtpProxy> smtp_;
     std::unique_ptr<pipeline::Examination> examination_;

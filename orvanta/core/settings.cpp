@@ -49,6 +49,7 @@ const std::array<SettingInfo, static_cast<size_t>(IntSetting::Count)> kIntTable 
     {kOption, "Auto_Start", "Auto_Start", 1, nullptr},
     {kOption, "EXAM_SECONDS", "EXAM_SECONDS", 60, nullptr},
     {kOption, "TLS_REQUIRED", "TLS_REQUIRED", 0, nullptr},
+    {kOption, "USE_LEARN", "USE_LEARN", 1, nullptr},
     {kUninstall, "UPDATE_PROGRAM", "Update_Program", 0, nullptr},
     // Set by the installation, never by this program: writing back the value read at start
     // would undo a change made while the program runs.

@@ -46,6 +46,7 @@ enum class IntSetting {
     AutoStart,
     ExamSeconds,    // longest examination at one log-in, in seconds; the rest waits for the next
     TlsRequired,    // 1: refuse a mail server that offers no TLS
+    UseLearn,       // 1: the learning filter scores what the other filters pass
     UpdateProgram,  // section "UNINSTALL"
     UninstallFlag,  // section "UNINSTALL", "FLAG": 1 suppresses the uninstaller's menu entry; read only
     // Read only, not in the settings pages: how long the proxies wait for a real server, in

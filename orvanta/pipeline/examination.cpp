@@ -11,6 +11,7 @@
 #include "orvanta/pipeline/filter_checks.h"
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/folder_choice.h"
+#include "orvanta/pipeline/learning_step.h"
 #include "orvanta/pipeline/message_reader.h"
 
 namespace orvanta::pipeline {
@@ -181,6 +182,8 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
     MessageReader reader(checks, context_.htmlFooter);
     Pop3LineSource source(client);
     RetrWindow window(client, messages, account);
+    LearningStep learning(context_.learner, settings.useLearn, context_.storeDirectory);
+    learning.Mature();
     const std::string tempPath = DataPath(context_.dataDirectory, "temp.mail");
     const bool bounded = settings.examSeconds > 0;
     const auto deadline = started + std::chrono::seconds(bounded ? settings.examSeconds : 0);
@@ -227,6 +230,8 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
             continue;
         }
 
+        if (!reader.WriteFailed())
+            learning.Judge(tempPath, verdict);
         bool takeOut = false;
         if (verdict.spam) {
             std::string folder = ChooseStoreFolder(context_.storeDirectory, verdict.folder);
@@ -237,6 +242,7 @@ void Examination::JudgeAll(CPop3Client& client, const std::vector<ServerMessage>
                         "; it stays on the server and is offered to the mail client.");
             takeOut = delivery != Delivery::StoreFailed;
         }
+        learning.Outcome(takeOut);
         if (!m.uid.empty())
             account.AddHistory(m.uid.c_str());
         if (takeOut) {

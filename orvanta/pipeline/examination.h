@@ -14,6 +14,10 @@
 
 class CPop3Client;
 
+namespace winnow {
+class CLearningFilter;
+}
+
 namespace orvanta::pipeline {
 
 struct FilterSets;
@@ -26,6 +30,8 @@ struct ExaminationContext {
     std::string htmlFooter;           // body of the part added to stored multipart/mixed spam
     FilterSets* sets = nullptr;       // null: nothing is judged, every message is offered
     SpamNotices notices;              // the warning mail and the deletion notice
+    // Scores what the filter sets pass and learns from the outcome ("USE_LEARN"); may be null.
+    winnow::CLearningFilter* learner = nullptr;
 };
 
 // LIST, UIDL, then the account's UID history loaded and pruned to the UIDs still on the

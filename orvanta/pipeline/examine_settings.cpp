@@ -21,6 +21,7 @@ ExamineSettings ExamineSettings::Current()
     s.useWarn = GetSetting(IntSetting::UseWarn) != 0;
     s.selectWarn = GetSetting(IntSetting::SelectWarn);
     s.examSeconds = GetSetting(IntSetting::ExamSeconds);
+    s.useLearn = GetSetting(IntSetting::UseLearn) != 0;
     return s;
 }
 

@@ -20,6 +20,8 @@ struct ExamineSettings {
     int selectWarn = 0;
     // Longest examination at one log-in, in seconds (0 or less: no bound).
     int examSeconds = 60;
+    // The learning filter scores what the others pass ("USE_LEARN").
+    bool useLearn = true;
 
     // A snapshot of the program's current settings.
     static ExamineSettings Current();

@@ -13,8 +13,10 @@
 #include "orvanta/core/settings.h"
 #include "orvanta/pipeline/filter_sets.h"
 #include "orvanta/pipeline/folder_choice.h"
+#include "orvanta/pipeline/learning_step.h"
 #include "platform/codepage.h"
 #include "sievelet/sievelet.h"
+#include "winnow/winnow.h"
 
 namespace orvanta::pipeline {
 namespace {
@@ -103,6 +105,24 @@ bool SpamBoxFeedback::AddPassFilterFromClient(const char* from)
     return true;
 }
 
+void SpamBoxFeedback::Learn(const char* path, bool spam)
+{
+    if (!learner_ || !path || !*path || GetSetting(IntSetting::UseLearn) == 0)
+        return;
+    const std::string text = ReadForLearning(path);
+    if (text.empty())
+        return;
+    winnow::TrainOutcome outcome = learner_->Train(text, spam ? winnow::Label::Spam : winnow::Label::Ham);
+    if (outcome == winnow::TrainOutcome::Failed)
+        LogUtf8("The learning filter could not record the message: " + learner_->Error());
+    else if (outcome == winnow::TrainOutcome::Moved)
+        LogUtf8(spam ? "The learning filter moved a message from ham to spam (filed by the mail program)."
+                     : "The learning filter moved a message from spam to ham (flag cleared in the mail program).");
+    else if (outcome == winnow::TrainOutcome::Trained)
+        LogUtf8(spam ? "The learning filter trained a message as spam (filed by the mail program)."
+                     : "The learning filter trained a message as ham (flag cleared in the mail program).");
+}
+
 platform::LRESULT SpamBoxFeedback::OnImapMessage(platform::WPARAM wParam)
 {
     const IMAPMESG* message = reinterpret_cast<const IMAPMESG*>(wParam);
@@ -114,10 +134,13 @@ platform::LRESULT SpamBoxFeedback::OnImapMessage(platform::WPARAM wParam)
 
     frontEnd_.HideMainWindow();
 
-    if (strcasecmp(command.c_str(), "APPEND") == 0)
+    if (strcasecmp(command.c_str(), "APPEND") == 0) {
         AddBlockFilterFromClient(from, mailbox.c_str());
-    else if (strcasecmp(command.c_str(), "SPAM") == 0 && strcasecmp(mailbox.c_str(), "PASS") == 0)
+        Learn(message->path, true);
+    } else if (strcasecmp(command.c_str(), "SPAM") == 0 && strcasecmp(mailbox.c_str(), "PASS") == 0) {
         AddPassFilterFromClient(from);
+        Learn(message->path, false);
+    }
     return 0;
 }
 

@@ -6,6 +6,10 @@ namespace orvanta {
 class FrontEnd;
 }
 
+namespace winnow {
+class CLearningFilter;
+}
+
 namespace orvanta::pipeline {
 
 struct FilterSets;
@@ -15,9 +19,16 @@ struct FilterSets;
 // stored message whose flag the user clears makes its sender a pass entry. "Auto_Spam" and
 // "Auto_Pass" decide: 0 ask (the front end's prompt), 1 add, 2 nothing. The lists reach their
 // files with the next SaveSettings.
+//
+// With "USE_LEARN" on, the learning filter (when given) learns from the same two acts: a
+// message filed into the store is trained as spam, one whose flag is cleared is taken out of
+// the spam training and trained as ham.
 class SpamBoxFeedback {
 public:
-    SpamBoxFeedback(FilterSets& sets, FrontEnd& frontEnd) : sets_(sets), frontEnd_(frontEnd) {}
+    SpamBoxFeedback(FilterSets& sets, FrontEnd& frontEnd, winnow::CLearningFilter* learner = nullptr)
+        : sets_(sets), frontEnd_(frontEnd), learner_(learner)
+    {
+    }
 
     // The main window's WM_IMAPMESG: wParam points to an IMAPMESG.
     platform::LRESULT OnImapMessage(platform::WPARAM wParam);
@@ -27,8 +38,11 @@ public:
     bool AddPassFilterFromClient(const char* from);
 
 private:
+    void Learn(const char* path, bool spam);
+
     FilterSets& sets_;
     FrontEnd& frontEnd_;
+    winnow::CLearningFilter* learner_;
 };
 
 }  // namespace orvanta::pipeline

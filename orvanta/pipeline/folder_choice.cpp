@@ -45,17 +45,25 @@ std::string ChooseStoreFolder(const std::string& storeDirectory, const std::stri
     return encoded;
 }
 
-bool EnsureInbox(const std::string& storeDirectory)
+const std::string& LearnedSpamFolder()
+{
+    static const std::string name = platform::Utf8ToCp949("스팸 편지함");
+    return name;
+}
+
+bool EnsureStoreFolder(const std::string& storeDirectory, const std::string& folder)
 {
     if (storeDirectory.empty())
         return false;
-    char name[100] = {};
-    CIMAPFolder::EncodingFolder("INBOX", name, sizeof name);
+    char name[255] = {};
+    CIMAPFolder::EncodingFolder(MapInboxName(folder).c_str(), name, sizeof name);
     CIMAPFolder store(storeDirectory.c_str());
-    if (store.ExistFolder(name) || store.CreateFolder(name, 1, 0))
+    if (name[0] != '\0' && (store.ExistFolder(name) || store.CreateFolder(name, 1, 0)))
         return true;
-    LogUtf8("The store folder INBOX could not be created in " + storeDirectory);
+    LogUtf8("The store folder " + platform::Cp949ToUtf8(folder) + " could not be created in " + storeDirectory);
     return false;
 }
+
+bool EnsureInbox(const std::string& storeDirectory) { return EnsureStoreFolder(storeDirectory, "INBOX"); }
 
 }  // namespace orvanta::pipeline

@@ -18,6 +18,13 @@ std::string ShowInboxName(const std::string& name);
 // the store names folders, and "INBOX" when the store has no such folder.
 std::string ChooseStoreFolder(const std::string& storeDirectory, const std::string& folder);
 
+// The folder the learning filter's spam goes to, "스팸 편지함" (CP949, as a rule names folders).
+const std::string& LearnedSpamFolder();
+
+// Makes sure a store folder (named as a rule names it) exists. False (and logged) when it
+// could not be created.
+bool EnsureStoreFolder(const std::string& storeDirectory, const std::string& folder);
+
 // Makes sure the store folder "INBOX" exists. False (and logged) when it could not be created.
 bool EnsureInbox(const std::string& storeDirectory);
 

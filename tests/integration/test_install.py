@@ -18,7 +18,7 @@ from test_orvanta_instance import Orvanta
 
 BINARY_DIR = os.environ.get("ORVANTA_BINARY_DIR", "build")
 ACCOUNTS = r"HKEY_CURRENT_USER\Software\Microsoft\Internet Account Manager\Accounts"
-LIBRARIES = ["platform", "toolwick", "almanac", "ledgerly", "parsewick", "fetchling", "sievelet", "harborage"]
+LIBRARIES = ["platform", "toolwick", "almanac", "ledgerly", "parsewick", "fetchling", "sievelet", "winnow", "harborage"]
 MENU_FOLDER = "share/applications/Orvanta Zidevoz 1.0"
 UNINSTALL_ENTRY = MENU_FOLDER + "/Orvanta 제거.desktop"
 
@@ -27,8 +27,10 @@ LAYOUT = {
     "lib/orvanta/orvanta": None,
     "lib/orvanta/freshet": None,
     "lib/orvanta/unmoor": None,
+    "lib/orvanta/orvanta-learn": None,
     "bin/orvanta": "../lib/orvanta/orvanta",
     "bin/unmoor": "../lib/orvanta/unmoor",
+    "bin/orvanta-learn": "../lib/orvanta/orvanta-learn",
     "share/applications/orvanta.desktop": None,
     UNINSTALL_ENTRY: None,
     "share/icons/hicolor/scalable/apps/orvanta.svg": None,
@@ -82,7 +84,7 @@ def check_run_paths(test, programs_dir):
     """The programs find the libraries beside them and nothing of the build tree."""
     env = dict(os.environ)
     env.pop("LD_LIBRARY_PATH", None)
-    for program in ("orvanta", "freshet", "unmoor"):
+    for program in ("orvanta", "freshet", "unmoor", "orvanta-learn"):
         path = os.path.join(programs_dir, program)
         dyn = subprocess.run(["readelf", "-d", path], capture_output=True, timeout=30).stdout.decode()
         test.assertIn("[$ORIGIN/lib]", dyn, program)

@@ -120,7 +120,8 @@ TEST_F(SettingsTest, SaveWritesTheWrittenCapitalisations)
     // The version belongs to the updater and the INFO values to the start-up.
     EXPECT_TRUE(StoredValues("UPDATE").empty());
     EXPECT_TRUE(StoredValues("INFO").empty());
-    EXPECT_EQ(option.size(), 37u);  // 32 numbers and 5 strings
+    EXPECT_EQ(option.size(), 38u);  // 33 numbers and 5 strings
+    EXPECT_TRUE(option.count("USE_LEARN"));
 }
 
 TEST_F(SettingsTest, AFailedLoadNeverSavesTheDefaultsOverTheStoredValues)
@@ -162,7 +163,7 @@ TEST_F(SettingsTest, RoundTripOfEveryValue)
     EXPECT_EQ(GetSetting(StringSetting::ReadDay), "20240103");
     // The account key is fixed at load time whatever was stored.
     EXPECT_EQ(GetSetting(StringSetting::AccountKey), "00002002");
-    EXPECT_EQ(StoredValues("OPTION").size(), 37u);  // saved twice, still one value per name
+    EXPECT_EQ(StoredValues("OPTION").size(), 38u);  // saved twice, still one value per name
 }
 
 TEST_F(SettingsTest, LoadFindsValuesWrittenInAnyCapitalisation)
