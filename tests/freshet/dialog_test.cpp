@@ -75,7 +75,8 @@ private slots:
 
         std::atomic<int> starts{0};
         freshet::UpdaterDialog dialog;
-        freshet::Updater updater(dialog, freshet::FreshetPaths{scratch.home, scratch.path}, [&] { ++starts; });
+        freshet::Updater updater(dialog, freshet::FreshetPaths{scratch.home, scratch.path, scratch.home},
+                                 [&] { ++starts; });
         dialog.Attach(&updater);
         dialog.show();
         QCOMPARE(dialog.windowTitle(), U("Orvanta Updater - 느린 서버"));

@@ -102,7 +102,7 @@ protected:
     fs::path temp = scratch.home / "temp";
     RecordingView view;
     std::atomic<int> starts{0};
-    Updater updater{view, FreshetPaths{scratch.home, scratch.path}, [this] { ++starts; }};
+    Updater updater{view, FreshetPaths{scratch.home, scratch.path, scratch.home}, [this] { ++starts; }};
 };
 
 }  // namespace
