@@ -1,5 +1,6 @@
 #include "orvanta/pipeline/learning_step.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -33,8 +34,13 @@ bool IsBuiltInJudgement(const Verdict& verdict)
 
 std::string ReadForLearning(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::string text(winnow::CTokenizer::kMaxMessageBytes, '\0');
+    // Sized by the file, not by the limit: this runs for every examined message.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = in ? static_cast<std::streamoff>(in.tellg()) : 0;
+    if (size <= 0)
+        return {};
+    std::string text(std::min(static_cast<size_t>(size), winnow::CTokenizer::kMaxMessageBytes), '\0');
+    in.seekg(0);
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     text.resize(static_cast<size_t>(in.gcount()));
     return text;
